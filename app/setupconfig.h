@@ -1,0 +1,77 @@
+// setupconfig.h - the configuration block compiled into the setup program's
+// data: an 8-byte header (magic, length) and the PC1-enciphered SetupConfig.
+// A stub carries two marker words in the header until a configuration is
+// embedded into it as it is copied.
+#ifndef SETUPCONFIG_H
+#define SETUPCONFIG_H
+
+#include <stdint.h>
+
+enum {
+    CONFIG_PAYLOAD_SIZE = 1044,
+    CONFIG_LENGTH_LIMIT = 2048         // lengths from here on are not deciphered
+};
+#define CONFIG_MAGIC 0x47335533u       // payload is enciphered
+#define CONFIG_MARKER_1 0x474C5531u    // an unwritten stub's header words
+#define CONFIG_MARKER_2 0x474C5532u
+
+// Strings are 8-bit ANSI, NUL-terminated inside their field; numbers are
+// little-endian (the setup program only runs on little-endian Windows).
+struct SetupConfig {
+    uint32_t payloadPosition;          // marker position + 8, when stored
+    uint8_t reserved[16];
+    char fileNames[512];               // fileCount names, each with its NUL
+    char productName[32];
+    char productVersion[8];
+    char titleText[64];
+    char subtitleText[64];
+    char footerText[64];
+    char installFolderName[64];
+    char startMenuSubfolder[64];
+    char runningWindowClass[32];
+    char samplesDescription[40];
+    char startupArguments[16];
+    char uninstallShortcutFormat[16];
+    char installingLabelFormat[32];
+    int32_t fileCount;
+    uint32_t backColorTop;             // COLORREF 0x00BBGGRR
+    uint32_t backColorBottom;
+    int32_t progressRange;
+};
+
+struct ConfigBlock {
+    uint32_t magic;
+    int32_t length;
+    SetupConfig payload;
+};
+
+static_assert(sizeof(SetupConfig) == CONFIG_PAYLOAD_SIZE, "payload layout");
+static_assert(sizeof(ConfigBlock) == 8 + CONFIG_PAYLOAD_SIZE, "block layout");
+static_assert(__builtin_offsetof(SetupConfig, fileNames) == 20, "layout");
+static_assert(__builtin_offsetof(SetupConfig, productName) == 532, "layout");
+static_assert(__builtin_offsetof(SetupConfig, productVersion) == 564, "layout");
+static_assert(__builtin_offsetof(SetupConfig, titleText) == 572, "layout");
+static_assert(__builtin_offsetof(SetupConfig, subtitleText) == 636, "layout");
+static_assert(__builtin_offsetof(SetupConfig, footerText) == 700, "layout");
+static_assert(__builtin_offsetof(SetupConfig, installFolderName) == 764, "layout");
+static_assert(__builtin_offsetof(SetupConfig, startMenuSubfolder) == 828, "layout");
+static_assert(__builtin_offsetof(SetupConfig, runningWindowClass) == 892, "layout");
+static_assert(__builtin_offsetof(SetupConfig, samplesDescription) == 924, "layout");
+static_assert(__builtin_offsetof(SetupConfig, startupArguments) == 964, "layout");
+static_assert(__builtin_offsetof(SetupConfig, uninstallShortcutFormat) == 980, "layout");
+static_assert(__builtin_offsetof(SetupConfig, installingLabelFormat) == 996, "layout");
+static_assert(__builtin_offsetof(SetupConfig, fileCount) == 1028, "layout");
+static_assert(__builtin_offsetof(SetupConfig, backColorTop) == 1032, "layout");
+static_assert(__builtin_offsetof(SetupConfig, backColorBottom) == 1036, "layout");
+static_assert(__builtin_offsetof(SetupConfig, progressRange) == 1040, "layout");
+
+// Deciphers the payload in place with the default key when the header carries
+// the magic and a length of 1..2047; at most the 1044 payload bytes are
+// deciphered, whatever the length says. Returns 1 if it deciphered, else 0.
+int decipherSetupConfig(uint8_t* block);
+
+// 1-based position of the first case-insensitive (ASCII) occurrence of
+// pattern in text, or 0. An empty pattern is found at 1.
+int findNoCase(const char* text, const char* pattern);
+
+#endif

@@ -1,0 +1,119 @@
+// fileio_win32.cpp - the file layer on Win32 handles (ANSI paths).
+#include "fileio.h"
+
+#include <windows.h>
+
+static HANDLE asHandle(FileHandle file)
+{
+    return (HANDLE)file;
+}
+
+FileHandle fileOpenRead(const char* path)
+{
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    return (FileHandle)h;
+}
+
+FileHandle fileCreate(const char* path, int exclusive, int* alreadyExists)
+{
+    if (alreadyExists)
+        *alreadyExists = 0;
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, exclusive ? CREATE_NEW : CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE && exclusive && alreadyExists) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+            *alreadyExists = 1;
+    }
+    return (FileHandle)h;
+}
+
+// Large transfers go in pieces; ReadFile on some handles refuses huge counts.
+enum { IO_PIECE = 1 << 20 };
+
+int32_t fileRead(FileHandle file, void* buffer, int32_t count)
+{
+    if (file == INVALID_FILE || count <= 0)
+        return 0;
+    int32_t done = 0;
+    while (done < count) {
+        DWORD want = (DWORD)(count - done < IO_PIECE ? count - done : IO_PIECE);
+        DWORD got = 0;
+        if (!ReadFile(asHandle(file), (char*)buffer + done, want, &got, NULL) || got == 0)
+            break;
+        done += (int32_t)got;
+    }
+    return done;
+}
+
+int32_t fileWrite(FileHandle file, const void* buffer, int32_t count)
+{
+    if (file == INVALID_FILE || count <= 0)
+        return 0;
+    int32_t done = 0;
+    while (done < count) {
+        DWORD want = (DWORD)(count - done < IO_PIECE ? count - done : IO_PIECE);
+        DWORD put = 0;
+        if (!WriteFile(asHandle(file), (const char*)buffer + done, want, &put, NULL) || put == 0)
+            break;
+        done += (int32_t)put;
+    }
+    return done;
+}
+
+int fileSeek(FileHandle file, int32_t position)
+{
+    if (file == INVALID_FILE || position < 0)
+        return 0;
+    return SetFilePointer(asHandle(file), position, NULL, FILE_BEGIN) == (DWORD)position;
+}
+
+int32_t fileTell(FileHandle file)
+{
+    if (file == INVALID_FILE)
+        return -1;
+    DWORD at = SetFilePointer(asHandle(file), 0, NULL, FILE_CURRENT);
+    return (at == INVALID_SET_FILE_POINTER || at > 0x7FFFFFFFu) ? -1 : (int32_t)at;
+}
+
+int32_t fileSize(FileHandle file)
+{
+    if (file == INVALID_FILE)
+        return -1;
+    DWORD high = 0;
+    DWORD low = GetFileSize(asHandle(file), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return -1;
+    if (high != 0 || low > 0x7FFFFFFFu)
+        return -1;
+    return (int32_t)low;
+}
+
+void fileClose(FileHandle file)
+{
+    if (file != INVALID_FILE)
+        CloseHandle(asHandle(file));
+}
+
+int fileDelete(const char* path)
+{
+    return DeleteFileA(path) != 0;
+}
+
+int fileRename(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+int getModulePath(char* buffer, int32_t capacity)
+{
+    if (capacity <= 0)
+        return 0;
+    DWORD n = GetModuleFileNameA(NULL, buffer, (DWORD)capacity);
+    if (n == 0 || n >= (DWORD)capacity) {   // a cut path is no path
+        buffer[0] = 0;
+        return 0;
+    }
+    return 1;
+}

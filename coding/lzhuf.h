@@ -1,0 +1,41 @@
+// lzhuf.h - LZHUF codec: LZSS over a 4096-byte ring window with adaptive
+// Huffman coding of 314 symbols, bit for bit the published 1988 algorithm.
+// The codec knows nothing of files or blocks: it pulls and pushes single bytes
+// through the byte operations below, which the block stream provides.
+#ifndef LZHUF_H
+#define LZHUF_H
+
+#include <stdint.h>
+
+// ---- Byte source and sink, provided by the block stream -------------------
+// Next input byte 0..255, or LZHUF_END (0xFFFF) once the input is exhausted,
+// stopped or failed; after LZHUF_END it keeps returning LZHUF_END.
+#define LZHUF_END 0xFFFFu
+unsigned readByte(void);
+void writeByte(unsigned byte);
+// Writes the four size bytes of the coded stream; returns the size.
+uint32_t writeSizeHeader(void);
+// Reads the four size bytes; returns the size, or 0 when the stream failed.
+uint32_t readSizeHeader(void);
+
+// ---- Codec -----------------------------------------------------------------
+// Clears targetSize and the bit input and output state. Call before each run.
+void resetCoderState(void);
+
+// Compresses everything readByte delivers into size header + bit stream.
+// Returns 0 at once when the size is 0.
+int encodeStream(void);
+
+// Decodes one coded stream, writing exactly targetSize bytes (fewer when the
+// block stream clears targetSize meanwhile). Returns 0 at once when the size is 0.
+int decodeStream(void);
+
+// Zero makes a running decodeStream stop after the item it is decoding.
+void clearTargetSize(void);
+
+// Bits the decoder took beyond the real input: how many of the zero bytes that
+// stood in for LZHUF_END it actually consumed. Non-zero after a decode means
+// the coded stream ended before its announced size was reached.
+uint32_t decoderOverrunBits(void);
+
+#endif
