@@ -13,6 +13,8 @@
 #define LZHUF_END 0xFFFFu
 unsigned readByte(void);
 void writeByte(unsigned byte);
+// Appends count bytes, exactly as count calls of writeByte would.
+void writeBytes(const uint8_t* bytes, int32_t count);
 // Writes the four size bytes of the coded stream; returns the size.
 uint32_t writeSizeHeader(void);
 // Reads the four size bytes; returns the size, or 0 when the stream failed.
@@ -37,5 +39,18 @@ void clearTargetSize(void);
 // stood in for LZHUF_END it actually consumed. Non-zero after a decode means
 // the coded stream ended before its announced size was reached.
 uint32_t decoderOverrunBits(void);
+
+// ---- For tests --------------------------------------------------------------
+// Called with every item the encoder or decoder codes: symbol < 256 is a
+// literal, else a match of symbol - 253 bytes at position (distance back - 1);
+// codeBits is the length of the symbol's Huffman code. Null in normal use.
+typedef void (*CodecTraceHook)(unsigned symbol, unsigned position, unsigned codeBits);
+extern CodecTraceHook codecTraceHook;
+
+// Codes a sequence of symbols (0..313) with a fresh Huffman model alone (no
+// match finder, no positions, no size header) into out. Returns the byte
+// count, or -1 when out is too small; *longestCode gets the longest code sent.
+int32_t encodeSymbolsForTest(const uint16_t* symbols, int32_t count, uint8_t* out,
+                             int32_t capacity, unsigned* longestCode);
 
 #endif
