@@ -15,6 +15,19 @@ unsigned readByte(void);
 void writeByte(unsigned byte);
 // Appends count bytes, exactly as count calls of writeByte would.
 void writeBytes(const uint8_t* bytes, int32_t count);
+
+// The source and sink's buffer positions, kept where the codec can take and
+// put bytes without a call in the common case; readByte and writeByte do
+// everything else: refills, write-outs, the tick hook and the end marker.
+struct ByteWindow {
+    const uint8_t* inputNext;   // bytes up to inputEnd may be taken
+    const uint8_t* inputEnd;
+    uint8_t* outputNext;        // a byte put below outputRoomEnd needs no write-out
+    uint8_t* outputRoomEnd;
+    int32_t ticksLeft;          // bytes that may pass before the tick hook is due
+};
+extern ByteWindow byteWindow;
+
 // Writes the four size bytes of the coded stream; returns the size.
 uint32_t writeSizeHeader(void);
 // Reads the four size bytes; returns the size, or 0 when the stream failed.

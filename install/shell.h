@@ -1,0 +1,47 @@
+// shell.h - registers an installed product with the shell and removes it again:
+// ".lnk" shortcuts in the Start Menu group or the Startup folder, made through
+// the shell's link object, and the product's entry in the list of programs
+// that can be uninstalled (HKEY_LOCAL_MACHINE).
+#ifndef SHELL_H
+#define SHELL_H
+
+#include <windows.h>
+#include <stdint.h>
+
+// Set just before the uninstaller's shortcut: that link takes icon 1 of its
+// target. createShortcut clears it after every shortcut.
+extern int useUninstallIcon;
+
+// A shortcut named nameFormat applied to nameArgument (at most 31 characters,
+// also its description) to target, with arguments (null or empty: none), in
+// the Startup folder (startup != 0) or the Start Menu group named by
+// installFolderName (and startMenuSubfolder). Creates the group folders.
+// Returns 1 when the link was saved, else 0.
+int createShortcut(const char* target, const char* nameArgument, const char* nameFormat,
+                   const char* arguments, int startup);
+
+// Makes one link file through IShellLinkA and IPersistFile, in a COM
+// initialisation of its own. Returns the status of the last step (negative: failed).
+HRESULT writeShellLink(const char* target, const char* linkPath, const char* description,
+                       const char* arguments);
+
+// Deletes the shortcut that createShortcut with the same name makes, then the
+// Start Menu subfolder and group if they are empty now. Returns 1.
+int removeShortcut(const char* nameArgument, const char* nameFormat, int startup);
+
+// "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key
+// (128 bytes). Returns 1, or 0 when the product name makes it too long.
+int formUninstallKey(char key[128]);
+
+// The uninstall entry: DisplayName, UninstallString (quoted), DisplayVersion,
+// DisplayIcon (the uninstaller, icon 1), InstallLocation, EstimatedSize
+// (installedKilobytes), NoModify, NoRepair. Returns 1 when UninstallString was
+// stored, else 0.
+int writeUninstallEntry(uint32_t installedKilobytes);
+
+// One value under HKEY_LOCAL_MACHINE\subkey, the key created when missing.
+// Return 1 when the value was stored, else 0.
+int setMachineString(const char* subkey, const char* valueName, const char* text);
+int setMachineDword(const char* subkey, const char* valueName, DWORD value);
+
+#endif

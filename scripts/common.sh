@@ -1,0 +1,80 @@
+# shellcheck shell=bash
+# common.sh - shared by the scripts in this folder; source it, do not run it.
+# Build folders live under build/ at the repository root (ignored by git).
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build"
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+# Wine runs quietly, never adds menu entries and never asks for Mono or Gecko.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+
+step_started=0
+step() {
+    step_started=$SECONDS
+    echo
+    echo "==== $* ===="
+}
+
+step_done() {
+    echo "---- $1: done in $((SECONDS - step_started)) s"
+}
+
+die() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+generator_args() {
+    if command -v ninja >/dev/null 2>&1; then
+        echo "-G Ninja"
+    fi
+}
+
+# configure_build NAME [cmake arguments...]: configures build/NAME once (the
+# cache keeps later runs fast) and builds every target in it.
+# Release builds keep their asserts: tests and tools rely on them staying on.
+configure_build() {
+    local name="$1"
+    shift
+    local dir="$BUILD/$name"
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        # shellcheck disable=SC2046
+        cmake -S "$ROOT" -B "$dir" $(generator_args) \
+            -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_C_FLAGS_RELEASE=-O2 -DCMAKE_CXX_FLAGS_RELEASE=-O2 \
+            "$@"
+    fi
+}
+
+build_all() {
+    local name="$1"
+    shift
+    configure_build "$name" "$@"
+    cmake --build "$BUILD/$name" -j "$JOBS"
+}
+
+build_native() { build_all native; }
+build_win64() { build_all win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake"; }
+build_win32() { build_all win32 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"; }
+
+# The 32-bit loader is what `wine` runs for 32-bit programs; without it only
+# 64-bit programs start.
+have_wine32() { [ -x /usr/lib/wine/wine ]; }
+have_wine64() { [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null 2>&1; }
+
+# use_wine_prefix win64|win32: a private prefix per architecture under build/,
+# created on first use (about ten seconds).
+use_wine_prefix() {
+    local arch="$1"
+    export WINEARCH="$arch"
+    export WINEPREFIX="$BUILD/wine-$arch"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "creating Wine prefix $WINEPREFIX"
+        rm -rf "$WINEPREFIX"
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w || true
+        [ -f "$WINEPREFIX/system.reg" ] || die "wineboot could not create $WINEPREFIX"
+    fi
+}

@@ -1,0 +1,345 @@
+// background.cpp - bands, decorative bitmaps and the palette of the background.
+#include "background.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include "package.h"
+#include "transfer.h"
+
+HWND BackgroundWindow;
+int paletteOffset;
+const char* const decorativeBitmapNames[DECORATION_STEPS] = {
+    "BLUE", "DIMENSION", "LOGO", "TAMBERLYN", "TOPSHADOW", "ORANGE", "BLUEWHITE", "WHITEBLUE"};
+
+enum {
+    FILE_HEADER_SIZE = 14,           // "BM" file header in front of the info header
+    CORE_HEADER_SIZE = 12,           // the OS/2 header, which is refused
+    BLOCK_SLACK = 256,               // spare bytes behind every loaded image
+    IMAGE_SIZE_LIMIT = 16 << 20,     // no decorative bitmap comes near this
+    TILE_TOP_LIMIT = 97,             // TILE_ROWS_UP rows stop here, just under the top band
+    BAND_TOP_END = 96,
+    BAND_BLUE_TOP = 92,
+    BAND_BOTTOM_HEIGHT = 61
+};
+static const COLORREF BAND_BLUE = 0xAA8056;   // red 86, green 128, blue 170
+static const COLORREF BAND_WHITE = 0xFFFFFF;
+
+struct BitmapSlot {
+    int used;
+    int x, y;                        // client position of the first copy
+    int tileMode;                    // TileMode
+    HGLOBAL image;                   // the whole bitmap file image; owned, never freed
+    int32_t bitsOffset;              // pixel data, from the start of the image
+};
+
+static BitmapSlot slots[BITMAP_SLOTS];
+// The image that the last load produced, or that the painter works on.
+static HGLOBAL currentImage;
+static int32_t currentImageSize;
+static int32_t currentBitsOffset;
+static int currentLoaded;            // the last load succeeded and is not recorded yet
+
+// Made from the first palettized bitmap painted and used for all of them.
+static HPALETTE sharedPalette;
+static HGLOBAL indexHeader;
+static HBRUSH blueBrush, whiteBrush;
+static FileHandle decorationPackage = INVALID_FILE;
+
+// The placement table: step = slot.
+struct Placement {
+    int fromRight;                   // left = W - fromRight, or left itself when 0
+    int left;
+    int fromBottom;                  // top = H - fromBottom, or top itself when 0
+    int top;
+    int width, height;               // only the invalidated area; painting uses the bitmap's size
+    int tileMode;
+    int leftLimit, leftInstead;      // if left < leftLimit, left = leftInstead
+};
+static const Placement placements[DECORATION_STEPS] = {
+    {256, 0, 189, 0, 256, 128, TILE_ROWS_UP, 0, 0},   // BLUE
+    {0, 10, 0, 12, 466, 80, TILE_ONCE, 0, 0},         // DIMENSION
+    {257, 0, 56, 0, 256, 50, TILE_ONCE, 0, 0},        // LOGO
+    {0, 10, 45, 0, 205, 32, TILE_ONCE, 0, 0},         // TAMBERLYN
+    {64, 0, 0, 0, 64, 11, TILE_ROW, 478, 414},        // TOPSHADOW
+    {220, 0, 0, 0, 220, 96, TILE_ONCE, 478, 478},     // ORANGE
+    {64, 0, 71, 0, 64, 10, TILE_ROW, 0, 0},           // BLUEWHITE
+    {64, 0, 0, 96, 64, 10, TILE_ROW, 0, 0},           // WHITEBLUE
+};
+
+static BITMAPINFOHEADER* infoHeaderOf(uint8_t* image)
+{
+    return (BITMAPINFOHEADER*)(image + FILE_HEADER_SIZE);
+}
+
+static int colourCount(const BITMAPINFOHEADER* header)
+{
+    return (int)(header->biClrUsed & 0xFFFF);
+}
+
+void detectPaletteMode(HWND window)
+{
+    HDC dc = GetDC(window);
+    int depth = GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL);
+    ReleaseDC(window, dc);
+    paletteOffset = depth <= 8 ? PALETTE_TEMPLATE_OFFSET : 0;
+}
+
+void onPaletteMessage(HWND, UINT message, WPARAM wParam, LPARAM)
+{
+    if (!paletteOffset)
+        return;
+    int repaint = (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) || message == WM_QUERYNEWPALETTE ||
+                  (message == WM_PALETTECHANGED && (HWND)wParam != BackgroundWindow);
+    if (repaint)
+        InvalidateRect(BackgroundWindow, NULL, FALSE);
+}
+
+void eraseBackground(HDC dc)
+{
+    if (!blueBrush) {
+        blueBrush = CreateSolidBrush(BAND_BLUE);
+        whiteBrush = CreateSolidBrush(BAND_WHITE);
+    }
+    HBRUSH blue = blueBrush;
+    HBRUSH nearest = NULL;
+    if (paletteOffset && (nearest = CreateSolidBrush(GetNearestColor(dc, BAND_BLUE))) != NULL)
+        blue = nearest;
+    RECT area;
+    GetClientRect(BackgroundWindow, &area);
+    int width = area.right, height = area.bottom;
+    RECT band = {0, height - BAND_BOTTOM_HEIGHT, width, height};
+    FillRect(dc, &band, whiteBrush);
+    band = {0, BAND_BLUE_TOP, width, height - BAND_BOTTOM_HEIGHT};
+    FillRect(dc, &band, blue);
+    band = {0, 0, width, BAND_TOP_END};
+    FillRect(dc, &band, whiteBrush);
+    if (nearest)
+        DeleteObject(nearest);
+}
+
+// Checks the current image in place and completes its header: the colour
+// count, the image size and where the pixel data starts (right after the
+// colour table, whatever the file header says). Refuses anything that would
+// make a paint read outside the image.
+static bool parseBitmap(void)
+{
+    uint8_t* image = (uint8_t*)GlobalLock(currentImage);
+    if (!image)
+        return false;
+    bool valid = false;
+    BITMAPINFOHEADER* header = infoHeaderOf(image);
+    int32_t size = currentImageSize;
+    if (size >= FILE_HEADER_SIZE + (int32_t)sizeof(BITMAPINFOHEADER) && image[0] == 'B' && image[1] == 'M' &&
+        header->biSize != CORE_HEADER_SIZE && header->biSize >= sizeof(BITMAPINFOHEADER) &&
+        header->biSize <= (DWORD)(size - FILE_HEADER_SIZE)) {
+        uint32_t width = (uint16_t)header->biWidth, height = (uint16_t)header->biHeight;
+        int bits = header->biBitCount;
+        uint32_t colours = colourCount(header);
+        if (bits == 24)
+            colours = 0;
+        else if (colours == 0 && bits < 16)
+            colours = 1u << bits;
+        header->biClrUsed = colours;
+        uint32_t rowSize = ((width * (uint32_t)bits + 31) & ~31u) / 8;
+        if (header->biSizeImage == 0)
+            header->biSizeImage = rowSize * height;
+        int64_t bitsOffset = FILE_HEADER_SIZE + (int64_t)header->biSize + 4 * (int64_t)colours;
+        // Uncompressed pixels fill whole rows; compressed ones take biSizeImage.
+        int64_t pixelBytes = header->biCompression == BI_RGB ? (int64_t)rowSize * height : header->biSizeImage;
+        valid = (bits == 1 || bits == 4 || bits == 8 || bits == 24) && (bits == 24 || colours <= (1u << bits)) &&
+                width > 0 && height > 0 && bitsOffset + pixelBytes <= size;
+        currentBitsOffset = (int32_t)bitsOffset;
+    }
+    GlobalUnlock(currentImage);
+    return valid;
+}
+
+static bool loadBitmapEntry(FileHandle package, const char* name)
+{
+    currentLoaded = 0;
+    if (package == INVALID_FILE)
+        return false;
+    int32_t size = getExtractedSize(name);
+    if (size < 0 || size > IMAGE_SIZE_LIMIT)
+        return false;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (SIZE_T)size + BLOCK_SLACK);
+    if (!block)
+        return false;
+    uint8_t* bytes = (uint8_t*)GlobalLock(block);
+    if (!bytes) {
+        GlobalFree(block);
+        return false;
+    }
+    int extracted = extractToMemory(name, bytes, size);
+    GlobalUnlock(block);
+    currentImage = block;
+    currentImageSize = size;
+    if (extracted && parseBitmap()) {
+        currentLoaded = 1;
+        return true;
+    }
+    GlobalFree(block);
+    currentImage = NULL;
+    return false;
+}
+
+static void recordBitmapSlot(int slot, int x, int y, int tileMode)
+{
+    if (!currentLoaded)
+        return;
+    slots[slot].used = 1;
+    slots[slot].x = x;
+    slots[slot].y = y;
+    slots[slot].tileMode = tileMode;
+    slots[slot].image = currentImage;
+    slots[slot].bitsOffset = currentBitsOffset;
+    currentLoaded = 0;
+}
+
+static HPALETTE createBitmapPalette(const BITMAPINFOHEADER* header)
+{
+    int count = colourCount(header);
+    LOGPALETTE* palette =
+        (LOGPALETTE*)LocalAlloc(LMEM_FIXED, sizeof(LOGPALETTE) + count * sizeof(PALETTEENTRY));
+    if (!palette)
+        return NULL;
+    palette->palVersion = 0x300;
+    palette->palNumEntries = (WORD)count;
+    const RGBQUAD* table = (const RGBQUAD*)((const uint8_t*)header + header->biSize);
+    for (int i = 0; i < count; i++) {
+        palette->palPalEntry[i].peRed = table[i].rgbRed;
+        palette->palPalEntry[i].peGreen = table[i].rgbGreen;
+        palette->palPalEntry[i].peBlue = table[i].rgbBlue;
+        palette->palPalEntry[i].peFlags = 0;
+    }
+    HPALETTE made = CreatePalette(palette);
+    LocalFree(palette);
+    return made;
+}
+
+// A header whose colour table holds the indexes 0..n-1 of the selected
+// palette, so each colour of a bitmap maps to the same palette entry.
+static HGLOBAL createIndexHeader(const BITMAPINFOHEADER* header)
+{
+    int count = colourCount(header);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, header->biSize + 2 * count);
+    uint8_t* bytes = block ? (uint8_t*)GlobalLock(block) : NULL;
+    if (!bytes) {
+        if (block)
+            GlobalFree(block);
+        return NULL;
+    }
+    memcpy(bytes, header, sizeof(BITMAPINFOHEADER));
+    uint16_t* indexes = (uint16_t*)(bytes + header->biSize);
+    for (int i = 0; i < count; i++)
+        indexes[i] = (uint16_t)i;
+    GlobalUnlock(block);
+    return block;
+}
+
+static void paintBitmapSlot(HWND, HDC dc, int x, int y, int tileMode, bool realize)
+{
+    uint8_t* image = (uint8_t*)GlobalLock(currentImage);
+    if (!image)
+        return;
+    BITMAPINFOHEADER* own = infoHeaderOf(image);
+    BITMAPINFOHEADER* drawHeader = own;
+    UINT colourUse = DIB_RGB_COLORS;
+    HPALETTE previous = NULL;
+    bool drawable = true;
+    if (colourCount(own)) {
+        if (!sharedPalette)
+            sharedPalette = createBitmapPalette(own);
+        if (!indexHeader)
+            indexHeader = createIndexHeader(own);
+        drawable = sharedPalette && indexHeader;
+        if (drawable) {
+            previous = SelectPalette(dc, sharedPalette, FALSE);
+            if (realize)
+                RealizePalette(dc);
+            BITMAPINFOHEADER* shared = (BITMAPINFOHEADER*)GlobalLock(indexHeader);
+            // The shared table serves only bitmaps laid out like the one it was
+            // made from; any other draws with its own colours.
+            if (shared && shared->biBitCount == own->biBitCount && shared->biClrUsed == own->biClrUsed) {
+                drawHeader = shared;
+                colourUse = DIB_PAL_COLORS;
+            } else if (shared) {
+                GlobalUnlock(indexHeader);
+            }
+        }
+    }
+    if (drawable) {
+        drawHeader->biWidth = own->biWidth;
+        drawHeader->biHeight = own->biHeight;
+        int width = (uint16_t)own->biWidth, height = (uint16_t)own->biHeight;
+        // "BLUE" (slot 0) only shows in palette mode, where its tiles make the band.
+        if (paletteOffset || !realize) {
+            int startX = x;
+            for (;;) {
+                SetDIBitsToDevice(dc, x, y, width, height, 0, 0, 0, height, image + currentBitsOffset,
+                                  (BITMAPINFO*)drawHeader, colourUse);
+                if (tileMode == TILE_ONCE)
+                    break;
+                if (x > 0) {
+                    x -= width;
+                    continue;
+                }
+                if (tileMode == TILE_ROW || y <= TILE_TOP_LIMIT)
+                    break;
+                y -= height;
+                if (y < TILE_TOP_LIMIT)
+                    y = TILE_TOP_LIMIT;
+                x = startX;
+            }
+        }
+        if (previous)
+            SelectPalette(dc, previous, FALSE);
+        if (colourUse == DIB_PAL_COLORS)
+            GlobalUnlock(indexHeader);
+    }
+    GlobalUnlock(currentImage);
+}
+
+int paintBitmapSlots(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    for (int i = 0; i < BITMAP_SLOTS; i++) {
+        if (!slots[i].used)
+            continue;
+        currentImage = slots[i].image;
+        currentBitsOffset = slots[i].bitsOffset;
+        paintBitmapSlot(window, dc, slots[i].x, slots[i].y, slots[i].tileMode, i == 0);
+    }
+    EndPaint(window, &paint);
+    return 1;
+}
+
+bool placeDecorativeBitmap(int step)
+{
+    if (step < 0 || step >= DECORATION_STEPS)
+        return false;
+    RECT area;
+    GetClientRect(BackgroundWindow, &area);
+    const Placement& place = placements[step];
+    int left = place.fromRight ? area.right - place.fromRight : place.left;
+    int top = place.fromBottom ? area.bottom - place.fromBottom : place.top;
+    if (left < place.leftLimit)
+        left = place.leftInstead;
+    if (step == 0)
+        decorationPackage = openPackage(NULL);
+    loadBitmapEntry(decorationPackage, decorativeBitmapNames[step]);
+    recordBitmapSlot(step, left, top, place.tileMode);
+    if (step == DECORATION_STEPS - 1) {
+        closePackage(decorationPackage);
+        decorationPackage = INVALID_FILE;
+    }
+    RECT changed = {left, top, left + place.width, top + place.height};
+    if (place.tileMode != TILE_ONCE)
+        changed.left = 0;
+    if (place.tileMode == TILE_ROWS_UP)
+        changed.top = BAND_TOP_END;
+    InvalidateRect(BackgroundWindow, &changed, FALSE);
+    return step < DECORATION_STEPS - 1;
+}

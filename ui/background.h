@@ -1,0 +1,42 @@
+// background.h - the full-screen background of both setup modes: white, blue
+// and white bands, and eight decorative bitmaps from the program's own package,
+// placed one per timer step and repainted from memory. On displays with at
+// most 8 bits per pixel (palette mode) the bitmaps share one realized palette.
+#ifndef BACKGROUND_H
+#define BACKGROUND_H
+
+#include <windows.h>
+
+enum {
+    DECORATION_STEPS = 8,
+    BITMAP_SLOTS = 16,       // slot i is filled by step i; 8 to 15 stay unused
+    PALETTE_TEMPLATE_OFFSET = 100
+};
+
+// How a slot's bitmap repeats from its position.
+enum TileMode {
+    TILE_ONCE = 0,           // one copy at (x, y)
+    TILE_ROW = 1,            // leftwards until a copy is drawn at x <= 0
+    TILE_ROWS_UP = 2         // rows as TILE_ROW, each one bitmap higher, the last at y = 97
+};
+
+extern HWND BackgroundWindow;    // set by the window procedure that owns the window
+extern int paletteOffset;        // 100 in palette mode, else 0; added to dialog template ids
+extern const char* const decorativeBitmapNames[DECORATION_STEPS];   // package entries, in step order
+
+// paletteOffset from the window's device (planes x bits per pixel <= 8).
+void detectPaletteMode(HWND window);
+// WM_ACTIVATE and the palette messages: in palette mode, repaint the background
+// when its palette may have been disturbed. window is not used.
+void onPaletteMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// WM_ERASEBKGND: the three bands over the whole client area.
+void eraseBackground(HDC dc);
+// WM_PAINT: every used slot, in slot order. Returns 1.
+int paintBitmapSlots(HWND window);
+// Placement step 0..7: step 0 opens the program's package, each step loads
+// one bitmap into its slot and invalidates its area, step 7 closes the
+// package. A bitmap that cannot be loaded just does not appear.
+// Returns true while another step follows.
+bool placeDecorativeBitmap(int step);
+
+#endif

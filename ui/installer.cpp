@@ -1,0 +1,370 @@
+// installer.cpp - the installer window, its states and its four dialogs.
+#include "installer.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "background.h"
+#include "entry.h"
+#include "package.h"
+#include "resource.h"
+#include "textformat.h"
+#include "worker.h"
+
+enum {
+    TIMER_STATE = 1,              // one-shot: dispatches pendingState
+    TIMER_DECORATION = 2,         // one placement step per tick
+    TIMER_DIALOG = 1,             // the installing and rollback dialogs' own timer
+    STATE_DELAY_MS = 50,
+    DECORATION_DELAY_MS = 10,
+    DIALOG_TICK_MS = 100,
+    WELCOME_RESULT_GO = 6,
+    LABEL_SIZE = 128,
+    TEXT_SIZE = 1024,             // the finished text with the longest names and folder
+    SAMPLES_LINE_SIZE = 512,
+    CAPTION_SIZE = 512
+};
+
+static HINSTANCE setupInstance;
+static int pendingState;
+static FileHandle setupPackage = INVALID_FILE;
+static int decorStep;
+static int runProductChecked;
+static int installTicks;
+static int workerStarted;         // startInstallWorker has returned
+static int commonControlsReady;
+static int installDirFits;
+
+void scheduleState(int state)
+{
+    pendingState = state;
+    SetTimer(BackgroundWindow, TIMER_STATE, STATE_DELAY_MS, NULL);
+}
+
+// Every text field of the configuration ends inside its field, even a damaged one.
+static void terminateConfigStrings(void)
+{
+    SetupConfig& c = setupConfig;
+    char* fields[] = {c.fileNames, c.productName, c.productVersion, c.titleText, c.subtitleText,
+                      c.footerText, c.installFolderName, c.startMenuSubfolder, c.runningWindowClass,
+                      c.samplesDescription, c.startupArguments, c.uninstallShortcutFormat,
+                      c.installingLabelFormat};
+    int sizes[] = {sizeof c.fileNames, sizeof c.productName, sizeof c.productVersion, sizeof c.titleText,
+                   sizeof c.subtitleText, sizeof c.footerText, sizeof c.installFolderName,
+                   sizeof c.startMenuSubfolder, sizeof c.runningWindowClass, sizeof c.samplesDescription,
+                   sizeof c.startupArguments, sizeof c.uninstallShortcutFormat, sizeof c.installingLabelFormat};
+    for (unsigned i = 0; i < sizeof sizes / sizeof sizes[0]; i++)
+        fields[i][sizes[i] - 1] = 0;
+}
+
+// The common controls library from the system folder, never from the folder
+// the setup was started from. Returns 1 when the progress bar class is there.
+static int loadCommonControls(void)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || appendText(path, MAX_PATH, "\\COMCTL32.DLL") < 0)
+        return 0;
+    HMODULE library = LoadLibraryA(path);   // kept for the life of the process
+    if (!library)
+        return 0;
+    typedef BOOL(WINAPI * InitFunction)(const INITCOMMONCONTROLSEX*);
+    InitFunction init = (InitFunction)(void (*)(void))GetProcAddress(library, "InitCommonControlsEx");
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    return init && init(&controls);
+}
+
+static INT_PTR showDialog(int templateId, DLGPROC procedure)
+{
+    return DialogBoxParamA(setupInstance, MAKEINTRESOURCEA(templateId), BackgroundWindow, procedure, 0);
+}
+
+static INT_PTR CALLBACK welcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        char text[TEXT_SIZE];
+        const char* name = setupConfig.productName;
+        formatText(text, sizeof text,
+                   "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
+                   "When you are ready to start installing the program, click Finish.",
+                   name, name, setupConfig.productVersion);
+        SetDlgItemTextA(dialog, IDC_TEXT, text);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_FINISH:
+            EndDialog(dialog, WELCOME_RESULT_GO);
+            break;
+        case IDC_WELCOME_CANCEL:
+        case IDCANCEL:
+            if (confirmAbort(dialog))
+                EndDialog(dialog, IDCANCEL);
+            break;
+        }
+        return TRUE;
+    case WM_ACTIVATE:
+    case WM_QUERYNEWPALETTE:
+    case WM_PALETTEISCHANGING:
+    case WM_PALETTECHANGED:
+        onPaletteMessage(dialog, message, wParam, lParam);
+        return FALSE;
+    }
+    return FALSE;
+}
+
+static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        char label[LABEL_SIZE];
+        formatWithName(label, sizeof label, setupConfig.installingLabelFormat, setupConfig.productName);
+        SetDlgItemTextA(dialog, IDC_LABEL, label);
+        progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+        if (progressBar)
+            SendMessageA(progressBar, PBM_SETRANGE32, 0, (LPARAM)setupConfig.progressRange);
+        abortRequested = 0;
+        abortLatch = 0;
+        installTicks = 0;
+        workerStarted = 0;
+        SetTimer(dialog, TIMER_DIALOG, DIALOG_TICK_MS, NULL);
+        return TRUE;
+    }
+    case WM_TIMER: {
+        if (++installTicks == 1) {
+            startInstallWorker(dialog);
+            workerStarted = 1;
+            return FALSE;
+        }
+        // A worker that runs in place dispatches this timer itself: its ticks
+        // wait until the run has returned, so an abort stays an abort.
+        if (!workerStarted)
+            return FALSE;
+        DWORD exitCode;
+        if (!workerThread || !GetExitCodeThread(workerThread, &exitCode)) {
+            KillTimer(dialog, TIMER_DIALOG);
+            EndDialog(dialog, workerResult);
+        } else if (exitCode != STILL_ACTIVE) {
+            KillTimer(dialog, TIMER_DIALOG);
+            EndDialog(dialog, (INT_PTR)exitCode);
+        }
+        return FALSE;
+    }
+    case WM_COMMAND:
+        // The worker's progress hook asks the question; here it is only noted.
+        if (LOWORD(wParam) == IDCANCEL && !abortLatch)
+            abortRequested = 1;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        char samples[SAMPLES_LINE_SIZE] = "";
+        if (setupConfig.samplesDescription[0])
+            formatText(samples, sizeof samples, "Some %s can be found in %s\\Samples\n\n",
+                       setupConfig.samplesDescription, installDir);
+        // The Start Menu group is the install folder's name (no name: the Programs folder).
+        const char* group = setupConfig.installFolderName[0] ? setupConfig.installFolderName : "Programs";
+        char text[TEXT_SIZE];
+        formatText(text, sizeof text,
+                   "Setup is complete and %s V%s is now installed on your computer!\n\n"
+                   "%s is accessible through the Start Menu, under %s.\n\n%sClick Finish.",
+                   setupConfig.productName, setupConfig.productVersion, setupConfig.productName, group, samples);
+        SetDlgItemTextA(dialog, IDC_TEXT, text);
+        runProductChecked = 1;
+        char caption[CAPTION_SIZE];
+        formatText(caption, sizeof caption, "Run %s", setupConfig.productName);
+        SetDlgItemTextA(dialog, IDC_RUN_PRODUCT, caption);
+        SendDlgItemMessageA(dialog, IDC_RUN_PRODUCT, BM_SETCHECK, (WPARAM)runProductChecked, 0);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_RUN_PRODUCT:
+            runProductChecked = (int)SendDlgItemMessageA(dialog, IDC_RUN_PRODUCT, BM_GETCHECK, 0, 0);
+            break;
+        case IDC_FINISH:
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, runProductChecked);
+            break;
+        }
+        return TRUE;
+    }
+    return FALSE;
+}
+
+static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+        SetDlgItemTextA(dialog, IDC_LABEL, "Removing installed files:");
+        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+        if (progressBar) {
+            SendMessageA(progressBar, PBM_SETRANGE32, 0, 10);
+            SendMessageA(progressBar, PBM_SETPOS, 10, 0);
+        }
+        SetTimer(dialog, TIMER_DIALOG, DIALOG_TICK_MS, NULL);
+        return TRUE;
+    case WM_TIMER: {
+        KillTimer(dialog, TIMER_DIALOG);
+        char path[sizeof installDir];
+        for (int index = 0; index < installedFileCount; index++) {
+            if (!formInstalledPath(path, sizeof path, index))
+                continue;
+            SetDlgItemTextA(dialog, IDC_CURRENT_FILE, path);
+            DeleteFileA(path);
+        }
+        // Only empty folders go; a folder that held files before stays.
+        if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
+            RemoveDirectoryA(path);
+        RemoveDirectoryA(installDir);
+        EndDialog(dialog, 1);
+        return FALSE;
+    }
+    }
+    return FALSE;
+}
+
+void runProduct(void)
+{
+    char path[sizeof installDir];
+    char command[sizeof installDir + 2];
+    // Quoted: a folder with a space must not start C:\Program.exe instead.
+    if (runProductChecked && formInstalledPath(path, sizeof path, 1) &&
+        formatText(command, sizeof command, "\"%s\"", path) > 0)
+        WinExec(command, SW_SHOW);
+}
+
+static void showWelcome(HWND window)
+{
+    setupPackage = openPackage(NULL);
+    if (setupPackage == INVALID_FILE) {
+        MessageBoxA(window,
+                    "This setup program is truncated.  It's most likely that the download wasn't fully "
+                    "completed.  Please get a new copy.",
+                    "Install", MB_OK | MB_ICONERROR);
+        scheduleState(STATE_CLOSE);
+        return;
+    }
+    if (!installDirFits) {
+        char text[sizeof installDir + 96];
+        formatText(text, sizeof text, "The install folder is too long for the files of this product:\n\n%s\n\n"
+                   "Setup cannot continue.", installDir);
+        MessageBoxA(window, text, "Install", MB_OK | MB_ICONERROR);
+        scheduleState(STATE_CLOSE);
+        return;
+    }
+    int templateId = IDD_WELCOME + paletteOffset;
+    scheduleState(showDialog(templateId, welcomeDialogProc) == WELCOME_RESULT_GO ? STATE_INSTALL : STATE_CLOSE);
+}
+
+static void runInstall(void)
+{
+    commonControlsReady = loadCommonControls();
+    INT_PTR result = showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, installingDialogProc);
+    closePackage(setupPackage);
+    setupPackage = INVALID_FILE;
+    scheduleState(result == WORKER_INSTALLED ? STATE_FINISHED : STATE_ROLLBACK);
+}
+
+static LRESULT CALLBACK installerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        BackgroundWindow = window;
+        detectPaletteMode(window);
+        installDirFits = resolveInstallDir();
+        SetTimer(window, TIMER_DECORATION, DECORATION_DELAY_MS, NULL);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 1;
+    case WM_ACTIVATE:
+        onPaletteMessage(window, message, wParam, lParam);
+        break;
+    case WM_PAINT:
+        return paintBitmapSlots(window);
+    case WM_ERASEBKGND:
+        eraseBackground((HDC)wParam);
+        return 1;
+    case WM_QUERYNEWPALETTE:
+    case WM_PALETTEISCHANGING:
+    case WM_PALETTECHANGED:
+        onPaletteMessage(window, message, wParam, lParam);
+        return 0;
+    case WM_TIMER:
+        if (wParam == TIMER_STATE) {
+            KillTimer(window, TIMER_STATE);
+            if (pendingState == STATE_CLOSE) {
+                closePackage(setupPackage);
+                setupPackage = INVALID_FILE;
+                DestroyWindow(BackgroundWindow);
+            } else if (pendingState >= 2 && pendingState <= 7) {
+                PostMessageA(window, WM_USER + pendingState, 0, 0);
+            }
+        } else if (wParam == TIMER_DECORATION) {
+            KillTimer(window, TIMER_DECORATION);
+            if (placeDecorativeBitmap(decorStep++))
+                SetTimer(window, TIMER_DECORATION, DECORATION_DELAY_MS, NULL);
+            else
+                scheduleState(STATE_WELCOME);
+        }
+        break;
+    case WM_USER + STATE_WELCOME:
+        showWelcome(window);
+        break;
+    case WM_USER + STATE_INSTALL:
+        runInstall();
+        break;
+    case WM_USER + STATE_FINISHED:
+        showDialog(IDD_FINISHED + paletteOffset, finishedDialogProc);
+        scheduleState(STATE_CLOSE);
+        break;
+    case WM_USER + STATE_ROLLBACK:
+        // Without the common controls the installing template cannot be made;
+        // the one without a progress bar serves instead.
+        showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, rollbackDialogProc);
+        scheduleState(STATE_CLOSE);
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int runInstaller(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
+{
+    setupInstance = instance;
+    terminateConfigStrings();
+    if (!previous) {
+        WNDCLASSEXA windowClass = {};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.style = CS_HREDRAW | CS_VREDRAW;
+        windowClass.lpfnWndProc = installerWindowProc;
+        windowClass.hInstance = instance;
+        windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
+        windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+        windowClass.hbrBackground = CreateSolidBrush(setupConfig.backColorTop);
+        windowClass.lpszClassName = "TambSetupClass";
+        RegisterClassExA(&windowClass);
+    }
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    HWND window = CreateWindowExA(0, "TambSetupClass", "Install", WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                  desktop.left, desktop.top, desktop.right - desktop.left,
+                                  desktop.bottom - desktop.top, NULL, NULL, instance, NULL);
+    if (!window)
+        return 1;   // no window, no flow: the message loop would never end
+    MSG message = {};
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    runProduct();
+    return (int)message.wParam;
+}
