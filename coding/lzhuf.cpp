@@ -1,7 +1,8 @@
 // lzhuf.cpp - LZHUF codec: the match finder (binary search trees over the
 // ring window), the adaptive Huffman model, the fixed position code and the
 // bit input and output. Coded streams are bit for bit those of the 1988
-// algorithm; only its faults are mended (see encodeSymbol, decodeStream).
+// algorithm; only its faults are mended (see startWindow, encodeSymbol and
+// decodeStream).
 #include "lzhuf.h"
 
 #include <stddef.h>
@@ -27,7 +28,7 @@ enum {
     COMPARE_SLACK = 8
 };
 
-// ---- Codec state (about 46 KB, all of it static) ----------------------------
+// ---- Codec state (about 34 KB, all of it static) ----------------------------
 
 // The window, its mirror of bytes 0..58 so that a 60-byte comparison from any
 // position never wraps, and slack for the eight-byte compares.
@@ -771,7 +772,7 @@ int decodeStream(void)
         produced += length;
         if (from < r && r - from >= 8 && r + length <= WINDOW_SIZE) {
             copyShort(&textBuffer[r], &textBuffer[from], length);
-            r += length;
+            r = (r + length) & WINDOW_MASK;
             putBytesQuick(&textBuffer[start], length);
             continue;
         }
