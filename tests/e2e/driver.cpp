@@ -18,6 +18,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -116,7 +118,7 @@ static bool isMessageBox(HWND dialog)
     return hasText;
 }
 
-enum DialogKind { ANY_DIALOG, PLAIN_DIALOG, MESSAGE_BOX };
+enum DialogKind { PLAIN_DIALOG, MESSAGE_BOX };
 
 struct DialogSearch {
     const char* title;
@@ -138,7 +140,7 @@ static BOOL CALLBACK collectDialog(HWND window, LPARAM context)
     std::string title;
     if (!windowText(window, &title) || !titleMatches(search->title, title))
         return TRUE;
-    if (search->kind != ANY_DIALOG && isMessageBox(window) != (search->kind == MESSAGE_BOX))
+    if (isMessageBox(window) != (search->kind == MESSAGE_BOX))
         return TRUE;
     search->found.push_back(window);
     return TRUE;
@@ -291,7 +293,7 @@ struct Arguments {
 };
 
 static const char* const valueOptions[] = {"--timeout", "--text",    "--contains", "--absent", "--max-ms",
-                                           "--exclude", "--diff",    "--fail-on",  "--without"};
+                                           "--exclude", "--diff",    "--fail-on",  "--without", "--then-click"};
 
 static bool parseArguments(int argc, char** argv, Arguments* args)
 {
@@ -340,27 +342,11 @@ static bool hasFlag(const Arguments& args, const char* name)
 
 // ---- processes ----
 
-static int commandStart(const Arguments& args)
+// Starts a program with NUL as its standard handles: under Wine it would
+// otherwise keep the driver's output pipe open, and a script reading that
+// pipe would wait for the program's end. Prints the new process id.
+static int startProcess(const char* application, const std::string& commandLine, const char* folder)
 {
-    if (args.positional.empty())
-        return usageError("start needs EXE");
-    std::string commandLine;
-    for (const char* part : args.positional) {
-        if (!commandLine.empty())
-            commandLine += ' ';
-        commandLine += '"';
-        commandLine += part;
-        commandLine += '"';
-    }
-    // The program starts in its own folder, as when it is opened from the shell.
-    char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%s", args.positional[0]);
-    char* slash = strrchr(folder, '\\');
-    if (slash)
-        *slash = 0;
-    // The program gets NUL as its standard handles: under Wine it would
-    // otherwise keep the driver's output pipe open, and a script reading
-    // that pipe would wait for the program's end.
     const DWORD stdIds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (DWORD id : stdIds)
         SetHandleInformation(GetStdHandle(id), HANDLE_FLAG_INHERIT, 0);
@@ -374,17 +360,68 @@ static int commandStart(const Arguments& args)
     PROCESS_INFORMATION process = {};
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(0);
-    BOOL started = CreateProcessA(args.positional[0], mutableLine.data(), NULL, NULL, TRUE, 0, NULL,
-                                  slash ? folder : NULL, &startup, &process);
+    BOOL started =
+        CreateProcessA(application, mutableLine.data(), NULL, NULL, TRUE, 0, NULL, folder, &startup, &process);
     DWORD error = GetLastError();
     if (nul != INVALID_HANDLE_VALUE)
         CloseHandle(nul);
     if (!started)
-        return fail("cannot start %s: error %lu", args.positional[0], (unsigned long)error);
+        return fail("cannot start %s: error %lu", commandLine.c_str(), (unsigned long)error);
     printf("%lu\n", (unsigned long)process.dwProcessId);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return EXIT_OK;
+}
+
+// start EXE [ARG...]: the program starts in its own folder, as when it is
+// opened from the shell.
+static int commandStart(const Arguments& args)
+{
+    if (args.positional.empty())
+        return usageError("start needs EXE");
+    std::string commandLine;
+    for (const char* part : args.positional) {
+        if (!commandLine.empty())
+            commandLine += ' ';
+        commandLine += '"';
+        commandLine += part;
+        commandLine += '"';
+    }
+    char folder[MAX_PATH];
+    snprintf(folder, sizeof folder, "%s", args.positional[0]);
+    char* slash = strrchr(folder, '\\');
+    if (slash)
+        *slash = 0;
+    return startProcess(args.positional[0], commandLine, slash ? folder : NULL);
+}
+
+// run-command "COMMAND LINE": starts a command line as the system's list of
+// programs starts an uninstall command: no program name apart from the
+// line, which the system splits itself. Runs in C:\.
+static int commandRunCommand(const Arguments& args)
+{
+    if (args.positional.size() != 1)
+        return usageError("run-command needs one COMMAND LINE");
+    return startProcess(NULL, args.positional[0], "C:\\");
+}
+
+// wait-path-gone PATH...: waits until none of the files or folders exists.
+static int commandWaitPathGone(const Arguments& args)
+{
+    if (args.positional.empty())
+        return usageError("wait-path-gone needs PATH");
+    DWORD start = GetTickCount();
+    for (;;) {
+        const char* remaining = NULL;
+        for (const char* path : args.positional)
+            if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+                remaining = path;
+        if (!remaining)
+            return EXIT_OK;
+        if (GetTickCount() - start >= args.timeoutMs)
+            return fail("%s still exists after %lu ms", remaining, (unsigned long)args.timeoutMs);
+        Sleep(pollMs);
+    }
 }
 
 struct ProcessDialogs {
@@ -460,20 +497,6 @@ static int commandWaitExit(const Arguments& args)
     return EXIT_OK;
 }
 
-static int commandKill(const Arguments& args)
-{
-    long pid;
-    if (args.positional.size() != 1 || !parseInt(args.positional[0], &pid))
-        return usageError("kill needs PID");
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, (DWORD)pid);
-    if (!process)
-        return EXIT_OK;
-    TerminateProcess(process, 99);
-    WaitForSingleObject(process, args.timeoutMs);
-    CloseHandle(process);
-    return EXIT_OK;
-}
-
 // ---- dialogs ----
 
 static int commandWaitDialog(const Arguments& args)
@@ -499,20 +522,6 @@ static int commandDialogStays(const Arguments& args)
     while (GetTickCount() - start < args.timeoutMs) {
         if (!IsWindow(dialog) || !IsWindowVisible(dialog))
             return fail("dialog %s went away", quoted(args.positional[0]).c_str());
-        Sleep(pollMs);
-    }
-    return EXIT_OK;
-}
-
-static int commandWaitGone(const Arguments& args)
-{
-    if (args.positional.size() != 1)
-        return usageError("wait-gone needs TITLE");
-    DWORD start = GetTickCount();
-    while (!findDialogs(args.positional[0], ANY_DIALOG).empty()) {
-        if (GetTickCount() - start >= args.timeoutMs)
-            return fail("dialog %s still shown after %lu ms", quoted(args.positional[0]).c_str(),
-                        (unsigned long)args.timeoutMs);
         Sleep(pollMs);
     }
     return EXIT_OK;
@@ -623,10 +632,13 @@ static const struct {
     int id;
 } buttonNames[] = {{"IDOK", IDOK}, {"IDCANCEL", IDCANCEL}, {"IDYES", IDYES}, {"IDNO", IDNO}};
 
-// answer-msgbox CAPTION BUTTON [--text EXACT | --contains PART]: finds the
-// message box, checks its text, presses the button and waits until the box
-// has gone. The text is printed either way; a wrong text fails after the
-// box was answered, so the program under test does not hang on it.
+// answer-msgbox CAPTION BUTTON [--text EXACT | --contains PART]
+// [--then-click TITLE:ID]: finds the message box, checks its text, presses
+// the button and waits until the box has gone. The text is printed either
+// way; a wrong text fails after the box was answered, so the program under
+// test does not hang on it. --then-click clicks a control of a dialog at
+// once afterwards, faster than a second driver run could (to press Cancel
+// again while a short install still runs).
 static int commandAnswerMessageBox(const Arguments& args)
 {
     if (args.positional.size() != 2)
@@ -666,9 +678,41 @@ static int commandAnswerMessageBox(const Arguments& args)
     while (IsWindow(box)) {
         if (GetTickCount() - start >= 5000)
             return fail("the message box did not close after %s", args.positional[1]);
-        Sleep(pollMs);
+        Sleep(1);
+    }
+    const char* then = option(args, "--then-click");
+    if (then) {
+        std::string title = then;
+        size_t colon = title.rfind(':');
+        long id;
+        if (colon == std::string::npos || !parseInt(title.c_str() + colon + 1, &id))
+            return usageError("--then-click TITLE:ID");
+        title.resize(colon);
+        HWND dialog = requireDialog(title.c_str(), PLAIN_DIALOG, 0);
+        if (!dialog || clickControl(dialog, (int)id) != EXIT_OK)
+            return fail("could not click %ld of %s right after the message box", id, quoted(title).c_str());
+        printf("clicked %ld of %s\n", id, quoted(title).c_str());
     }
     return result;
+}
+
+// wait-msgbox CAPTION: waits for a message box and prints its text, leaving
+// it open.
+static int commandWaitMessageBox(const Arguments& args)
+{
+    if (args.positional.size() != 1)
+        return usageError("wait-msgbox needs CAPTION");
+    HWND box = requireDialog(args.positional[0], MESSAGE_BOX, args.timeoutMs);
+    if (!box)
+        return EXIT_FAILED;
+    std::string text;
+    windowText(GetDlgItem(box, msgboxTextId), &text);
+    RECT frame;
+    GetWindowRect(box, &frame);
+    settle(box);
+    printf("msgbox %s rect=%ld,%ld,%ld,%ld text=%s\n", quoted(args.positional[0]).c_str(), frame.left, frame.top,
+           frame.right - frame.left, frame.bottom - frame.top, quoted(text).c_str());
+    return EXIT_OK;
 }
 
 // ---- top-level windows by class ----
@@ -907,8 +951,9 @@ static std::string registryValue(DWORD type, const std::vector<BYTE>& data, DWOR
 }
 
 // reg-query KEY [VALUE]: "TYPE DATA" of the value, or every value of the key
-// as "NAME=TYPE DATA". Fails when the key or the value is missing. A REG_SZ
-// value must end with its NUL; one without it is reported.
+// as "NAME=TYPE DATA" and then every subkey as "NAME\". Fails when the key
+// or the value is missing. A REG_SZ value must end with its NUL; one
+// without it is reported.
 static int commandRegQuery(const Arguments& args)
 {
     if (args.positional.empty() || args.positional.size() > 2)
@@ -942,6 +987,13 @@ static int commandRegQuery(const Arguments& args)
             RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &size);
             printf("%s=%s\n", name, registryValue(type, data, size).c_str());
         }
+        for (DWORD index = 0;; index++) {
+            char name[256];
+            DWORD nameSize = sizeof name;
+            if (RegEnumKeyExA(key, index, name, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+                break;
+            printf("%s\\\n", name);
+        }
     }
     RegCloseKey(key);
     return result;
@@ -956,6 +1008,21 @@ static int commandScreenInfo(const Arguments&)
            GetDeviceCaps(screen, VERTRES), GetDeviceCaps(screen, BITSPIXEL), GetDeviceCaps(screen, PLANES),
            (GetDeviceCaps(screen, RASTERCAPS) & RC_PALETTE) ? 1 : 0);
     ReleaseDC(NULL, screen);
+    return EXIT_OK;
+}
+
+// load-library NAME: loads a DLL the plain way (the search order a program
+// gets when it does nothing about it) and prints the file it got.
+static int commandLoadLibrary(const Arguments& args)
+{
+    if (args.positional.size() != 1)
+        return usageError("load-library needs NAME");
+    HMODULE module = LoadLibraryA(args.positional[0]);
+    if (!module)
+        return fail("cannot load %s: error %lu", args.positional[0], (unsigned long)GetLastError());
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(module, path, MAX_PATH);
+    printf("%s\n", path);
     return EXIT_OK;
 }
 
@@ -1012,11 +1079,89 @@ static bool loadBitmap(const char* path, Image* image)
     for (int y = 0; y < height; y++) {
         const BYTE* row = &b[bitsOffset + stride * (topDown ? y : height - 1 - y)];
         for (int x = 0; x < width; x++) {
+            if (bits == 8 && row[x] >= colors)
+                return fail("%s: pixel (%d,%d) has colour %u of %lu", path, x, y, row[x], (unsigned long)colors), false;
             const BYTE* p = bits == 24 ? row + 3 * x : &b[14 + headerSize + 4 * row[x]];
             image->pixels[(size_t)y * width + x] = (DWORD)p[2] << 16 | (DWORD)p[1] << 8 | p[0];
         }
     }
     return true;
+}
+
+// Writes a 24-bit bottom-up bitmap file.
+static bool saveBitmap(const char* path, const Image& image)
+{
+    FILE* out = fopen(path, "wb");
+    if (!out)
+        return false;
+    BITMAPFILEHEADER fileHeader = {};
+    BITMAPINFOHEADER info = {};
+    size_t stride = ((size_t)image.width * 3 + 3) / 4 * 4;
+    info.biSize = sizeof info;
+    info.biWidth = image.width;
+    info.biHeight = image.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    fileHeader.bfType = 0x4D42;
+    fileHeader.bfOffBits = sizeof fileHeader + sizeof info;
+    fileHeader.bfSize = (DWORD)(fileHeader.bfOffBits + stride * image.height);
+    bool written = fwrite(&fileHeader, sizeof fileHeader, 1, out) == 1 && fwrite(&info, sizeof info, 1, out) == 1;
+    std::vector<BYTE> row(stride, 0);
+    for (int y = image.height - 1; y >= 0 && written; y--) {
+        for (int x = 0; x < image.width; x++) {
+            DWORD p = image.at(x, y);
+            row[3 * x] = (BYTE)p;
+            row[3 * x + 1] = (BYTE)(p >> 8);
+            row[3 * x + 2] = (BYTE)(p >> 16);
+        }
+        written = fwrite(row.data(), 1, stride, out) == stride;
+    }
+    return fclose(out) == 0 && written;
+}
+
+// screenshot OUT.bmp: the screen as the programs see it through GDI. On a
+// palette display this is the reliable picture: an X capture there shows
+// Wine's colours through whichever colormap X has installed.
+static int commandScreenshot(const Arguments& args)
+{
+    if (args.positional.size() != 1)
+        return usageError("screenshot needs OUT.bmp");
+    HDC screen = GetDC(NULL);
+    int W = GetDeviceCaps(screen, HORZRES), H = GetDeviceCaps(screen, VERTRES);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = W;
+    info.bmiHeader.biHeight = -H;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = NULL;
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HDC memory = CreateCompatibleDC(screen);
+    bool copied = false;
+    if (section && memory) {
+        HGDIOBJ old = SelectObject(memory, section);
+        copied = BitBlt(memory, 0, 0, W, H, screen, 0, 0, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    Image image;
+    if (copied) {
+        image.width = W;
+        image.height = H;
+        image.pixels.assign((const DWORD*)bits, (const DWORD*)bits + (size_t)W * H);
+        for (DWORD& p : image.pixels)
+            p &= 0xFFFFFF;
+    }
+    if (memory)
+        DeleteDC(memory);
+    if (section)
+        DeleteObject(section);
+    ReleaseDC(NULL, screen);
+    if (!copied)
+        return fail("cannot copy the screen");
+    if (!saveBitmap(args.positional[0], image))
+        return fail("cannot write %s", args.positional[0]);
+    return EXIT_OK;
 }
 
 // The expected screen: the three bands, then each decorative bitmap at its
@@ -1071,12 +1216,13 @@ static void drawPlacement(Image* screen, std::vector<int>* owner, int slot, cons
 }
 
 // check-background SCREEN.bmp DECOR_DIR [--exclude X,Y,W,H]... [--palette]
-// [--diff OUT.bmp]: compares every pixel of the screenshot outside the
+// [--bands-only] [--diff OUT.bmp]: compares every pixel of the screenshot outside the
 // excluded rectangles (the dialogs over the background) with the expected
-// screen. Without --palette the blue band is the exact colour (86,128,170)
-// and "BLUE" is not drawn; with it the BLUE tiles cover the band and colours
-// may be the nearest ones of the display's palette, so a pixel counts as
-// right within a small distance.
+// screen. Without --palette the blue band is the exact colour (86,128,170),
+// "BLUE" is not drawn and every pixel must be exact; with it the BLUE tiles
+// cover the band and colours are compared by consistency (below).
+// --bands-only: no decorative bitmap is expected (a setup without a valid
+// package shows the three bands alone).
 static int commandCheckBackground(const Arguments& args)
 {
     if (args.positional.size() != 2)
@@ -1085,6 +1231,7 @@ static int commandCheckBackground(const Arguments& args)
     if (!loadBitmap(args.positional[0], &screen))
         return EXIT_FAILED;
     bool palette = hasFlag(args, "--palette");
+    bool bandsOnly = hasFlag(args, "--bands-only");
     int W = screen.width, H = screen.height;
     Image expected;
     expected.width = W;
@@ -1099,7 +1246,7 @@ static int commandCheckBackground(const Arguments& args)
     Placement table[8];
     placements(W, H, table);
     for (int slot = 0; slot < 8; slot++) {
-        if (slot == 0 && !palette)
+        if ((slot == 0 && !palette) || bandsOnly)
             continue;
         char path[MAX_PATH];
         snprintf(path, sizeof path, "%s\\%s.bmp", args.positional[1], table[slot].name);
@@ -1125,19 +1272,42 @@ static int commandCheckBackground(const Arguments& args)
         int x = -1, y = -1;
         DWORD want = 0, got = 0;
     } tally[10];
-    const int tolerance = palette ? 24 : 0;
+    // In palette mode the colours on the screen are whatever the display's
+    // palette makes of the bitmaps' colours, so colours are not compared:
+    // each region's expected colour must show as one and the same screen
+    // colour everywhere (the colour most pixels of that expected colour
+    // show). A bitmap at a wrong place, or missing, breaks that.
+    std::vector<std::map<DWORD, std::map<DWORD, long>>> shown(10);
+    if (palette)
+        for (size_t i = 0; i < expected.pixels.size(); i++)
+            if (!excluded[i])
+                shown[owner[i] + 2][expected.pixels[i]][screen.pixels[i]]++;
+    std::vector<std::map<DWORD, DWORD>> mapped(10);
+    for (int region = 0; region < 10; region++)
+        for (const auto& colour : shown[region]) {
+            long most = -1;
+            for (const auto& seen : colour.second)
+                if (seen.second > most) {
+                    most = seen.second;
+                    mapped[region][colour.first] = seen.first;
+                }
+        }
+    std::vector<std::set<DWORD>> screenColours(10), expectedColours(10);
     Image diff = expected;
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) {
             size_t i = (size_t)y * W + x;
             if (excluded[i])
                 continue;
-            Tally& t = tally[owner[i] + 2];
+            int region = owner[i] + 2;
+            Tally& t = tally[region];
             t.compared++;
             DWORD want = expected.pixels[i], got = screen.pixels[i];
-            int dr = abs((int)(want >> 16) - (int)(got >> 16)), dg = abs((int)(want >> 8 & 255) - (int)(got >> 8 & 255)),
-                db = abs((int)(want & 255) - (int)(got & 255));
-            bool same = dr <= tolerance && dg <= tolerance && db <= tolerance;
+            screenColours[region].insert(got);
+            expectedColours[region].insert(want);
+            if (palette)
+                want = mapped[region][want];
+            bool same = want == got;
             diff.pixels[i] = same ? (got >> 2 & 0x3F3F3F) : 0xFF00FF;
             if (same)
                 continue;
@@ -1149,35 +1319,8 @@ static int commandCheckBackground(const Arguments& args)
             }
         }
     const char* diffPath = option(args, "--diff");
-    if (diffPath) {
-        FILE* out = fopen(diffPath, "wb");
-        if (out) {
-            BITMAPFILEHEADER fileHeader = {};
-            BITMAPINFOHEADER info = {};
-            size_t stride = ((size_t)W * 3 + 3) / 4 * 4;
-            info.biSize = sizeof info;
-            info.biWidth = W;
-            info.biHeight = H;
-            info.biPlanes = 1;
-            info.biBitCount = 24;
-            fileHeader.bfType = 0x4D42;
-            fileHeader.bfOffBits = sizeof fileHeader + sizeof info;
-            fileHeader.bfSize = (DWORD)(fileHeader.bfOffBits + stride * H);
-            fwrite(&fileHeader, sizeof fileHeader, 1, out);
-            fwrite(&info, sizeof info, 1, out);
-            std::vector<BYTE> row(stride, 0);
-            for (int y = H - 1; y >= 0; y--) {
-                for (int x = 0; x < W; x++) {
-                    DWORD p = diff.at(x, y);
-                    row[3 * x] = (BYTE)p;
-                    row[3 * x + 1] = (BYTE)(p >> 8);
-                    row[3 * x + 2] = (BYTE)(p >> 16);
-                }
-                fwrite(row.data(), 1, stride, out);
-            }
-            fclose(out);
-        }
-    }
+    if (diffPath && !saveBitmap(diffPath, diff))
+        fail("cannot write %s", diffPath);
     int result = EXIT_OK;
     for (int region = 0; region < 10; region++) {
         const Tally& t = tally[region];
@@ -1185,11 +1328,35 @@ static int commandCheckBackground(const Arguments& args)
         if (t.compared == 0) {
             // "BLUE" is drawn in palette mode only; a bitmap that lies wholly
             // under a dialog or under later ones has nothing to show either.
-            printf("%-12s %s\n", name, region == 2 && !palette ? "not drawn (palette mode only)" : "not visible");
+            printf("%-12s %s\n", name,
+                   region >= 2 && bandsOnly    ? "not expected"
+                   : region == 2 && !palette ? "not drawn (palette mode only)"
+                                             : "not visible");
             continue;
         }
-        if (t.wrong == 0) {
-            printf("%-12s ok (%ld pixels)\n", name, t.compared);
+        // A region drawn in one flat colour where its bitmap has clearly
+        // different colours would pass the palette test above: it is wrong
+        // too. (Shades close to each other may well meet in one palette colour.)
+        int spread = 0;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            int low = 255, high = 0;
+            for (DWORD colour : expectedColours[region]) {
+                int channel = (int)(colour >> shift & 255);
+                low = channel < low ? channel : low;
+                high = channel > high ? channel : high;
+            }
+            spread = high - low > spread ? high - low : spread;
+        }
+        bool flat = palette && screenColours[region].size() < 2 && spread > 96;
+        if (t.wrong == 0 && !flat) {
+            printf("%-12s ok (%ld pixels, %zu colours shown for %zu)\n", name, t.compared, screenColours[region].size(),
+                   expectedColours[region].size());
+            continue;
+        }
+        if (flat) {
+            printf("%-12s WRONG: one flat colour #%06lx where the bitmap has %zu colours\n", name,
+                   (unsigned long)*screenColours[region].begin(), expectedColours[region].size());
+            result = EXIT_FAILED;
             continue;
         }
         printf("%-12s WRONG: %ld of %ld pixels differ; first at (%d,%d): expected #%06lx, got #%06lx\n", name, t.wrong,
@@ -1204,16 +1371,18 @@ static int commandCheckBackground(const Arguments& args)
 static const char* const help =
     "driver COMMAND ARGS [--timeout MS]   (default timeout 10000 ms)\n"
     "  start EXE [ARG...]                  start a program in its folder; prints its pid\n"
+    "  run-command \"LINE\"                  start a command line as the system splits it; prints the pid\n"
+    "  wait-path-gone PATH...              wait until none of the paths exists\n"
     "  wait-exit PID [--no-dialog|--fail-on TITLE]  wait for its end; prints exit=CODE\n"
-    "  kill PID                            end a process\n"
     "  wait-dialog TITLE                   wait for a dialog (not a message box); lists its controls\n"
     "  dialog-stays TITLE --timeout MS     the dialog stays up that long\n"
-    "  wait-gone TITLE                     wait until no dialog or box of that title is shown\n"
     "  text TITLE ID                       print a control's text as it is\n"
     "  click TITLE ID                      click a button\n"
     "  check TITLE ID 0|1                  set a check box by clicking it\n"
     "  key TITLE esc|enter                 press a key in the dialog\n"
-    "  answer-msgbox CAPTION BUTTON [--text EXACT|--contains PART]   (CAPTION * for any)\n"
+    "  answer-msgbox CAPTION BUTTON [--text EXACT|--contains PART] [--then-click TITLE:ID]\n"
+    "                                      (CAPTION * for any)\n"
+    "  wait-msgbox CAPTION                 wait for a message box, leave it open\n"
     "                                      check a message box's text and press IDOK/IDYES/IDNO/IDCANCEL\n"
     "  wait-window CLASS [--without OTHER] wait for a top-level window of that class\n"
     "  window-exists CLASS                 exit 0 if one exists now\n"
@@ -1223,9 +1392,12 @@ static const char* const help =
     "  make-window CLASS [--absent PATH] [--ignore-close] [--max-ms MS]\n"
     "                                      be a running copy of a product until closed\n"
     "  read-shortcut LNK                   path, arguments, description, icon, workdir\n"
-    "  reg-query KEY [VALUE]               TYPE DATA of a value, or all values\n"
+    "  reg-query KEY [VALUE]               TYPE DATA of a value, or all values and subkeys\n"
     "  screen-info                         size and colour depth of the display\n"
-    "  check-background SCREEN.bmp DECOR_DIR [--exclude X,Y,W,H]... [--palette] [--diff OUT.bmp]\n";
+    "  screenshot OUT.bmp                  the screen through GDI, as a 24-bit bitmap\n"
+    "  load-library NAME                   load a DLL by the plain search order; prints its file\n"
+    "  check-background SCREEN.bmp DECOR_DIR [--exclude X,Y,W,H]... [--palette] [--bands-only]\n"
+    "                   [--diff OUT.bmp]   pixels of the background against the expected screen\n";
 
 int main(int argc, char** argv)
 {
@@ -1243,16 +1415,17 @@ int main(int argc, char** argv)
         int (*run)(const Arguments&);
     } commands[] = {
         {"start", commandStart},
+        {"run-command", commandRunCommand},
+        {"wait-path-gone", commandWaitPathGone},
         {"wait-exit", commandWaitExit},
-        {"kill", commandKill},
         {"wait-dialog", commandWaitDialog},
         {"dialog-stays", commandDialogStays},
-        {"wait-gone", commandWaitGone},
         {"text", commandText},
         {"click", commandClick},
         {"check", commandCheck},
         {"key", commandKey},
         {"answer-msgbox", commandAnswerMessageBox},
+        {"wait-msgbox", commandWaitMessageBox},
         {"wait-window", commandWaitWindow},
         {"window-exists", commandWindowExists},
         {"no-window", commandNoWindow},
@@ -1263,6 +1436,8 @@ int main(int argc, char** argv)
         {"reg-query", commandRegQuery},
         {"check-background", commandCheckBackground},
         {"screen-info", commandScreenInfo},
+        {"screenshot", commandScreenshot},
+        {"load-library", commandLoadLibrary},
     };
     for (const auto& command : commands)
         if (strcmp(argv[1], command.name) == 0) {
