@@ -65,7 +65,20 @@ have_wine32() { [ -x /usr/lib/wine/wine ]; }
 have_wine64() { [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null 2>&1; }
 
 # use_wine_prefix win64|win32: a private prefix per architecture under build/,
-# created on first use (about ten seconds).
+# created on first use (about ten seconds). Its Wine server is kept running
+# until the script ends: programs started one after another then start faster,
+# and none of them meets a server that is just shutting down ("recvmsg:
+# Connection reset by peer"). Wine's own background processes (services.exe and
+# the like) are started here, on /dev/null: started by a test they would inherit
+# its output pipe and keep ctest waiting for as long as the server runs.
+wine_prefixes=()
+stop_wine_servers() {
+    local prefix
+    for prefix in "${wine_prefixes[@]}"; do
+        WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+    done
+}
+
 use_wine_prefix() {
     local arch="$1"
     export WINEARCH="$arch"
@@ -77,4 +90,10 @@ use_wine_prefix() {
         wineserver -w || true
         [ -f "$WINEPREFIX/system.reg" ] || die "wineboot could not create $WINEPREFIX"
     fi
+    if [ "${#wine_prefixes[@]}" = 0 ]; then
+        trap stop_wine_servers EXIT
+    fi
+    wine_prefixes+=("$WINEPREFIX")
+    wineserver -p >/dev/null 2>&1 || true   # fails harmlessly when one already runs
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

@@ -23,14 +23,22 @@ codec() { "${runner[@]}" "$codec_path" "$@"; }
 
 # Runs the tool; sets status and leaves its stderr in err.txt. Under a runner
 # the runner's own notices (Wine's "wine: ..." lines, e.g. when it updates its
-# prefix) are not the tool's output and are dropped.
+# prefix) are not the tool's output and are dropped, and a run that never
+# reached the tool because the Wine server was just shutting down ("wine
+# client error") is started once more.
 run() {
-    codec "$@" >out.txt 2>err.txt
-    status=$?
-    if [ "${#runner[@]}" -gt 0 ]; then
+    local attempt=1
+    while [ "$attempt" -le 2 ]; do
+        attempt=$((attempt + 1))
+        codec "$@" >out.txt 2>err.txt
+        status=$?
+        [ "${#runner[@]}" -gt 0 ] || return 0
         tr -d '\r' <err.txt | grep -v '^wine: ' >err.clean
         mv err.clean err.txt
-    fi
+        grep -q '^wine client error' err.txt || return 0
+        echo "note: Wine did not start the tool ($(head -1 err.txt)); trying again" >&2
+        sleep 1
+    done
 }
 
 leftovers() { find . -maxdepth 1 \( -name '*.codec-tmp' -o -name '*.codec-blocks' \) -print; }
@@ -159,7 +167,7 @@ expect_failure() {
     run "$@"
     local lines
     lines=$(wc -l <err.txt)
-    if [ "$status" != 1 ]; then fail "$name" "exit $status, expected 1"
+    if [ "$status" != 1 ]; then fail "$name" "exit $status, expected 1: $(cat err.txt)"
     elif [ "$lines" != 1 ]; then fail "$name" "$lines lines on stderr: $(cat err.txt)"
     elif ! grep -qF -- "$file" err.txt; then fail "$name" "stderr does not name $file: $(cat err.txt)"
     elif ! grep -qi -- "$word" err.txt; then fail "$name" "stderr does not say '$word': $(cat err.txt)"
@@ -194,7 +202,7 @@ for arguments in "" "pack" "pack abc" "pack abc x y" "squeeze abc x" "pc1 encryp
     # shellcheck disable=SC2086
     run $arguments
     if [ "$status" = 2 ] && grep -q usage err.txt; then pass "usage for '$arguments'"
-    else fail "usage for '$arguments'" "exit $status"; fi
+    else fail "usage for '$arguments'" "exit $status: $(cat err.txt)"; fi
 done
 run --help
 if [ "$status" = 0 ] && grep -q usage out.txt; then pass "--help"; else fail "--help" "exit $status"; fi
