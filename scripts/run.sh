@@ -1,13 +1,25 @@
 #!/bin/bash
-# run.sh [FILE] - the main job: installs what is missing, builds everything
-# (native, Windows x86_64 and i686) and round-trips FILE through the codec
-# tool (pack, unpack, compare), printing the sizes and the ratio. Without FILE
-# the sample is the project's own source text. Where Wine is installed the
-# Windows tool packs the same file, and its output must match byte for byte.
+# run.sh [--show] [FILE] - the main job: installs what is missing, builds
+# everything (native, Windows x86_64 and i686), builds the demo product's setup
+# executable dist/DemoSetup.exe with mksetup from examples/demo/setup.ini and
+# prints its listing, and round-trips FILE through the codec tool (pack,
+# unpack, compare), printing the sizes and the ratio. Without FILE the sample
+# is the project's own source text. Where Wine is installed the Windows tool
+# packs the same file, and its output must match byte for byte.
+# --show also runs the demo setup under Wine on an Xvfb display (the x86_64
+# build; the i686 one too where wine32 is installed), clicks through a full
+# install and saves screenshots of the background and every dialog under
+# build/e2e/screenshots/.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"
 cd "$ROOT"
+
+show=0
+if [ "${1:-}" = "--show" ]; then
+    show=1
+    shift
+fi
 
 step "bootstrap"
 "$ROOT/scripts/bootstrap.sh"
@@ -17,6 +29,20 @@ step "Windows x86_64 build (build/win64)"
 build_win64
 step "Windows i686 build (build/win32)"
 build_win32
+
+step "demo setup (dist/DemoSetup.exe)"
+# The i686 setup program is the shipped one; the demo product is staged next to
+# its script, since its executable is a build product.
+stage="$BUILD/run/demo"
+rm -rf "$stage"
+mkdir -p "$stage" "$ROOT/dist"
+cp examples/demo/setup.ini examples/demo/*.txt examples/demo/*.bmp "$stage/"
+cp "$BUILD/win32/examples/demo/Demo.exe" "$stage/"
+mksetup="$BUILD/native/tools/mksetup/mksetup"
+"$mksetup" build "$stage/setup.ini" -o "$ROOT/dist/DemoSetup.exe" --stub "$BUILD/win32/app/tambsetup.exe"
+"$mksetup" list "$ROOT/dist/DemoSetup.exe"
+"$mksetup" verify "$ROOT/dist/DemoSetup.exe"
+echo "setup program (i686 stub): $(wc -c <"$BUILD/win32/app/tambsetup.exe") bytes"
 
 step "codec round trip"
 out="$BUILD/run"
@@ -59,5 +85,11 @@ if have_wine64; then
     else
         echo "SKIP: wine32 not available: the i686 tool was built but not run"
     fi
+fi
+if [ "$show" = 1 ]; then
+    step "the demo setup under Wine, with screenshots"
+    E2E_NATIVE_BUILD="$BUILD/native" E2E_WIN64_BUILD="$BUILD/win64" E2E_WIN32_BUILD="$BUILD/win32" \
+        "$ROOT/scripts/e2e.sh" install
+    echo "screenshots: $BUILD/e2e/screenshots/"
 fi
 echo "done"

@@ -32,6 +32,11 @@ ctest --test-dir "$BUILD/win64" --output-on-failure -j "$JOBS" --timeout 600
 note "win64: built and tested under Wine in $((SECONDS - step_started)) s"
 step_done win64
 
+step "end-to-end: the setup program under Wine on Xvfb (build/e2e)"
+E2E_NATIVE_BUILD="$BUILD/native" E2E_WIN64_BUILD="$BUILD/win64" "$ROOT/scripts/e2e.sh" --arch win64
+note "e2e win64: passed in $((SECONDS - step_started)) s; screenshots in build/e2e/screenshots/win64"
+step_done e2e
+
 step "Windows i686 build and tests under Wine (build/win32)"
 build_win32
 if have_wine32; then
@@ -41,6 +46,12 @@ if have_wine32; then
 else
     echo "SKIP: wine32 not available: the i686 build was compiled but its tests were not run"
     note "win32: built in $((SECONDS - step_started)) s; SKIP: wine32 not available, tests not run"
+fi
+if have_wine32; then
+    E2E_NATIVE_BUILD="$BUILD/native" E2E_WIN32_BUILD="$BUILD/win32" "$ROOT/scripts/e2e.sh" --arch win32
+    note "e2e win32: passed"
+else
+    echo "SKIP: e2e win32: wine32 not available, the i686 setup program was not run"
 fi
 step_done win32
 
