@@ -566,9 +566,10 @@ scenario_install() {
     screenshot background
     check_background background "$DIALOG_RECT"
     drv_log click Install 6 || return 1
-    # The demo installs in a moment: the label is read from the first look.
+    # The demo installs in a moment, so its installing dialog may be gone
+    # before its texts are read; the cancel scenarios check the label on a
+    # product that keeps the dialog up.
     dialog Installing "" || return 1
-    expect_equal "label of the installing dialog" "Installing Demo..." "$(listing_text 105)"
     dialog Finished finished 30000 || return 1
     local dir='C:\Program Files\Demo Product'
     [ "$ARCH" = win32 ] && dir="$PROGRAM_FILES_WIN\\Demo Product"
