@@ -14,9 +14,36 @@ void setInstallDirFromModule(void)
         installDir[0] = 0;
         return;
     }
-    char* lastSlash = strrchr(installDir, '\\');
-    if (lastSlash)
-        *lastSlash = 0;
+    cutAtLastBackslash(installDir);
+}
+
+void cutAtLastBackslash(char* path)
+{
+    // Character by character: in a double-byte code page the second byte of
+    // a character may have the code of a backslash and is not one.
+    char* last = NULL;
+    for (char* at = path; *at; at = CharNextA(at))
+        if (*at == '\\')
+            last = at;
+    if (last)
+        *last = 0;
+}
+
+// Every text field of the configuration ends inside its field, even in a
+// damaged configuration, so both modes can use the fields as strings.
+static void terminateConfigStrings(void)
+{
+    SetupConfig& c = setupConfig;
+    char* fields[] = {c.fileNames, c.productName, c.productVersion, c.titleText, c.subtitleText,
+                      c.footerText, c.installFolderName, c.startMenuSubfolder, c.runningWindowClass,
+                      c.samplesDescription, c.startupArguments, c.uninstallShortcutFormat,
+                      c.installingLabelFormat};
+    int sizes[] = {sizeof c.fileNames, sizeof c.productName, sizeof c.productVersion, sizeof c.titleText,
+                   sizeof c.subtitleText, sizeof c.footerText, sizeof c.installFolderName,
+                   sizeof c.startMenuSubfolder, sizeof c.runningWindowClass, sizeof c.samplesDescription,
+                   sizeof c.startupArguments, sizeof c.uninstallShortcutFormat, sizeof c.installingLabelFormat};
+    for (unsigned i = 0; i < sizeof sizes / sizeof sizes[0]; i++)
+        fields[i][sizes[i] - 1] = 0;
 }
 
 // A setup program usually starts from a downloads folder, where a planted DLL
@@ -41,6 +68,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 {
     restrictDllSearch();
     decipherSetupConfig((uint8_t*)&setupConfigBlock);
+    terminateConfigStrings();
     char path[256];
     DWORD n = GetModuleFileNameA(NULL, path, sizeof path);
     if (n >= sizeof path)

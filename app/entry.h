@@ -17,6 +17,8 @@ extern char installDir[256];
 
 // installDir = the folder of the running executable.
 void setInstallDirFromModule(void);
+// Cuts path at its last backslash (double-byte characters are kept whole).
+void cutAtLastBackslash(char* path);
 
 // The two modes; each returns the process exit code.
 int runInstaller(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState);

@@ -41,22 +41,6 @@ void scheduleState(int state)
     SetTimer(BackgroundWindow, TIMER_STATE, STATE_DELAY_MS, NULL);
 }
 
-// Every text field of the configuration ends inside its field, even a damaged one.
-static void terminateConfigStrings(void)
-{
-    SetupConfig& c = setupConfig;
-    char* fields[] = {c.fileNames, c.productName, c.productVersion, c.titleText, c.subtitleText,
-                      c.footerText, c.installFolderName, c.startMenuSubfolder, c.runningWindowClass,
-                      c.samplesDescription, c.startupArguments, c.uninstallShortcutFormat,
-                      c.installingLabelFormat};
-    int sizes[] = {sizeof c.fileNames, sizeof c.productName, sizeof c.productVersion, sizeof c.titleText,
-                   sizeof c.subtitleText, sizeof c.footerText, sizeof c.installFolderName,
-                   sizeof c.startMenuSubfolder, sizeof c.runningWindowClass, sizeof c.samplesDescription,
-                   sizeof c.startupArguments, sizeof c.uninstallShortcutFormat, sizeof c.installingLabelFormat};
-    for (unsigned i = 0; i < sizeof sizes / sizeof sizes[0]; i++)
-        fields[i][sizes[i] - 1] = 0;
-}
-
 // The common controls library from the system folder, never from the folder
 // the setup was started from. Returns 1 when the progress bar class is there.
 static int loadCommonControls(void)
@@ -340,7 +324,6 @@ static LRESULT CALLBACK installerWindowProc(HWND window, UINT message, WPARAM wP
 int runInstaller(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 {
     setupInstance = instance;
-    terminateConfigStrings();
     if (!previous) {
         WNDCLASSEXA windowClass = {};
         windowClass.cbSize = sizeof windowClass;

@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2153,SC2034  # PID, DISPLAY8, SHOT_THROUGH_GDI: the harness's
 # uninstall_scenarios.sh - end-to-end scenarios of the uninstaller, sourced by
 # scripts/e2e.sh after its own scenarios: it uses that script's helpers
 # (new_prefix, read_folders, drv, dialog, expect_*, screenshot,
@@ -52,7 +53,7 @@ system_state() {
     echo "-- list of programs"
     wine reg query "$UNINSTALL_KEY" /s 2>/dev/null | tr -d '\r'
     echo "-- C:\\"
-    ls -A "$WINEPREFIX/drive_c" | grep -vx Downloads   # where the setups are started from
+    (cd "$WINEPREFIX/drive_c" && find . -mindepth 1 -maxdepth 1 ! -name Downloads | sort)   # setups start from Downloads
 }
 
 # start_uninstaller WINPATH: starts it (in its folder); sets UPID.
@@ -93,12 +94,18 @@ expect_self_deleted() {
     else
         fail "the uninstaller $1 is still there after $SELF_DELETE_TIMEOUT_S s"
     fi
-    if [ -n "$2" ]; then
-        wait_until "$SELF_DELETE_TIMEOUT_S" absent "$2" && log "ok: the folder went" ||
-            fail "the folder remains: $(cd "$2" 2>/dev/null && find . | sort | tr '\n' ' ')"
+    if [ -z "$2" ]; then
+        :
+    elif wait_until "$SELF_DELETE_TIMEOUT_S" absent "$2"; then
+        log "ok: the folder went"
+    else
+        fail "the folder remains: $(cd "$2" 2>/dev/null && find . | sort | tr '\n' ' ')"
     fi
-    wait_until "$SELF_DELETE_TIMEOUT_S" absent "$batch" && log "ok: the batch file deleted itself" ||
+    if wait_until "$SELF_DELETE_TIMEOUT_S" absent "$batch"; then
+        log "ok: the batch file deleted itself"
+    else
         fail "the batch file $batch remains"
+    fi
 }
 
 # expect_demo_registration_gone: no shortcut, no Start Menu group, no uninstall key.
