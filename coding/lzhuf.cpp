@@ -490,6 +490,21 @@ static inline unsigned commonLength(const uint8_t* key, const uint8_t* node, int
     return LOOKAHEAD;
 }
 
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define LEAD_WORDS 1
+// Bytes 1..8 of the string at position p as a big-endian number, so that
+// numbers compare as the strings do. Position TREE_NIL reads bytes past the
+// window, never used.
+static inline uint64_t leadWord(unsigned p)
+{
+    uint64_t w;
+    memcpy(&w, &textBuffer[p + 1], 8);
+    return __builtin_bswap64(w);
+}
+#else
+#define LEAD_WORDS 0
+#endif
+
 // Puts window position r into the tree of its first byte and finds the longest
 // match for the 60 bytes at r on the way (the nearest of equally long ones).
 // A node that matches all 60 bytes is replaced by r.
@@ -501,8 +516,15 @@ static void insertNode(unsigned r)
     unsigned bestLength = 0;
     unsigned bestPosition = matchPosition;
     treeChild[r][LEFT] = treeChild[r][RIGHT] = TREE_NIL;
+#if LEAD_WORDS
+    const uint64_t keyWord = leadWord(r);
+    unsigned next = treeChild[p][side];
+    uint64_t nextWord = leadWord(next);
+#endif
     for (;;) {
+#if !LEAD_WORDS
         unsigned next = treeChild[p][side];
+#endif
         if (next == TREE_NIL) {
             treeChild[p][side] = (uint16_t)r;
             parentNode[r] = (uint16_t)p;
@@ -511,9 +533,32 @@ static void insertNode(unsigned r)
             return;
         }
         p = next;
+        unsigned i;
+#if LEAD_WORDS
+        // Both children and their lead words are fetched while p is compared,
+        // and the side is taken without a branch (it goes either way at
+        // random): the walk then waits on one load a level instead of three.
+        unsigned left = treeChild[p][LEFT];
+        unsigned right = treeChild[p][RIGHT];
+        uint64_t leftWord = leadWord(left);
+        uint64_t rightWord = leadWord(right);
+        uint64_t x = keyWord ^ nextWord;
+        if (x != 0) {
+            i = 1 + ((unsigned)__builtin_clzll(x) >> 3);
+            side = keyWord > nextWord ? RIGHT : LEFT;
+        } else {
+            int difference;
+            i = commonLength(key, &textBuffer[p], &difference);
+            side = difference >= 0 ? RIGHT : LEFT;
+        }
+        uint64_t pick = 0 - (uint64_t)side;   // all ones for RIGHT
+        next = left ^ ((left ^ right) & (unsigned)pick);
+        nextWord = leftWord ^ ((leftWord ^ rightWord) & pick);
+#else
         int difference;
-        unsigned i = commonLength(key, &textBuffer[p], &difference);
+        i = commonLength(key, &textBuffer[p], &difference);
         side = difference >= 0 ? RIGHT : LEFT;
+#endif
         if (i > THRESHOLD) {
             // Longer wins; of equally long ones the nearer.
             unsigned position = ((r - p) & WINDOW_MASK) - 1;
