@@ -88,19 +88,6 @@ Bytes decompressToMemory(const Bytes& file, int32_t capacity, int* ok, bool* gua
     return memory;
 }
 
-Bytes fromHex(const char* hex)
-{
-    Bytes bytes;
-    for (; hex[0] && hex[1]; hex += 2) {
-        while (*hex == ' ')
-            hex++;
-        unsigned value = 0;
-        sscanf(hex, "%2x", &value);
-        bytes.push_back((uint8_t)value);
-    }
-    return bytes;
-}
-
 uint16_t le16(const Bytes& b, size_t at)
 {
     return (uint16_t)(b[at] | b[at + 1] << 8);

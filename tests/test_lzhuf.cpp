@@ -141,19 +141,6 @@ Bytes withSize(Bytes coded, uint32_t size)
     return coded;
 }
 
-Bytes fromHex(const char* hex)
-{
-    Bytes bytes;
-    for (; hex[0] && hex[1]; hex += 2) {
-        while (*hex == ' ')
-            hex++;
-        unsigned value = 0;
-        sscanf(hex, "%2x", &value);
-        bytes.push_back((uint8_t)value);
-    }
-    return bytes;
-}
-
 Bytes repeated(const char* text, int times)
 {
     Bytes bytes;

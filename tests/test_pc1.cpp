@@ -11,17 +11,6 @@ static Bytes cryptAll(const char* key, Bytes data, int encipher)
     return data;
 }
 
-static Bytes fromHex(const char* hex)
-{
-    Bytes bytes;
-    for (; hex[0] && hex[1]; hex += 2) {
-        unsigned value = 0;
-        sscanf(hex, "%2x", &value);
-        bytes.push_back((uint8_t)value);
-    }
-    return bytes;
-}
-
 // Streams worked out independently from the algorithm's description.
 TEST(Pc1, KnownStreams)
 {

@@ -87,6 +87,22 @@ Bytes bytesOf(const char* text)
     return Bytes(text, text + strlen(text));
 }
 
+Bytes fromHex(const char* hex)
+{
+    Bytes bytes;
+    while (*hex) {
+        while (*hex == ' ')
+            hex++;
+        if (!hex[0] || !hex[1])
+            break;
+        unsigned value = 0;
+        sscanf(hex, "%2x", &value);
+        bytes.push_back((uint8_t)value);
+        hex += 2;
+    }
+    return bytes;
+}
+
 // xorshift32: the same bytes on every platform and run.
 static uint32_t nextRandom(uint32_t& state)
 {

@@ -15,6 +15,7 @@ Bytes readFileBytes(const std::string& path);
 bool fileExists(const std::string& path);
 
 Bytes bytesOf(const char* text);
+Bytes fromHex(const char* hex);                     // "52 43 a5", spaces allowed
 Bytes randomBytes(size_t count, uint32_t seed);     // incompressible
 Bytes textBytes(size_t count, uint32_t seed);       // English-like words
 Bytes runBytes(size_t count, uint32_t seed);        // long runs of equal bytes
