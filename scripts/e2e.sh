@@ -228,7 +228,21 @@ fail() {
 }
 
 # drv ARGS: the driver under Wine; its output goes to the log and stdout.
-drv() { timeout 120 wine "$DRIVER_EXE" "$@"; }
+# A run that never reached the driver because the Wine server was just
+# shutting down ("wine client error") is started once more.
+drv() {
+    local attempt status errors
+    errors=$(mktemp)
+    for attempt in 1 2; do
+        timeout 120 wine "$DRIVER_EXE" "$@" 2>"$errors"
+        status=$?
+        grep -q '^wine client error' "$errors" && [ "$attempt" = 1 ] || break
+        echo "note: Wine did not start the driver ($(head -1 "$errors")); trying again" >&2
+    done
+    cat "$errors" >&2
+    rm -f "$errors"
+    return "$status"
+}
 
 # drv_log ARGS: the same, output only in the log; returns the driver's code.
 drv_log() {

@@ -31,11 +31,11 @@ absent() { [ ! -e "$1" ]; }
 # install_quietly SETUP: a complete install, "Run" unticked.
 install_quietly() {
     start_setup "$1" || return 1
-    dialog Install "" >/dev/null || return 1
-    drv_log click Install 6 >/dev/null || return 1
-    dialog Finished "" 30000 >/dev/null || return 1
-    drv check Finished 1001 0 >/dev/null
-    drv_log click Finished 6 >/dev/null || return 1
+    dialog Install "" || return 1
+    drv_log click Install 6 || { fail "cannot click Finish on the welcome dialog"; return 1; }
+    dialog Finished "" 30000 || return 1
+    drv_log check Finished 1001 0 || { fail "cannot untick \"Run\""; return 1; }
+    drv_log click Finished 6 || { fail "cannot click Finish on the finished dialog"; return 1; }
     drv_log wait-exit "$PID" --timeout 10000 || { fail "the setup did not end"; return 1; }
     log "installed $(basename "$1")"
 }
