@@ -228,19 +228,27 @@ fail() {
 }
 
 # drv ARGS: the driver under Wine; its output goes to the log and stdout.
-# A run that never reached the driver because the Wine server was just
-# shutting down ("wine client error") is started once more.
+# The driver's own exit codes are 0, 1 and 2. A run that never reached it
+# (Wine's "wine client error" when its server was just shutting down, or any
+# other code with no output at all) is started once more, with a note.
 drv() {
-    local attempt status errors
+    local attempt status output errors
+    output=$(mktemp)
     errors=$(mktemp)
     for attempt in 1 2; do
-        timeout 120 wine "$DRIVER_EXE" "$@" 2>"$errors"
+        timeout 120 wine "$DRIVER_EXE" "$@" >"$output" 2>"$errors"
         status=$?
-        grep -q '^wine client error' "$errors" && [ "$attempt" = 1 ] || break
-        echo "note: Wine did not start the driver ($(head -1 "$errors")); trying again" >&2
+        [ "$attempt" = 1 ] || break
+        if grep -q '^wine client error' "$errors" ||
+            { [ "$status" -gt 2 ] && [ "$status" != 124 ] && [ ! -s "$output" ] && [ ! -s "$errors" ]; }; then
+            echo "note: Wine did not run the driver (exit $status: $(head -1 "$errors")); trying again" >&2
+            continue
+        fi
+        break
     done
+    cat "$output"
     cat "$errors" >&2
-    rm -f "$errors"
+    rm -f "$output" "$errors"
     return "$status"
 }
 
@@ -288,7 +296,14 @@ expect_text() {
 # of the screen and of the dialog alone as NAME. Sets DIALOG (the listing) and
 # DIALOG_RECT (x,y,w,h on the screen).
 dialog() {
-    DIALOG=$(drv wait-dialog "$1" --timeout "${3:-15000}") || { fail "dialog \"$1\" did not appear"; return 1; }
+    local status
+    DIALOG=$(drv wait-dialog "$1" --timeout "${3:-15000}")
+    status=$?
+    if [ "$status" != 0 ]; then
+        [ -n "$DIALOG" ] && echo "$DIALOG"
+        fail "dialog \"$1\" did not appear (driver exit $status)"
+        return 1
+    fi
     echo "$DIALOG"
     DIALOG_RECT=$(sed -n 's/^dialog .* rect=\([-0-9,]*\) .*/\1/p' <<<"$DIALOG")
     [ -n "$2" ] && screenshot "$2" "$DIALOG_RECT"
