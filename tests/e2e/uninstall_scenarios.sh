@@ -40,6 +40,17 @@ install_quietly() {
     log "installed $(basename "$1")"
 }
 
+# uninstall_quietly WINPATH: runs that uninstaller through both of its
+# dialogs (Uninstall, then OK) and waits for it to end.
+uninstall_quietly() {
+    start_uninstaller "$1" || return 1
+    dialog Uninstall "" || return 1
+    drv_log click Uninstall 1 || { fail "cannot click Uninstall"; return 1; }
+    dialog Finished "" || return 1
+    drv_log click Finished 1 || { fail "cannot click OK on the finished dialog"; return 1; }
+    drv_log wait-exit "$UPID" --timeout 10000 || fail "the uninstaller did not end"
+}
+
 # system_state: what an install changes and an uninstall must give back: the
 # Program Files folder, the Start Menu, the Startup folder, the list of
 # programs, and the root of drive C: (where the batch file goes).
@@ -185,12 +196,7 @@ scenario_uninstall_user_files() {
     echo "my notes" >"$dir_unix/Notes.txt"
     mkdir -p "$dir_unix/Samples/Mine"
     echo "my sample" >"$dir_unix/Samples/Mine/Sample3.txt"
-    start_uninstaller "$dir\\Uninst.exe" || return 1
-    dialog Uninstall "" >/dev/null || return 1
-    drv_log click Uninstall 1 || return 1
-    dialog Finished "" >/dev/null || return 1
-    drv_log click Finished 1 || return 1
-    drv_log wait-exit "$UPID" --timeout 10000 || fail "the uninstaller did not end"
+    uninstall_quietly "$dir\\Uninst.exe" || return 1
     expect_self_deleted "$dir_unix/Uninst.exe" ""
     expect_equal "what is left of the install folder" \
         $'.\n./Notes.txt\n./Samples\n./Samples/Mine\n./Samples/Mine/Sample3.txt' "$(cd "$dir_unix" && find . | sort)"
@@ -212,12 +218,7 @@ scenario_uninstall_copy() {
     cp "$(unix_path "$dir")/Uninst.exe" "$copy_unix/Uninst.exe"
     echo "old help" >"$copy_unix/Help.txt"
     echo "old sample" >"$copy_unix/Samples/Sample1.txt"
-    start_uninstaller "$copy\\Uninst.exe" || return 1
-    dialog Uninstall "" >/dev/null || return 1
-    drv_log click Uninstall 1 || return 1
-    dialog Finished "" >/dev/null || return 1
-    drv_log click Finished 1 || return 1
-    drv_log wait-exit "$UPID" --timeout 10000 || fail "the uninstaller did not end"
+    uninstall_quietly "$copy\\Uninst.exe" || return 1
     expect_self_deleted "$copy_unix/Uninst.exe" "$copy_unix"
     expect_files "$STAGE/demo" "$DEMO_DIR_NAME" "${DEMO_FILES[@]}"
 }
@@ -260,12 +261,7 @@ scenario_uninstall_planted_batch() {
     dir_unix=$(unix_path "$dir")
     install_quietly "$STAGE/DemoSetup.exe" || return 1
     mkdir "$batch"
-    start_uninstaller "$dir\\Uninst.exe" || return 1
-    dialog Uninstall "" >/dev/null || return 1
-    drv_log click Uninstall 1 || return 1
-    dialog Finished "" >/dev/null || return 1
-    drv_log click Finished 1 || return 1
-    drv_log wait-exit "$UPID" --timeout 10000 || fail "the uninstaller did not end"
+    uninstall_quietly "$dir\\Uninst.exe" || return 1
     [ -d "$batch" ] || fail "the folder named DelUS.bat was touched"
     expect_equal "the install folder with no batch to finish it" "./Uninst.exe" "$(cd "$dir_unix" && find . -mindepth 1 | sort)"
     rmdir "$batch"
@@ -273,12 +269,7 @@ scenario_uninstall_planted_batch() {
     install_quietly "$STAGE/DemoSetup.exe" || return 1
     printf 'echo planted\r\n' >"$batch"
     ln "$batch" "$WINEPREFIX/drive_c/planted-link.bat"
-    start_uninstaller "$dir\\Uninst.exe" || return 1
-    dialog Uninstall "" >/dev/null || return 1
-    drv_log click Uninstall 1 || return 1
-    dialog Finished "" >/dev/null || return 1
-    drv_log click Finished 1 || return 1
-    drv_log wait-exit "$UPID" --timeout 10000 || fail "the uninstaller did not end"
+    uninstall_quietly "$dir\\Uninst.exe" || return 1
     expect_self_deleted "$dir_unix/Uninst.exe" "$dir_unix"
     expect_equal "the planted file, through its other name" "echo planted" \
         "$(tr -d '\r' <"$WINEPREFIX/drive_c/planted-link.bat")"
