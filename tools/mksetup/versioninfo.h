@@ -1,0 +1,27 @@
+// versioninfo.h - writing the product's name, version and publisher into the
+// fixed-size text fields that the setup program's version resource reserves
+// (resources/versionfields.h), in place, so the file's properties name the product.
+#ifndef MKSETUP_VERSIONINFO_H
+#define MKSETUP_VERSIONINFO_H
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+struct VersionTexts {
+    std::string description;     // "<product> Setup"
+    std::string productName;
+    std::string productVersion;
+    std::string company;         // the publisher; may be empty
+};
+
+// Each placeholder must occur exactly once in image; each text must fit its
+// field (8-bit text, read as Windows-1252). Returns an empty string when the
+// fields were written, else what is wrong (image untouched then).
+std::string writeVersionTexts(std::vector<uint8_t>& image, const VersionTexts& texts);
+
+// The texts as they now stand in a written image (up to each field's first
+// NUL), for the inspector; false when the fields cannot be found.
+bool readVersionTexts(const std::vector<uint8_t>& image, VersionTexts& texts);
+
+#endif
