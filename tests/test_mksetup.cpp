@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 
 #include "decoration.h"
-#include "package.h"
+#include "package/package.h"
 #include "script.h"
 #include "testutil.h"
 
