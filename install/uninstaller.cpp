@@ -15,68 +15,40 @@ enum {
     WELCOME_RESULT_GO = 1
 };
 
-static INT_PTR CALLBACK uninstallWelcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (forwardPaletteMessage(dialog, message, wParam, lParam))
-        return FALSE;
-    switch (message) {
-    case WM_INITDIALOG: {
-        char text[TEXT_SIZE];
-        const char* name = setupConfig.productName;
-        formatText(text, sizeof text,
-                   "Welcome to the %s uninstall program.\n\nThis program will remove all of the files, "
-                   "components and shortcuts that were installed on your computer by the %s setup program."
-                   "\n\nIf you do not want to remove the software, then click on Cancel.",
-                   name, name);
-        SetDlgItemTextA(dialog, IDC_TEXT, text);
-        return TRUE;
-    }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:                 // "Uninstall"
-            EndDialog(dialog, WELCOME_RESULT_GO);
-            break;
-        case IDCANCEL:             // "Cancel", Esc, Enter on the default button
-        case IDNO:
-            EndDialog(dialog, IDCANCEL);
-            break;
-        }
-        return TRUE;
-    }
-    return FALSE;
-}
+static const DialogButton welcomeButtons[] = {
+    {IDOK, WELCOME_RESULT_GO, NULL},       // "Uninstall"
+    {IDCANCEL, IDCANCEL, NULL},            // "Cancel", Esc, Enter on the default button
+    {IDNO, IDCANCEL, NULL},
+};
+static const TextDialog welcomeDialog = {IDD_UNINSTALL_WELCOME, IDC_TEXT, welcomeButtons, 3};
 
-static INT_PTR CALLBACK uninstallFinishedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    switch (message) {
-    case WM_INITDIALOG: {
-        char text[TEXT_SIZE];
-        formatText(text, sizeof text,
-                   "The uninstall program has successfully removed the %s %s software from your computer."
-                   "\n\nIf you would like to use this software again, you will need to run the setup program "
-                   "and re-install it.\n\nPress the OK button.",
-                   setupConfig.productName, setupConfig.productVersion);
-        SetDlgItemTextA(dialog, IDC_TEXT, text);
-        return TRUE;
-    }
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
-            EndDialog(dialog, IDCANCEL);   // OK or Esc: either way the same end
-        return TRUE;
-    }
-    return FALSE;
-}
+// OK or Esc: either way the same end.
+static const DialogButton finishedButtons[] = {{IDOK, IDCANCEL, NULL}, {IDCANCEL, IDCANCEL, NULL}};
+static const TextDialog finishedDialog = {IDD_UNINSTALL_FINISHED, IDC_TEXT, finishedButtons, 2};
 
 static void showUninstallWelcome(HWND)
 {
-    INT_PTR answer = showDialog(IDD_UNINSTALL_WELCOME, uninstallWelcomeDialogProc);
+    char text[TEXT_SIZE];
+    const char* name = setupConfig.productName;
+    formatText(text, sizeof text,
+               "Welcome to the %s uninstall program.\n\nThis program will remove all of the files, "
+               "components and shortcuts that were installed on your computer by the %s setup program."
+               "\n\nIf you do not want to remove the software, then click on Cancel.",
+               name, name);
+    INT_PTR answer = showTextDialog(&welcomeDialog, text);
     scheduleState(answer == WELCOME_RESULT_GO ? (int)UNINSTALL_REMOVE : (int)STATE_CLOSE);
 }
 
 static void removeProduct(HWND)
 {
     removeInstallation();
-    showDialog(IDD_UNINSTALL_FINISHED, uninstallFinishedDialogProc);
+    char text[TEXT_SIZE];
+    formatText(text, sizeof text,
+               "The uninstall program has successfully removed the %s %s software from your computer."
+               "\n\nIf you would like to use this software again, you will need to run the setup program "
+               "and re-install it.\n\nPress the OK button.",
+               setupConfig.productName, setupConfig.productVersion);
+    showTextDialog(&finishedDialog, text);
     launchSelfDelete();
     scheduleState(STATE_CLOSE);
 }

@@ -57,36 +57,11 @@ static bool confirmAbort(HWND owner)
                        MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-static INT_PTR CALLBACK welcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (forwardPaletteMessage(dialog, message, wParam, lParam))
-        return FALSE;
-    switch (message) {
-    case WM_INITDIALOG: {
-        char text[TEXT_SIZE];
-        const char* name = setupConfig.productName;
-        formatText(text, sizeof text,
-                   "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
-                   "When you are ready to start installing the program, click Finish.",
-                   name, name, setupConfig.productVersion);
-        SetDlgItemTextA(dialog, IDC_TEXT, text);
-        return TRUE;
-    }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_FINISH:
-            EndDialog(dialog, WELCOME_RESULT_GO);
-            break;
-        case IDC_WELCOME_CANCEL:
-        case IDCANCEL:
-            if (confirmAbort(dialog))
-                EndDialog(dialog, IDCANCEL);
-            break;
-        }
-        return TRUE;
-    }
-    return FALSE;
-}
+static const DialogButton welcomeButtons[] = {
+    {IDC_FINISH, WELCOME_RESULT_GO, NULL},
+    {IDC_WELCOME_CANCEL, IDCANCEL, confirmAbort},
+    {IDCANCEL, IDCANCEL, confirmAbort},
+};
 
 static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -241,8 +216,14 @@ static void showWelcome(HWND window)
         scheduleState(STATE_CLOSE);
         return;
     }
-    int templateId = IDD_WELCOME + paletteOffset;
-    scheduleState(showDialog(templateId, welcomeDialogProc) == WELCOME_RESULT_GO ? (int)STATE_INSTALL : (int)STATE_CLOSE);
+    char text[TEXT_SIZE];
+    const char* name = setupConfig.productName;
+    formatText(text, sizeof text,
+               "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
+               "When you are ready to start installing the program, click Finish.",
+               name, name, setupConfig.productVersion);
+    TextDialog welcome = {IDD_WELCOME + paletteOffset, IDC_TEXT, welcomeButtons, 3};
+    scheduleState(showTextDialog(&welcome, text) == WELCOME_RESULT_GO ? (int)STATE_INSTALL : (int)STATE_CLOSE);
 }
 
 static void runInstall(HWND)

@@ -41,6 +41,37 @@ int forwardPaletteMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
     return 1;
 }
 
+// The text dialog being shown: dialogs over the window are modal, one at a time.
+static const TextDialog* textDialog;
+static const char* textDialogText;
+
+static INT_PTR CALLBACK textDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (forwardPaletteMessage(dialog, message, wParam, lParam))
+        return FALSE;
+    if (message == WM_INITDIALOG) {
+        SetDlgItemTextA(dialog, textDialog->textControl, textDialogText);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    for (int i = 0; i < textDialog->buttonCount; i++) {
+        const DialogButton& button = textDialog->buttons[i];
+        if (button.control == LOWORD(wParam) && (!button.confirm || button.confirm(dialog))) {
+            EndDialog(dialog, button.result);
+            break;
+        }
+    }
+    return TRUE;
+}
+
+INT_PTR showTextDialog(const TextDialog* dialog, const char* text)
+{
+    textDialog = dialog;
+    textDialogText = text;
+    return showDialog(dialog->templateId, textDialogProc);
+}
+
 static void onStateTimer(HWND window)
 {
     if (pendingState == STATE_CLOSE) {

@@ -48,6 +48,23 @@ void scheduleState(int state);
 // EndDialog gave, or -1 when it could not be made.
 INT_PTR showDialog(int templateId, DLGPROC procedure);
 
+// A dialog of one text and buttons, each ending it with a result; confirm
+// (or null) may keep it open. Palette messages are passed on.
+struct DialogButton {
+    int control;
+    INT_PTR result;
+    bool (*confirm)(HWND dialog);  // false: the dialog stays
+};
+struct TextDialog {
+    int templateId;
+    int textControl;
+    const DialogButton* buttons;
+    int buttonCount;
+};
+// Shows the dialog with text in its text control. Returns the button's
+// result, or -1 when it could not be made.
+INT_PTR showTextDialog(const TextDialog* dialog, const char* text);
+
 // For dialog procedures over the background: passes the palette messages on.
 // Returns 1 when message was one of them (the dialog then returns FALSE).
 int forwardPaletteMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
