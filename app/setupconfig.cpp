@@ -1,12 +1,66 @@
-// setupconfig.cpp - deciphering the configuration block, and the case-blind search.
-#include "setupconfig.h"
-#include "../coding/pc1.h"
+// setupconfig.cpp - the field table, deciphering the configuration block, and
+// the case-blind search.
+#include "app/setupconfig.h"
 
 #include <string.h>
 
-static uint32_t readLe32(const uint8_t* p)
+#include "app/setuplayout.h"
+#include "coding/littleendian.h"
+#include "coding/pc1.h"
+
+#define FIELD(member, key, kind, fallback) \
+    {key, (uint16_t)offsetof(SetupConfig, member), (uint16_t)sizeof(SetupConfig::member), kind, fallback}
+
+const ConfigField setupConfigFields[CONFIG_FIELD_COUNT] = {
+    FIELD(payloadPosition, NULL, FIELD_INTERNAL, NULL),
+    FIELD(reserved, NULL, FIELD_INTERNAL, NULL),
+    FIELD(fileNames, NULL, FIELD_NAME_LIST, NULL),            // the script's [Files] section
+    FIELD(productName, "ProductName", FIELD_TEXT, ""),
+    FIELD(productVersion, "ProductVersion", FIELD_TEXT, ""),
+    FIELD(titleText, NULL, FIELD_TEXT, NULL),
+    FIELD(subtitleText, NULL, FIELD_TEXT, NULL),
+    FIELD(footerText, NULL, FIELD_TEXT, NULL),
+    FIELD(installFolderName, "InstallFolder", FIELD_TEXT, ""),
+    FIELD(startMenuSubfolder, "StartMenuSubfolder", FIELD_TEXT, ""),
+    FIELD(runningWindowClass, "RunningWindowClass", FIELD_TEXT, ""),
+    FIELD(samplesDescription, "SamplesDescription", FIELD_TEXT, ""),
+    FIELD(startupArguments, "StartupArguments", FIELD_TEXT, ""),
+    FIELD(uninstallShortcutFormat, "UninstallShortcutFormat", FIELD_TEXT, "Uninstall %s"),
+    FIELD(installingLabelFormat, "InstallingLabelFormat", FIELD_TEXT, "Installing %s"),
+    FIELD(fileCount, NULL, FIELD_COUNT, NULL),
+    FIELD(backColorTop, "BackgroundColor", FIELD_COLOUR, "#5680AA"),
+    FIELD(backColorBottom, NULL, FIELD_COLOUR, NULL),         // the builder gives it the top colour
+    FIELD(progressRange, NULL, FIELD_NUMBER, NULL),
+};
+#undef FIELD
+
+const ConfigField* findConfigField(const char* key)
 {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+    for (const ConfigField& field : setupConfigFields) {
+        if (!field.key)
+            continue;
+        size_t i = 0;
+        while (field.key[i] && lowerAscii(field.key[i]) == lowerAscii(key[i]))
+            i++;
+        if (!field.key[i] && !key[i])
+            return &field;
+    }
+    return NULL;
+}
+
+void terminateConfigText(SetupConfig* config)
+{
+    for (const ConfigField& field : setupConfigFields)
+        if (field.kind == FIELD_TEXT || field.kind == FIELD_NAME_LIST)
+            ((char*)config)[field.offset + field.width - 1] = 0;
+}
+
+long findConfigMarkers(const uint8_t* image, size_t size)
+{
+    for (size_t at = 0; at + 8 + CONFIG_PAYLOAD_SIZE <= size; at++)
+        if (readLe32(image + at) == CONFIG_MARKER_1 && readLe32(image + at + 4) == CONFIG_MARKER_2)
+            return (long)at;
+    return -1;
 }
 
 int decipherSetupConfig(uint8_t* block)
@@ -22,11 +76,6 @@ int decipherSetupConfig(uint8_t* block)
     setKey(0);
     crypt(block + 8, length, 0);
     return 1;
-}
-
-static char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
 }
 
 int findNoCase(const char* text, const char* pattern)

@@ -2,9 +2,10 @@
 // data: an 8-byte header (magic, length) and the PC1-enciphered SetupConfig.
 // A stub carries two marker words in the header until a configuration is
 // embedded into it as it is copied.
-#ifndef SETUPCONFIG_H
-#define SETUPCONFIG_H
+#ifndef APP_SETUPCONFIG_H
+#define APP_SETUPCONFIG_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 enum {
@@ -64,6 +65,40 @@ static_assert(__builtin_offsetof(SetupConfig, fileCount) == 1028, "layout");
 static_assert(__builtin_offsetof(SetupConfig, backColorTop) == 1032, "layout");
 static_assert(__builtin_offsetof(SetupConfig, backColorBottom) == 1036, "layout");
 static_assert(__builtin_offsetof(SetupConfig, progressRange) == 1040, "layout");
+
+// ---- the field table: every field of SetupConfig once, in layout order ----
+// The builder parses and prints the script keys by it, and the setup program
+// ends every text field inside its width by it.
+enum ConfigFieldKind {
+    FIELD_INTERNAL,                // filled by the builder or the embedding, no key
+    FIELD_TEXT,                    // NUL-terminated inside its width
+    FIELD_NAME_LIST,               // fileCount names, each with its NUL
+    FIELD_COUNT,                   // int32
+    FIELD_COLOUR,                  // COLORREF; the script writes #RRGGBB
+    FIELD_NUMBER                   // int32
+};
+
+struct ConfigField {
+    const char* key;               // the setup script's key, or null: not in the script
+    uint16_t offset;               // in SetupConfig
+    uint16_t width;                // bytes
+    uint8_t kind;                  // ConfigFieldKind
+    const char* defaultText;       // the script's value when the key is not given
+};
+
+enum { CONFIG_FIELD_COUNT = 19 };
+extern const ConfigField setupConfigFields[CONFIG_FIELD_COUNT];
+
+// The field of that key (ASCII case ignored), or null.
+const ConfigField* findConfigField(const char* key);
+
+// Ends every FIELD_TEXT and FIELD_NAME_LIST field inside its width, so a
+// damaged configuration still holds strings only.
+void terminateConfigText(SetupConfig* config);
+
+// Position of the first unwritten stub header (the two marker words, as
+// little-endian bytes) with room for the payload behind it, or -1.
+long findConfigMarkers(const uint8_t* image, size_t size);
 
 // Deciphers the payload in place with the default key when the header carries
 // the magic and a length of 1..2047; at most the 1044 payload bytes are

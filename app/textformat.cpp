@@ -1,5 +1,5 @@
 // textformat.cpp - the bounded formatter behind every composed text and path.
-#include "textformat.h"
+#include "app/textformat.h"
 
 #include <stdarg.h>
 

@@ -1,8 +1,8 @@
 // textformat.h - composes texts and paths into fixed buffers without ever
 // writing past them. Formats know three things: %s (a string), %d (an int)
 // and %% (a percent sign); any other % is copied as it stands.
-#ifndef TEXTFORMAT_H
-#define TEXTFORMAT_H
+#ifndef APP_TEXTFORMAT_H
+#define APP_TEXTFORMAT_H
 
 // Fills buffer (capacity bytes, terminator included) from format, taking each
 // %s and %d from the arguments in order. The text is always terminated.

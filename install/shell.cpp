@@ -1,10 +1,10 @@
 // shell.cpp - shortcuts through the shell's link object, and the uninstall entry.
-#include "shell.h"
+#include "install/shell.h"
 
 #include <shlobj.h>
 
-#include "entry.h"
-#include "textformat.h"
+#include "app/setupstate.h"
+#include "app/textformat.h"
 
 int useUninstallIcon;
 

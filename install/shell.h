@@ -2,8 +2,8 @@
 // ".lnk" shortcuts in the Start Menu group or the Startup folder, made through
 // the shell's link object, and the product's entry in the list of programs
 // that can be uninstalled (HKEY_LOCAL_MACHINE).
-#ifndef SHELL_H
-#define SHELL_H
+#ifndef INSTALL_SHELL_H
+#define INSTALL_SHELL_H
 
 #include <windows.h>
 #include <stdint.h>

@@ -10,7 +10,8 @@
 #include <sys/wait.h>
 
 #include "decoration.h"
-#include "package.h"
+#include "coding/littleendian.h"
+#include "package/package.h"
 #include "script.h"
 #include "testutil.h"
 
@@ -31,7 +32,9 @@ static Bytes fakeStub()
     Bytes stub = randomBytes(5000, 77);
     stub[0] = 'M';
     stub[1] = 'Z';
-    const uint8_t marker[8] = {0x31, 0x55, 0x4C, 0x47, 0x32, 0x55, 0x4C, 0x47};
+    uint8_t marker[8];
+    writeLe32(marker, CONFIG_MARKER_1);
+    writeLe32(marker + 4, CONFIG_MARKER_2);
     stub.insert(stub.end(), marker, marker + 8);
     stub.insert(stub.end(), CONFIG_PAYLOAD_SIZE, 0);
     Bytes tail = randomBytes(3000, 78);

@@ -1,10 +1,14 @@
-// Configuration block: deciphering rules and the case-blind search.
+// Configuration block: deciphering rules, the field table, the markers and
+// the case-blind search; the layout of a setup executable: plain file names
+// and the bitmap check.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
 #include "pc1.h"
-#include "setupconfig.h"
+#include "app/setupconfig.h"
+#include "app/setuplayout.h"
+#include "coding/littleendian.h"
 #include "testutil.h"
 
 // A block of 8 header bytes, the 1044-byte payload area and 64 bytes that follow it.
@@ -100,4 +104,202 @@ TEST(SetupConfig, FindNoCase)
     };
     for (const Case& c : cases)
         EXPECT_EQ(findNoCase(c.text, c.pattern), c.expected) << c.text << " / " << c.pattern;
+}
+
+// ---- the field table ----
+
+TEST(SetupConfigFields, CoverThePayloadInLayoutOrder)
+{
+    // Every byte belongs to exactly one field: a field left out or a width
+    // that disagrees with the structure shows as a gap or an overlap.
+    uint32_t next = 0;
+    for (const ConfigField& field : setupConfigFields) {
+        EXPECT_EQ(field.offset, next) << (field.key ? field.key : "(no key)");
+        next = field.offset + field.width;
+    }
+    EXPECT_EQ(next, (uint32_t)CONFIG_PAYLOAD_SIZE);
+
+    struct Case {
+        const char* key;
+        size_t offset, width;
+    } keyed[] = {
+        {"ProductName", offsetof(SetupConfig, productName), 32},
+        {"productversion", offsetof(SetupConfig, productVersion), 8},
+        {"INSTALLFOLDER", offsetof(SetupConfig, installFolderName), 64},
+        {"StartMenuSubfolder", offsetof(SetupConfig, startMenuSubfolder), 64},
+        {"RunningWindowClass", offsetof(SetupConfig, runningWindowClass), 32},
+        {"SamplesDescription", offsetof(SetupConfig, samplesDescription), 40},
+        {"StartupArguments", offsetof(SetupConfig, startupArguments), 16},
+        {"UninstallShortcutFormat", offsetof(SetupConfig, uninstallShortcutFormat), 16},
+        {"InstallingLabelFormat", offsetof(SetupConfig, installingLabelFormat), 32},
+        {"BackgroundColor", offsetof(SetupConfig, backColorTop), 4},
+    };
+    for (const Case& c : keyed) {
+        const ConfigField* field = findConfigField(c.key);
+        ASSERT_NE(field, nullptr) << c.key;
+        EXPECT_EQ(field->offset, c.offset) << c.key;
+        EXPECT_EQ(field->width, c.width) << c.key;
+    }
+    for (const char* unknown : {"", "Product", "ProductNameX", "fileCount", "Stub"})
+        EXPECT_EQ(findConfigField(unknown), nullptr) << unknown;
+}
+
+TEST(SetupConfigFields, DamagedTextEndsInsideEveryTextField)
+{
+    SetupConfig config;
+    memset(&config, 'x', sizeof config);
+    terminateConfigText(&config);
+    const char* texts[] = {config.fileNames, config.productName, config.productVersion, config.titleText,
+                           config.subtitleText, config.footerText, config.installFolderName,
+                           config.startMenuSubfolder, config.runningWindowClass, config.samplesDescription,
+                           config.startupArguments, config.uninstallShortcutFormat, config.installingLabelFormat};
+    size_t widths[] = {512, 32, 8, 64, 64, 64, 64, 64, 32, 40, 16, 16, 32};
+    for (size_t i = 0; i < sizeof widths / sizeof widths[0]; i++)
+        EXPECT_EQ(strnlen(texts[i], widths[i]), widths[i] - 1) << "text field " << i;
+    // Numbers are left as they are.
+    const uint8_t* bytes = (const uint8_t*)&config;
+    EXPECT_EQ(readLe32(bytes + offsetof(SetupConfig, fileCount)), 0x78787878u);
+    EXPECT_EQ(readLe32(bytes + offsetof(SetupConfig, progressRange)), 0x78787878u);
+    EXPECT_EQ(readLe32(bytes), 0x78787878u);
+}
+
+TEST(SetupConfig, MarkersAreFoundWhereThePayloadFits)
+{
+    // The bytes an unwritten stub carries, as stored.
+    const uint8_t marker[8] = {0x31, 0x55, 0x4C, 0x47, 0x32, 0x55, 0x4C, 0x47};
+    Bytes image(100 + 8 + CONFIG_PAYLOAD_SIZE, 0);
+    memcpy(&image[100], marker, 8);
+    EXPECT_EQ(findConfigMarkers(image.data(), image.size()), 100);
+    EXPECT_EQ(findConfigMarkers(image.data(), image.size() - 1), -1) << "no room for the payload";
+    memcpy(&image[40], marker, 8);
+    EXPECT_EQ(findConfigMarkers(image.data(), image.size()), 40) << "the first one counts";
+    image[44] ^= 1;
+    EXPECT_EQ(findConfigMarkers(image.data(), image.size()), 100) << "both words must match";
+}
+
+// ---- plain file names ----
+
+TEST(SetupLayout, PlainFileNames)
+{
+    struct Case {
+        const char* name;
+        int problem;
+    } cases[] = {
+        {"Uninst.exe", NAME_PLAIN},
+        {"Read me.txt", NAME_PLAIN},
+        {" leading space.txt", NAME_PLAIN},
+        {"a.b.c", NAME_PLAIN},
+        {"CONSOLE.txt", NAME_PLAIN},      // only the whole stem names a device
+        {"COM10", NAME_PLAIN},
+        {"LPT0.txt", NAME_PLAIN},
+        {"", NAME_EMPTY},
+        {".", NAME_TRAILING_DOT_OR_SPACE},
+        {"..", NAME_DOT_DOT},
+        {"...", NAME_DOT_DOT},
+        {"..hidden.txt", NAME_DOT_DOT},   // refused everywhere, so no reader differs
+        {"a..b", NAME_DOT_DOT},
+        {". .", NAME_TRAILING_DOT_OR_SPACE},
+        {"name.", NAME_TRAILING_DOT_OR_SPACE},
+        {"name ", NAME_TRAILING_DOT_OR_SPACE},
+        {"..\\..\\Windows\\win.ini", NAME_DOT_DOT},
+        {"Samples\\Sample1.txt", NAME_SEPARATOR},
+        {"sub/x.txt", NAME_SEPARATOR},
+        {"\\\\server\\share\\x", NAME_SEPARATOR},
+        {"C:autoexec.bat", NAME_DRIVE},
+        {"file.txt:stream", NAME_DRIVE},
+        {"a?.txt", NAME_RESERVED_CHARACTER},
+        {"a*", NAME_RESERVED_CHARACTER},
+        {"tab\there", NAME_RESERVED_CHARACTER},
+        {"pipe|", NAME_RESERVED_CHARACTER},
+        {"CON", NAME_DEVICE},
+        {"nul.txt", NAME_DEVICE},
+        {"Com1", NAME_DEVICE},
+        {"lpt9.log", NAME_DEVICE},
+        {"AUX .txt", NAME_DEVICE},
+        {"prn.tar.gz", NAME_DEVICE},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(fileNameProblem(c.name, 0, nullptr), c.problem) << "\"" << c.name << "\"";
+        EXPECT_EQ(isPlainFileName(c.name), c.problem == NAME_PLAIN) << "\"" << c.name << "\"";
+        EXPECT_EQ(fileNameProblemText(c.problem)[0] == 0, c.problem == NAME_PLAIN) << c.problem;
+    }
+    size_t at = 99;
+    EXPECT_EQ(fileNameProblem("ab<c", 0, &at), NAME_RESERVED_CHARACTER);
+    EXPECT_EQ(at, 2u);
+    EXPECT_EQ(fileNameProblem("12345", 5, nullptr), NAME_PLAIN);
+    EXPECT_EQ(fileNameProblem("123456", 5, nullptr), NAME_TOO_LONG);
+}
+
+// ---- the bitmap check ----
+
+// A bottom-up 8-bit bitmap of width x height with a colour table of colours
+// entries (0: the full 256) and the pixel data right after it.
+static Bytes makeBitmap(uint32_t width, uint32_t height, uint32_t colours)
+{
+    uint32_t tableEntries = colours ? colours : 256;
+    uint32_t rowSize = (width + 3) & ~3u;
+    uint32_t bitsOffset = 14 + 40 + 4 * tableEntries;
+    Bytes image(bitsOffset + rowSize * height, 0x11);
+    memset(image.data(), 0, 54);
+    image[0] = 'B';
+    image[1] = 'M';
+    writeLe32(&image[2], (uint32_t)image.size());
+    writeLe32(&image[10], bitsOffset);
+    writeLe32(&image[14], 40);
+    writeLe32(&image[18], width);
+    writeLe32(&image[22], height);
+    writeLe16(&image[26], 1);
+    writeLe16(&image[28], 8);
+    writeLe32(&image[46], colours);
+    return image;
+}
+
+TEST(SetupLayout, BitmapCheckAcceptsWhatThePainterReadsSafely)
+{
+    Bytes good = makeBitmap(5, 3, 16);
+    BitmapLayout layout = {};
+    ASSERT_EQ(checkBitmapImage(good.data(), good.size(), &layout), BITMAP_OK);
+    EXPECT_EQ(layout.width, 5u);
+    EXPECT_EQ(layout.height, 3u);
+    EXPECT_EQ(layout.colours, 16u);
+    EXPECT_EQ(layout.imageSize, 8u * 3);          // rows of whole 32-bit words
+    EXPECT_EQ(layout.bitsOffset, 14u + 40 + 64);
+
+    Bytes full = makeBitmap(4, 2, 0);             // 0 colours used: the whole table
+    ASSERT_EQ(checkBitmapImage(full.data(), full.size(), &layout), BITMAP_OK);
+    EXPECT_EQ(layout.colours, 256u);
+
+    struct Case {
+        const char* what;
+        size_t offset;
+        std::vector<uint8_t> bytes;
+        int expected;
+    } cases[] = {
+        {"magic", 0, {'B', 'A'}, BITMAP_NOT_BM},
+        {"core header", 14, {12, 0, 0, 0}, BITMAP_CORE_HEADER},
+        {"header 39", 14, {39, 0, 0, 0}, BITMAP_HEADER_SIZE},
+        {"header 125", 14, {125, 0, 0, 0}, BITMAP_HEADER_SIZE},
+        {"top-down", 22, {0xFD, 0xFF, 0xFF, 0xFF}, BITMAP_TOP_DOWN},
+        {"width 0", 18, {0, 0, 0, 0}, BITMAP_DIMENSIONS},
+        {"width 65536", 18, {0, 0, 1, 0}, BITMAP_DIMENSIONS},
+        {"height 0", 22, {0, 0, 0, 0}, BITMAP_DIMENSIONS},
+        {"16 bits", 28, {16, 0}, BITMAP_DEPTH},
+        {"rle8", 30, {1, 0, 0, 0}, BITMAP_COMPRESSED},
+        {"bitfields", 30, {3, 0, 0, 0}, BITMAP_COMPRESSED},
+        {"257 colours", 46, {1, 1, 0, 0}, BITMAP_COLOURS},
+        {"gap before pixels", 10, {0x80, 0, 0, 0}, BITMAP_PIXEL_OFFSET},
+    };
+    for (const Case& c : cases) {
+        Bytes bad = good;
+        memcpy(&bad[c.offset], c.bytes.data(), c.bytes.size());
+        int problem = checkBitmapImage(bad.data(), bad.size(), nullptr);
+        EXPECT_EQ(problem, c.expected) << c.what;
+        EXPECT_NE(bitmapProblemText(problem)[0], 0) << c.what;
+    }
+    EXPECT_EQ(checkBitmapImage(good.data(), good.size() - 1, nullptr), BITMAP_SHORT);
+    EXPECT_EQ(checkBitmapImage(good.data(), 53, nullptr), BITMAP_NOT_BM) << "shorter than both headers";
+    // Only the low 16 bits of the colour count count.
+    Bytes high = good;
+    high[48] = 0x01;
+    EXPECT_EQ(checkBitmapImage(high.data(), high.size(), nullptr), BITMAP_OK);
 }

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "textformat.h"
+#include "app/textformat.h"
 
 TEST(TextFormat, ComposesAndCutsAtTheBuffer)
 {

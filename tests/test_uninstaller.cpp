@@ -1,6 +1,7 @@
-// The uninstaller's safety rules: which configured names it may delete, the
-// batch text it hands to the command interpreter, and the batch file that
-// nobody but administrators and the system can have written.
+// The uninstaller's safety rules: the batch text it hands to the command
+// interpreter, and the batch file that nobody but administrators and the
+// system can have written. (Which names it may delete: the plain-file-name
+// rule, tested with the configuration block.)
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,33 +10,8 @@
 
 #include <string>
 
-#include "uninstaller.h"
-
-TEST(Uninstaller, DeletesOnlyNamesInsideItsFolder)
-{
-    struct Case {
-        const char* name;
-        int plain;
-    } cases[] = {
-        {"Uninst.exe", 1},
-        {"Read me.txt", 1},
-        {"..hidden.txt", 1},            // dots inside a name are a name
-        {"", 0},
-        {".", 0},
-        {"..", 0},
-        {"...", 0},                     // the system cuts trailing dots: the folder itself
-        {". .", 0},
-        {"..\\..\\Windows\\win.ini", 0},
-        {"Samples\\Sample1.txt", 0},    // even inside: the install never writes such a name
-        {"../boot.ini", 0},
-        {"C:autoexec.bat", 0},          // drive-relative
-        {"C:\\autoexec.bat", 0},
-        {"\\\\server\\share\\x", 0},
-        {"file.txt:stream", 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(isPlainFileName(c.name), c.plain) << "\"" << c.name << "\"";
-}
+#include "install/batchaccess.h"
+#include "install/selfdelete.h"
 
 TEST(Uninstaller, BatchTextNamesEveryPathAsItIs)
 {

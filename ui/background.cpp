@@ -1,20 +1,18 @@
 // background.cpp - bands, decorative bitmaps and the palette of the background.
-#include "background.h"
+#include "ui/background.h"
 
 #include <stdint.h>
 #include <string.h>
 
-#include "package.h"
-#include "transfer.h"
+#include "app/setuplayout.h"
+#include "package/package.h"
+#include "package/transfer.h"
 
 HWND BackgroundWindow;
 int paletteOffset;
-const char* const decorativeBitmapNames[DECORATION_STEPS] = {
-    "BLUE", "DIMENSION", "LOGO", "TAMBERLYN", "TOPSHADOW", "ORANGE", "BLUEWHITE", "WHITEBLUE"};
 
 enum {
     FILE_HEADER_SIZE = 14,           // "BM" file header in front of the info header
-    CORE_HEADER_SIZE = 12,           // the OS/2 header, which is refused
     BLOCK_SLACK = 256,               // spare bytes behind every loaded image
     IMAGE_SIZE_LIMIT = 16 << 20,     // no decorative bitmap comes near this
     TILE_TOP_LIMIT = 97,             // TILE_ROWS_UP rows stop here, just under the top band
@@ -56,7 +54,7 @@ struct Placement {
     int tileMode;
     int leftLimit, leftInstead;      // if left < leftLimit, left = leftInstead
 };
-static const Placement placements[DECORATION_STEPS] = {
+static const Placement placements[DECORATION_COUNT] = {
     {256, 0, 189, 0, 256, 128, TILE_ROWS_UP, 0, 0},   // BLUE
     {0, 10, 0, 12, 466, 80, TILE_ONCE, 0, 0},         // DIMENSION
     {257, 0, 56, 0, 256, 50, TILE_ONCE, 0, 0},        // LOGO
@@ -118,38 +116,22 @@ void eraseBackground(HDC dc)
         DeleteObject(nearest);
 }
 
-// Checks the current image in place and completes its header: the colour
-// count, the image size and where the pixel data starts (right after the
-// colour table, whatever the file header says). Refuses anything that would
-// make a paint read outside the image.
+// Checks the current image and completes its header in place: the colour
+// count and the image size. The pixel data starts right after the colour
+// table. Refuses anything that would make a paint read outside the image.
 static bool parseBitmap(void)
 {
     uint8_t* image = (uint8_t*)GlobalLock(currentImage);
     if (!image)
         return false;
-    bool valid = false;
-    BITMAPINFOHEADER* header = infoHeaderOf(image);
-    int32_t size = currentImageSize;
-    if (size >= FILE_HEADER_SIZE + (int32_t)sizeof(BITMAPINFOHEADER) && image[0] == 'B' && image[1] == 'M' &&
-        header->biSize != CORE_HEADER_SIZE && header->biSize >= sizeof(BITMAPINFOHEADER) &&
-        header->biSize <= (DWORD)(size - FILE_HEADER_SIZE)) {
-        uint32_t width = (uint16_t)header->biWidth, height = (uint16_t)header->biHeight;
-        int bits = header->biBitCount;
-        uint32_t colours = colourCount(header);
-        if (bits == 24)
-            colours = 0;
-        else if (colours == 0 && bits < 16)
-            colours = 1u << bits;
-        header->biClrUsed = colours;
-        uint32_t rowSize = ((width * (uint32_t)bits + 31) & ~31u) / 8;
+    BitmapLayout layout;
+    bool valid = checkBitmapImage(image, (size_t)currentImageSize, &layout) == BITMAP_OK;
+    if (valid) {
+        BITMAPINFOHEADER* header = infoHeaderOf(image);
+        header->biClrUsed = layout.colours;
         if (header->biSizeImage == 0)
-            header->biSizeImage = rowSize * height;
-        int64_t bitsOffset = FILE_HEADER_SIZE + (int64_t)header->biSize + 4 * (int64_t)colours;
-        // Uncompressed pixels fill whole rows; compressed ones take biSizeImage.
-        int64_t pixelBytes = header->biCompression == BI_RGB ? (int64_t)rowSize * height : header->biSizeImage;
-        valid = (bits == 1 || bits == 4 || bits == 8 || bits == 24) && (bits == 24 || colours <= (1u << bits)) &&
-                width > 0 && height > 0 && bitsOffset + pixelBytes <= size;
-        currentBitsOffset = (int32_t)bitsOffset;
+            header->biSizeImage = layout.imageSize;
+        currentBitsOffset = (int32_t)layout.bitsOffset;
     }
     GlobalUnlock(currentImage);
     return valid;
@@ -318,7 +300,7 @@ int paintBitmapSlots(HWND window)
 
 bool placeDecorativeBitmap(int step)
 {
-    if (step < 0 || step >= DECORATION_STEPS)
+    if (step < 0 || step >= DECORATION_COUNT)
         return false;
     RECT area;
     GetClientRect(BackgroundWindow, &area);
@@ -331,7 +313,7 @@ bool placeDecorativeBitmap(int step)
         decorationPackage = openPackage(NULL);
     loadBitmapEntry(decorationPackage, decorativeBitmapNames[step]);
     recordBitmapSlot(step, left, top, place.tileMode);
-    if (step == DECORATION_STEPS - 1) {
+    if (step == DECORATION_COUNT - 1) {
         closePackage(decorationPackage);
         decorationPackage = INVALID_FILE;
     }
@@ -341,5 +323,5 @@ bool placeDecorativeBitmap(int step)
     if (place.tileMode == TILE_ROWS_UP)
         changed.top = BAND_TOP_END;
     InvalidateRect(BackgroundWindow, &changed, FALSE);
-    return step < DECORATION_STEPS - 1;
+    return step < DECORATION_COUNT - 1;
 }

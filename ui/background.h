@@ -2,13 +2,12 @@
 // and white bands, and eight decorative bitmaps from the program's own package,
 // placed one per timer step and repainted from memory. On displays with at
 // most 8 bits per pixel (palette mode) the bitmaps share one realized palette.
-#ifndef BACKGROUND_H
-#define BACKGROUND_H
+#ifndef UI_BACKGROUND_H
+#define UI_BACKGROUND_H
 
 #include <windows.h>
 
 enum {
-    DECORATION_STEPS = 8,
     BITMAP_SLOTS = 16,       // slot i is filled by step i; 8 to 15 stay unused
     PALETTE_TEMPLATE_OFFSET = 100
 };
@@ -22,7 +21,6 @@ enum TileMode {
 
 extern HWND BackgroundWindow;    // set by the window procedure that owns the window
 extern int paletteOffset;        // 100 in palette mode, else 0; added to dialog template ids
-extern const char* const decorativeBitmapNames[DECORATION_STEPS];   // package entries, in step order
 
 // paletteOffset from the window's device (planes x bits per pixel <= 8).
 void detectPaletteMode(HWND window);
@@ -33,7 +31,7 @@ void onPaletteMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void eraseBackground(HDC dc);
 // WM_PAINT: every used slot, in slot order. Returns 1.
 int paintBitmapSlots(HWND window);
-// Placement step 0..7: step 0 opens the program's package, each step loads
+// Placement step 0..7 (one per name of decorativeBitmapNames): step 0 opens the program's package, each step loads
 // one bitmap into its slot and invalidates its area, step 7 closes the
 // package. A bitmap that cannot be loaded just does not appear.
 // Returns true while another step follows.

@@ -1,22 +1,23 @@
-// installer.cpp - the installer window, its states and its four dialogs.
-#include "installer.h"
+// installer.cpp - the installer's four dialogs and its table of states.
+#include "ui/installer.h"
 
-#include <windows.h>
 #include <commctrl.h>
 
-#include "background.h"
-#include "entry.h"
-#include "package.h"
-#include "resource.h"
-#include "textformat.h"
-#include "worker.h"
+#include "app/setupstate.h"
+#include "app/textformat.h"
+#include "install/installdir.h"
+#include "install/worker.h"
+#include "package/package.h"
+#include "resources/resource.h"
+#include "ui/background.h"
+#include "ui/setupwindow.h"
 
 enum {
-    TIMER_STATE = 1,              // one-shot: dispatches pendingState
-    TIMER_DECORATION = 2,         // one placement step per tick
+    STATE_INSTALL = 2,
+    STATE_FINISHED = 3,
+    STATE_WELCOME = 4,
+    STATE_ROLLBACK = 5,
     TIMER_DIALOG = 1,             // the installing and rollback dialogs' own timer
-    STATE_DELAY_MS = 50,
-    DECORATION_DELAY_MS = 10,
     DIALOG_TICK_MS = 100,
     WELCOME_RESULT_GO = 6,
     LABEL_SIZE = 128,
@@ -25,21 +26,12 @@ enum {
     CAPTION_SIZE = 512
 };
 
-static HINSTANCE setupInstance;
-static int pendingState;
 static FileHandle setupPackage = INVALID_FILE;
-static int decorStep;
 static int runProductChecked;
 static int installTicks;
 static int workerStarted;         // startInstallWorker has returned
 static int commonControlsReady;
 static int installDirFits;
-
-void scheduleState(int state)
-{
-    pendingState = state;
-    SetTimer(BackgroundWindow, TIMER_STATE, STATE_DELAY_MS, NULL);
-}
 
 // The common controls library from the system folder, never from the folder
 // the setup was started from. Returns 1 when the progress bar class is there.
@@ -58,45 +50,18 @@ static int loadCommonControls(void)
     return init && init(&controls);
 }
 
-static INT_PTR showDialog(int templateId, DLGPROC procedure)
+// "The setup is not finished! Do you really want to abort?"; true on Yes.
+static bool confirmAbort(HWND owner)
 {
-    return DialogBoxParamA(setupInstance, MAKEINTRESOURCEA(templateId), BackgroundWindow, procedure, 0);
+    return MessageBoxA(owner, "The setup is not finished! Do you really want to abort?", "Confirm",
+                       MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-static INT_PTR CALLBACK welcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_INITDIALOG: {
-        char text[TEXT_SIZE];
-        const char* name = setupConfig.productName;
-        formatText(text, sizeof text,
-                   "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
-                   "When you are ready to start installing the program, click Finish.",
-                   name, name, setupConfig.productVersion);
-        SetDlgItemTextA(dialog, IDC_TEXT, text);
-        return TRUE;
-    }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_FINISH:
-            EndDialog(dialog, WELCOME_RESULT_GO);
-            break;
-        case IDC_WELCOME_CANCEL:
-        case IDCANCEL:
-            if (confirmAbort(dialog))
-                EndDialog(dialog, IDCANCEL);
-            break;
-        }
-        return TRUE;
-    case WM_ACTIVATE:
-    case WM_QUERYNEWPALETTE:
-    case WM_PALETTEISCHANGING:
-    case WM_PALETTECHANGED:
-        onPaletteMessage(dialog, message, wParam, lParam);
-        return FALSE;
-    }
-    return FALSE;
-}
+static const DialogButton welcomeButtons[] = {
+    {IDC_FINISH, WELCOME_RESULT_GO, NULL},
+    {IDC_WELCOME_CANCEL, IDCANCEL, confirmAbort},
+    {IDCANCEL, IDCANCEL, confirmAbort},
+};
 
 static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -105,9 +70,13 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
         char label[LABEL_SIZE];
         formatWithName(label, sizeof label, setupConfig.installingLabelFormat, setupConfig.productName);
         SetDlgItemTextA(dialog, IDC_LABEL, label);
-        progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+        HWND progressBar = GetDlgItem(dialog, IDC_PROGRESS);
         if (progressBar)
             SendMessageA(progressBar, PBM_SETRANGE32, 0, (LPARAM)setupConfig.progressRange);
+        workerSlots.dialog = dialog;
+        workerSlots.progressBar = progressBar;
+        workerSlots.fileLabelControl = IDC_CURRENT_FILE;
+        workerSlots.confirmAbort = confirmAbort;
         abortRequested = 0;
         abortLatch = 0;
         installTicks = 0;
@@ -117,7 +86,7 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
     }
     case WM_TIMER: {
         if (++installTicks == 1) {
-            startInstallWorker(dialog);
+            startInstallWorker();
             workerStarted = 1;
             return FALSE;
         }
@@ -186,8 +155,8 @@ static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wPa
 static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+    case WM_INITDIALOG: {
+        HWND progressBar = GetDlgItem(dialog, IDC_PROGRESS);
         SetDlgItemTextA(dialog, IDC_LABEL, "Removing installed files:");
         EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
         if (progressBar) {
@@ -196,6 +165,7 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
         }
         SetTimer(dialog, TIMER_DIALOG, DIALOG_TICK_MS, NULL);
         return TRUE;
+    }
     case WM_TIMER: {
         KillTimer(dialog, TIMER_DIALOG);
         char path[sizeof installDir];
@@ -216,7 +186,8 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
     return FALSE;
 }
 
-void runProduct(void)
+// Starts the installed main program when the finished dialog's box stayed ticked.
+static void runProduct(void)
 {
     char path[sizeof installDir];
     char command[sizeof installDir + 2];
@@ -245,11 +216,17 @@ static void showWelcome(HWND window)
         scheduleState(STATE_CLOSE);
         return;
     }
-    int templateId = IDD_WELCOME + paletteOffset;
-    scheduleState(showDialog(templateId, welcomeDialogProc) == WELCOME_RESULT_GO ? STATE_INSTALL : STATE_CLOSE);
+    char text[TEXT_SIZE];
+    const char* name = setupConfig.productName;
+    formatText(text, sizeof text,
+               "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
+               "When you are ready to start installing the program, click Finish.",
+               name, name, setupConfig.productVersion);
+    TextDialog welcome = {IDD_WELCOME + paletteOffset, IDC_TEXT, welcomeButtons, 3};
+    scheduleState(showTextDialog(&welcome, text) == WELCOME_RESULT_GO ? (int)STATE_INSTALL : (int)STATE_CLOSE);
 }
 
-static void runInstall(void)
+static void runInstall(HWND)
 {
     commonControlsReady = loadCommonControls();
     INT_PTR result = showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, installingDialogProc);
@@ -258,96 +235,47 @@ static void runInstall(void)
     scheduleState(result == WORKER_INSTALLED ? STATE_FINISHED : STATE_ROLLBACK);
 }
 
-static LRESULT CALLBACK installerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+static void showFinished(HWND)
 {
-    switch (message) {
-    case WM_CREATE:
-        BackgroundWindow = window;
-        detectPaletteMode(window);
-        installDirFits = resolveInstallDir();
-        SetTimer(window, TIMER_DECORATION, DECORATION_DELAY_MS, NULL);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 1;
-    case WM_ACTIVATE:
-        onPaletteMessage(window, message, wParam, lParam);
-        break;
-    case WM_PAINT:
-        return paintBitmapSlots(window);
-    case WM_ERASEBKGND:
-        eraseBackground((HDC)wParam);
-        return 1;
-    case WM_QUERYNEWPALETTE:
-    case WM_PALETTEISCHANGING:
-    case WM_PALETTECHANGED:
-        onPaletteMessage(window, message, wParam, lParam);
-        return 0;
-    case WM_TIMER:
-        if (wParam == TIMER_STATE) {
-            KillTimer(window, TIMER_STATE);
-            if (pendingState == STATE_CLOSE) {
-                closePackage(setupPackage);
-                setupPackage = INVALID_FILE;
-                DestroyWindow(BackgroundWindow);
-            } else if (pendingState >= 2 && pendingState <= 7) {
-                PostMessageA(window, WM_USER + pendingState, 0, 0);
-            }
-        } else if (wParam == TIMER_DECORATION) {
-            KillTimer(window, TIMER_DECORATION);
-            if (placeDecorativeBitmap(decorStep++))
-                SetTimer(window, TIMER_DECORATION, DECORATION_DELAY_MS, NULL);
-            else
-                scheduleState(STATE_WELCOME);
-        }
-        break;
-    case WM_USER + STATE_WELCOME:
-        showWelcome(window);
-        break;
-    case WM_USER + STATE_INSTALL:
-        runInstall();
-        break;
-    case WM_USER + STATE_FINISHED:
-        showDialog(IDD_FINISHED + paletteOffset, finishedDialogProc);
-        scheduleState(STATE_CLOSE);
-        break;
-    case WM_USER + STATE_ROLLBACK:
-        // Without the common controls the installing template cannot be made;
-        // the one without a progress bar serves instead.
-        showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, rollbackDialogProc);
-        scheduleState(STATE_CLOSE);
-        break;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
+    showDialog(IDD_FINISHED + paletteOffset, finishedDialogProc);
+    scheduleState(STATE_CLOSE);
 }
 
-int runInstaller(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
+static void runRollback(HWND)
 {
-    setupInstance = instance;
-    if (!previous) {
-        WNDCLASSEXA windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = installerWindowProc;
-        windowClass.hInstance = instance;
-        windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
-        windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-        windowClass.hbrBackground = CreateSolidBrush(setupConfig.backColorTop);
-        windowClass.lpszClassName = "TambSetupClass";
-        RegisterClassExA(&windowClass);
-    }
-    RECT desktop;
-    GetWindowRect(GetDesktopWindow(), &desktop);
-    HWND window = CreateWindowExA(0, "TambSetupClass", "Install", WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                                  desktop.left, desktop.top, desktop.right - desktop.left,
-                                  desktop.bottom - desktop.top, NULL, NULL, instance, NULL);
-    if (!window)
-        return 1;   // no window, no flow: the message loop would never end
-    MSG message = {};
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    // Without the common controls the installing template cannot be made;
+    // the one without a progress bar serves instead.
+    showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, rollbackDialogProc);
+    scheduleState(STATE_CLOSE);
+}
+
+static void checkInstallDir(HWND)
+{
+    installDirFits = resolveInstallDir();
+}
+
+static void closeSetupPackage(void)
+{
+    closePackage(setupPackage);
+    setupPackage = INVALID_FILE;
+}
+
+static const FlowState installStates[] = {
+    {STATE_WELCOME, showWelcome},
+    {STATE_INSTALL, runInstall},
+    {STATE_FINISHED, showFinished},
+    {STATE_ROLLBACK, runRollback},
+};
+
+static const SetupFlow installFlow = {
+    "TambSetupClass", "Install", IDI_SETUP, WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+    installStates, sizeof installStates / sizeof installStates[0], STATE_WELCOME,
+    checkInstallDir, closeSetupPackage};
+
+int runInstaller(HINSTANCE instance, HINSTANCE previous)
+{
+    HBRUSH background = previous ? NULL : CreateSolidBrush(setupConfig.backColorTop);
+    int exitCode = runSetupWindow(instance, previous, &installFlow, background);
     runProduct();
-    return (int)message.wParam;
+    return exitCode;
 }

@@ -1,30 +1,22 @@
-// installer.h - the installer's flow: one full-screen window whose procedure
-// runs a small state machine on two timers, and four modal dialogs over it
-// (welcome, installing, finished, rollback). runInstaller is in entry.h.
+// installer.h - the installer mode: the setup window with its background, and
+// four modal dialogs over it (welcome, installing, finished, rollback).
 //
-// States, each dispatched by a 50 ms one-shot timer and a posted message:
-//   decoration  timer 2 places the eight bitmaps, then -> welcome
-//   4 welcome   open the package; no package: error box -> close;
-//               Finish -> install, Cancel confirmed -> close
+// States (a table over the setup window, ui/setupwindow.h):
+//   decoration  the eight bitmaps, then -> welcome
+//   4 welcome   open the package; no package or no room for the install
+//               folder: error box -> close; Finish -> install,
+//               Cancel confirmed -> close
 //   2 install   installing dialog and the worker -> finished (1) or rollback
 //   3 finished  finished dialog -> close
 //   5 rollback  delete the files written -> close
-//   1 close     destroy the window; after the loop, maybe run the product
-#ifndef INSTALLER_H
-#define INSTALLER_H
+//   1 close     close the package, the window goes; after the loop, maybe
+//               run the product
+#ifndef UI_INSTALLER_H
+#define UI_INSTALLER_H
 
-enum {
-    STATE_CLOSE = 1,
-    STATE_INSTALL = 2,
-    STATE_FINISHED = 3,
-    STATE_WELCOME = 4,
-    STATE_ROLLBACK = 5
-};
+#include <windows.h>
 
-// Stores the state and sets timer 1 of the background window to 50 ms.
-void scheduleState(int state);
-
-// Starts the installed main program when the finished dialog's box stayed ticked.
-void runProduct(void);
+// Runs the installer; returns the process exit code.
+int runInstaller(HINSTANCE instance, HINSTANCE previous);
 
 #endif

@@ -1,5 +1,6 @@
 # Turns the default decorative bitmaps into a C++ source: cmake -DOUT=file -DDIR=folder -P embed.cmake
-set(names BLUE DIMENSION LOGO TAMBERLYN TOPSHADOW ORANGE BLUEWHITE WHITEBLUE)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/decoration_names.cmake)
+tamb_decoration_names(names)
 set(text "// Generated from resources/decoration by embed.cmake; do not edit.\n#include \"decoration.h\"\n\n")
 set(list "")
 foreach(name IN LISTS names)

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #define isatty _isatty
@@ -17,13 +18,13 @@
 #include <unistd.h>
 #endif
 
-#include "blockstream.h"
-#include "decoration.h"
-#include "package.h"
-#include "pc1.h"
+#include "app/setupconfig.h"
+#include "app/setuplayout.h"
+#include "coding/blockstream.h"
+#include "package/package.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 #include "script.h"
-#include "transfer.h"
-#include "writer.h"
 
 static const char* const usage =
     "usage: mksetup build SCRIPT [-o OUT] [--stub STUB]   build a setup executable\n"
@@ -88,7 +89,7 @@ static void progressAfter(FileHandle)
 static std::string entryFileName(int index)
 {
     char name[32];
-    snprintf(name, sizeof name, "File%d", index);
+    snprintf(name, sizeof name, FILE_ENTRY_FORMAT, index);
     return name;
 }
 
@@ -115,15 +116,41 @@ struct AddedFile {
     int64_t in, out;
 };
 
-static int buildSetup(const std::string& scriptPath, std::string output, std::string stubPath)
-{
+// Everything a build needs before the package is written. Each source is
+// opened once: the stub and the bitmaps were read into memory (the bitmaps
+// by the script's checks), the product files are sized without opening them
+// and read only as they are compressed.
+struct BuildPlan {
     SetupScript script;
-    std::vector<std::string> errors;
-    if (!loadScript(scriptPath, script, errors)) {
-        for (const std::string& e : errors)
-            fprintf(stderr, "%s\n", e.c_str());
-        return 1;
-    }
+    std::string output, stubPath, temp;
+    std::vector<uint8_t> stub;
+    std::vector<int64_t> fileSizes;          // by index in script.files; [0] unused
+    SetupConfig config;
+    std::vector<AddedFile> added;
+    std::vector<std::string> tempBitmaps;
+    std::string failure;
+};
+
+// The size of a file, -1 when it is not there or not a regular file.
+static int64_t sizeWithoutOpening(const std::string& path)
+{
+#ifdef _WIN32
+    struct _stat64 info;
+    if (_stat64(path.c_str(), &info) != 0 || !(info.st_mode & _S_IFREG))
+        return -1;
+#else
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+#endif
+    return (int64_t)info.st_size;
+}
+
+// The output next to the script (or as given), the stub as given, named by
+// the script, or next to mksetup itself.
+static void resolvePaths(BuildPlan& plan, const std::string& scriptPath, std::string output, std::string stubPath)
+{
+    const SetupScript& script = plan.script;
     if (output.empty())
         output = script.output.text.empty() ? "" : joinPath(script.folder, script.output.text);
     if (output.empty()) {
@@ -141,136 +168,118 @@ static int buildSetup(const std::string& scriptPath, std::string output, std::st
             stubPath = (slash == std::string::npos ? std::string(".") : folder.substr(0, slash)) + "/tambsetup.exe";
         }
     }
-    std::vector<uint8_t> stub;
-    std::string error;
-    if (!readWholeFile(stubPath, stub, error)) {
-        fprintf(stderr, "%s: cannot read the setup stub: %s\n", stubPath.c_str(), error.c_str());
-        return 1;
-    }
-    static const uint8_t marker[8] = {0x31, 0x55, 0x4C, 0x47, 0x32, 0x55, 0x4C, 0x47};
-    size_t markerAt = std::string::npos;
-    for (size_t i = 0; i + 8 + CONFIG_PAYLOAD_SIZE <= stub.size() && markerAt == std::string::npos; i++)
-        if (memcmp(&stub[i], marker, 8) == 0)
-            markerAt = i;
-    if (markerAt == std::string::npos) {
-        fprintf(stderr, "%s: no configuration markers: not a setup stub, or one that already carries a configuration\n", stubPath.c_str());
-        return 1;
-    }
+    plan.output = output;
+    plan.stubPath = stubPath;
+    plan.temp = output + ".tmp";
+}
 
+// Loads the script, the stub and the sizes, and fills the configuration.
+// Returns 0, or 1 after saying what is wrong.
+static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::string& output,
+                     const std::string& stubPath)
+{
+    std::vector<std::string> errors;
+    if (!loadScript(scriptPath, plan.script, errors)) {
+        for (const std::string& e : errors)
+            fprintf(stderr, "%s\n", e.c_str());
+        return 1;
+    }
+    resolvePaths(plan, scriptPath, output, stubPath);
+    std::string error;
+    if (!readWholeFile(plan.stubPath, plan.stub, error)) {
+        fprintf(stderr, "%s: cannot read the setup stub: %s\n", plan.stubPath.c_str(), error.c_str());
+        return 1;
+    }
+    if (findConfigMarkers(plan.stub.data(), plan.stub.size()) < 0) {
+        fprintf(stderr, "%s: no configuration markers: not a setup stub, or one that already carries a configuration\n", plan.stubPath.c_str());
+        return 1;
+    }
+    const SetupScript& script = plan.script;
     int64_t total = 0;
+    plan.fileSizes.assign(script.files.size(), 0);
     for (size_t i = 1; i < script.files.size(); i++) {
-        FileHandle f = fileOpenRead(script.files[i].path.c_str());
-        int32_t size = fileSize(f);
-        fileClose(f);
+        const ScriptFile& f = script.files[i];
+        int64_t size = sizeWithoutOpening(f.path);
         if (size < 0) {
-            fprintf(stderr, "%s:%d: [Files] %s: cannot read source \"%s\"\n", script.scriptPath.c_str(),
-                    script.files[i].line, script.files[i].name.c_str(), script.files[i].source.c_str());
+            fprintf(stderr, "%s:%d: [Files] %s: cannot read source \"%s\"\n", script.scriptPath.c_str(), f.line,
+                    f.name.c_str(), f.source.c_str());
             return 1;
         }
+        plan.fileSizes[i] = size;
         total += size;
     }
     if (total > 0x7FFFFFFF) {
         fprintf(stderr, "%s: the files add up to more than 2 GB\n", script.scriptPath.c_str());
         return 1;
     }
-    SetupConfig config;
-    fillSetupConfig(script, config);
-    config.progressRange = (int32_t)total;   // every file is decoded, so the bar ends full
-
-    std::string temp = output + ".tmp";
-    std::vector<std::string> tempBitmaps;
-    std::vector<AddedFile> added;
-    double start = secondsNow();
-    progress.start = start;
+    fillSetupConfig(script, plan.config);
+    plan.config.progressRange = (int32_t)total;   // every file is decoded, so the bar ends full
     progress.total = total;
-    progress.done = 0;
-    progress.source = INVALID_FILE;
-    progress.terminal = isatty(2);
-    tickHook = progressTick;
+    return 0;
+}
 
-    bool ok = true;
-    std::string failure;
-    FileHandle package = createPackage(temp.c_str());
-    if (package == INVALID_FILE) {
-        failure = temp + ": cannot create";
-        ok = false;
+// MAIN: the stub with the configuration embedded over its markers.
+static bool addSetupProgram(BuildPlan& plan)
+{
+    setConfigPatch((uint8_t*)&plan.config, CONFIG_PAYLOAD_SIZE, 1, PATCH_STORE_POSITION);
+    if (!addMemory(plan.stub.data(), (int32_t)plan.stub.size(), MAIN_ENTRY_NAME, XFER_PATCH)) {
+        plan.failure = plan.stubPath + ": could not embed the configuration (the markers must lie wholly in one 16 KB chunk)";
+        return false;
     }
-    if (ok) {
-        setConfigPatch((uint8_t*)&config, CONFIG_PAYLOAD_SIZE, 1, PATCH_STORE_POSITION);
-        if (!addFile(stubPath.c_str(), "MAIN", XFER_PATCH)) {
-            failure = stubPath + ": could not embed the configuration (the markers must lie wholly in one 16 KB chunk)";
-            ok = false;
-        } else {
-            added.push_back({"(setup program)", "MAIN", (int64_t)stub.size(), (int64_t)stub.size()});
-        }
-    }
-    for (size_t i = 1; ok && i < script.files.size(); i++) {
+    plan.added.push_back({"(setup program)", MAIN_ENTRY_NAME, (int64_t)plan.stub.size(), (int64_t)plan.stub.size()});
+    return true;
+}
+
+// File1..: each product file compressed as it is read.
+static bool addProductFiles(BuildPlan& plan)
+{
+    const SetupScript& script = plan.script;
+    for (size_t i = 1; i < script.files.size(); i++) {
         const ScriptFile& f = script.files[i];
         std::string entry = entryFileName((int)i);
         beforeTransferHook = progressBefore;
         afterTransferHook = progressAfter;
         int32_t before = fileTell(packageWriterHandle());
         if (!addFile(f.path.c_str(), entry.c_str(), XFER_COMPRESS)) {
-            failure = f.path + ": could not be read and compressed";
-            ok = false;
-            break;
+            plan.failure = f.path + ": could not be read and compressed";
+            return false;
         }
-        FileHandle probe = fileOpenRead(f.path.c_str());
-        int32_t size = fileSize(probe);
-        fileClose(probe);
-        progress.done += size;
+        progress.done += plan.fileSizes[i];
         progress.source = INVALID_FILE;
-        added.push_back({f.name, entry, size, fileTell(packageWriterHandle()) - before});
+        plan.added.push_back({f.name, entry, plan.fileSizes[i], fileTell(packageWriterHandle()) - before});
     }
-    for (int i = 0; ok && i < DECORATION_COUNT; i++) {
-        std::string path;
-        if (script.decoration[i].text.empty()) {
-            // The compressor reads files only: the default goes through a temporary file.
-            path = output + "." + decorativeBitmapNames[i] + ".tmp";
-            if (!writeTempFile(path, defaultDecoration(i))) {
-                failure = path + ": cannot write a temporary file";
-                ok = false;
-                break;
-            }
-            tempBitmaps.push_back(path);
-        } else {
-            path = joinPath(script.folder, script.decoration[i].text);
+    return true;
+}
+
+// The eight bitmaps, as the script's checks read them. The compressor reads
+// files only: each goes through a temporary file.
+static bool addDecorations(BuildPlan& plan)
+{
+    const SetupScript& script = plan.script;
+    for (int i = 0; i < DECORATION_COUNT; i++) {
+        std::string path = plan.output + "." + decorativeBitmapNames[i] + ".tmp";
+        if (!writeTempFile(path, script.decorationImage[i])) {
+            plan.failure = path + ": cannot write a temporary file";
+            return false;
         }
+        plan.tempBitmaps.push_back(path);
         int32_t before = fileTell(packageWriterHandle());
         if (!addFile(path.c_str(), decorativeBitmapNames[i], XFER_COMPRESS)) {
-            failure = path + ": could not be read and compressed";
-            ok = false;
-            break;
+            plan.failure = path + ": could not be read and compressed";
+            return false;
         }
-        FileHandle probe = fileOpenRead(path.c_str());
-        int32_t size = fileSize(probe);
-        fileClose(probe);
-        added.push_back({script.decoration[i].text.empty() ? "(default bitmap)" : script.decoration[i].text,
-                         decorativeBitmapNames[i], size, fileTell(packageWriterHandle()) - before});
+        const std::string& source = script.decoration[i].text;
+        plan.added.push_back({source.empty() ? "(default bitmap)" : source, decorativeBitmapNames[i],
+                              (int64_t)script.decorationImage[i].size(), fileTell(packageWriterHandle()) - before});
     }
-    tickHook = nullptr;
-    if (progress.shown)
-        fprintf(stderr, "\r%60s\r", "");
-    if (package != INVALID_FILE && !closePackage(package) && ok) {
-        failure = temp + ": could not write the package directory";
-        ok = false;
-    }
-    for (const std::string& path : tempBitmaps)
-        fileDelete(path.c_str());
-    if (ok && !fileRename(temp.c_str(), output.c_str())) {
-        failure = output + ": cannot replace it with the new setup";
-        ok = false;
-    }
-    if (!ok) {
-        fileDelete(temp.c_str());
-        fprintf(stderr, "mksetup: %s\n", failure.c_str());
-        return 1;
-    }
+    return true;
+}
 
-    double seconds = secondsNow() - start;
+static void printBuildTable(const BuildPlan& plan, double seconds)
+{
     int64_t in = 0, out = 0;
     printf("%-24s %-10s %12s %12s %7s\n", "file", "entry", "bytes in", "bytes out", "ratio");
-    for (const AddedFile& a : added) {
+    for (const AddedFile& a : plan.added) {
         printf("%-24s %-10s %12lld %12lld %6.1f%%\n", a.name.c_str(), a.entry.c_str(), (long long)a.in,
                (long long)a.out, a.in ? 100.0 * (double)a.out / (double)a.in : 100.0);
         in += a.in;
@@ -278,7 +287,47 @@ static int buildSetup(const std::string& scriptPath, std::string output, std::st
     }
     printf("%-24s %-10s %12lld %12lld %6.1f%%\n", "total", "", (long long)in, (long long)out,
            in ? 100.0 * (double)out / (double)in : 100.0);
-    printf("%s: %zu files, %.2f s\n", output.c_str(), script.files.size(), seconds);
+    printf("%s: %zu files, %.2f s\n", plan.output.c_str(), plan.script.files.size(), seconds);
+}
+
+// Writes the package into a temporary file next to the output and puts it in
+// the output's place only when every step succeeded.
+static int buildSetup(const std::string& scriptPath, const std::string& output, const std::string& stubPath)
+{
+    BuildPlan plan;
+    if (planBuild(plan, scriptPath, output, stubPath) != 0)
+        return 1;
+    double start = secondsNow();
+    progress.start = start;
+    progress.done = 0;
+    progress.source = INVALID_FILE;
+    progress.terminal = isatty(2);
+    tickHook = progressTick;
+
+    FileHandle package = createPackage(plan.temp.c_str());
+    bool ok = package != INVALID_FILE;
+    if (!ok)
+        plan.failure = plan.temp + ": cannot create";
+    ok = ok && addSetupProgram(plan) && addProductFiles(plan) && addDecorations(plan);
+    tickHook = nullptr;
+    if (progress.shown)
+        fprintf(stderr, "\r%60s\r", "");
+    if (package != INVALID_FILE && !closePackage(package) && ok) {
+        plan.failure = plan.temp + ": could not write the package directory";
+        ok = false;
+    }
+    for (const std::string& path : plan.tempBitmaps)
+        fileDelete(path.c_str());
+    if (ok && !fileRename(plan.temp.c_str(), plan.output.c_str())) {
+        plan.failure = plan.output + ": cannot replace it with the new setup";
+        ok = false;
+    }
+    if (!ok) {
+        fileDelete(plan.temp.c_str());
+        fprintf(stderr, "mksetup: %s\n", plan.failure.c_str());
+        return 1;
+    }
+    printBuildTable(plan, secondsNow() - start);
     return 0;
 }
 
@@ -315,17 +364,6 @@ static int listSetup(const char* path)
     return 0;
 }
 
-// A record's name is ours to write under only when it cannot leave the folder.
-static bool safeEntryName(const std::string& name)
-{
-    if (name.empty() || name == "." || name.find("..") != std::string::npos)
-        return false;
-    for (unsigned char ch : name)
-        if (ch < 32 || strchr("/\\:<>\"|?*", ch))
-            return false;
-    return true;
-}
-
 static int extractSetup(const char* path, const std::vector<std::string>& names, const std::string& folder)
 {
     if (!openSetup(path))
@@ -343,7 +381,7 @@ static int extractSetup(const char* path, const std::vector<std::string>& names,
             result = 1;
             continue;
         }
-        if (!safeEntryName(name)) {
+        if (!isPlainFileName(name.c_str())) {
             fprintf(stderr, "%s: entry \"%s\" has a name that is no plain file name; skipped\n", path, name.c_str());
             result = 1;
             continue;
@@ -395,9 +433,9 @@ static bool readEntry(const char* name, std::vector<uint8_t>& bytes, std::string
 // Finds and deciphers the configuration embedded in MAIN.
 static bool readEmbeddedConfig(SetupConfig& config, std::string& problem)
 {
-    PackageEntry* main = findEntry("MAIN", FIND_DATA);
+    PackageEntry* main = findEntry(MAIN_ENTRY_NAME, FIND_DATA);
     std::vector<uint8_t> image;
-    if (!readEntry("MAIN", image, problem)) {
+    if (!readEntry(MAIN_ENTRY_NAME, image, problem)) {
         problem = "MAIN: " + problem;
         return false;
     }

@@ -6,35 +6,35 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#ifdef _WIN32
+#include <io.h>
+#define access _access
+#define R_OK 4
+#else
+#include <unistd.h>
+#endif
 
-const char* const decorativeBitmapNames[DECORATION_COUNT] = {
-    "BLUE", "DIMENSION", "LOGO", "TAMBERLYN", "TOPSHADOW", "ORANGE", "BLUEWHITE", "WHITEBLUE"};
+#include "coding/littleendian.h"
 
 // The longest Program Files folder a 64-bit Windows gives a 32-bit setup.
 static const char* const programFilesForCheck = "C:\\Program Files (x86)";
 
 enum { PATH_LIMIT = 255, SHORTCUT_NAME_LIMIT = 31, UNINSTALL_STRING_LIMIT = 127 };
 
-struct KeyInfo {
-    const char* key;
-    ScriptValue SetupScript::*field;
-    int width;           // characters the configuration field holds; 0: not a text field
-};
+static size_t fieldIndex(const ConfigField* field)
+{
+    return (size_t)(field - setupConfigFields);
+}
 
-static const KeyInfo setupKeys[] = {
-    {"ProductName", &SetupScript::productName, 31},
-    {"ProductVersion", &SetupScript::productVersion, 7},
-    {"InstallFolder", &SetupScript::installFolder, 63},
-    {"StartMenuSubfolder", &SetupScript::startMenuSubfolder, 63},
-    {"RunningWindowClass", &SetupScript::runningWindowClass, 31},
-    {"SamplesDescription", &SetupScript::samplesDescription, 39},
-    {"StartupArguments", &SetupScript::startupArguments, 15},
-    {"UninstallShortcutFormat", &SetupScript::uninstallShortcutFormat, 15},
-    {"InstallingLabelFormat", &SetupScript::installingLabelFormat, 31},
-    {"BackgroundColor", &SetupScript::backgroundColor, 0},
-    {"Stub", &SetupScript::stub, 0},
-    {"Output", &SetupScript::output, 0},
-};
+const ScriptValue& scriptField(const SetupScript& script, const char* key)
+{
+    return script.fields[fieldIndex(findConfigField(key))];
+}
+
+static ScriptValue& field(SetupScript& script, const char* key)
+{
+    return script.fields[fieldIndex(findConfigField(key))];
+}
 
 static std::string trim(const std::string& s)
 {
@@ -111,28 +111,22 @@ static void fail(Context& c, int line, const std::string& key, const std::string
 // A name Windows can create as a plain file in one folder, or the reason why not.
 static std::string fileNameProblem(const std::string& name)
 {
-    if (name.empty())
-        return "empty file name";
-    if (name == "." || name == ".." || name.find("..") != std::string::npos)
-        return "\"..\" is not allowed in a file name";
-    for (unsigned char ch : name) {
-        if (ch == '/' || ch == '\\')
-            return "a file name may not contain a path separator";
-        if (ch == ':')
-            return "a file name may not contain a drive letter or ':'";
-        if (ch < 32 || strchr("<>\"|?*", ch))
-            return std::string("reserved character '") + (ch < 32 ? std::string("\\x") + std::to_string(ch) : std::string(1, (char)ch)) + "' in file name";
+    // Names embedded in the configuration are NUL-terminated there.
+    if (name.find('\0') != std::string::npos)
+        return "reserved character '\\x0' in file name";
+    size_t at = 0;
+    int problem = ::fileNameProblem(name.c_str(), 0, &at);
+    if (problem == NAME_RESERVED_CHARACTER) {
+        unsigned char ch = (unsigned char)name[at];
+        return std::string("reserved character '") + (ch < 32 ? std::string("\\x") + std::to_string(ch) : std::string(1, (char)ch)) + "' in file name";
     }
-    if (name.back() == '.' || name.back() == ' ')
-        return "a file name may not end in '.' or a space";
-    std::string stem = name.substr(0, name.find('.'));
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4",
-        "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7",
-        "LPT8", "LPT9"};
-    for (const char* device : devices)
-        if (sameNoCase(trim(stem), device))
-            return std::string("\"") + device + "\" is a reserved device name";
-    return "";
+    if (problem == NAME_DEVICE) {
+        std::string stem = trim(name.substr(0, name.find('.')));
+        for (char& c : stem)
+            c = (char)toupper((unsigned char)c);
+        return "\"" + stem + "\" is a reserved device name";
+    }
+    return fileNameProblemText(problem);
 }
 
 // The format takes the product name once: exactly one %s, any other % doubled.
@@ -173,63 +167,24 @@ static size_t formattedLength(const std::string& format, const std::string& argu
     return length;
 }
 
-static uint32_t le32(const std::vector<uint8_t>& b, size_t at)
-{
-    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
-}
-
-static uint32_t le16(const std::vector<uint8_t>& b, size_t at)
-{
-    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8;
-}
-
 std::string checkBitmap(const std::vector<uint8_t>& image)
 {
-    if (image.size() < 14 + 40 || le16(image, 0) != 0x4D42)
-        return "not a Windows bitmap (no \"BM\" header)";
-    uint32_t headerSize = le32(image, 14);
-    if (headerSize == 12)
-        return "OS/2 bitmap with a 12-byte header; save it as a Windows bitmap";
-    if (headerSize < 40 || headerSize > 124)
-        return "unknown bitmap header size " + std::to_string(headerSize);
-    int32_t width = (int32_t)le32(image, 18);
-    int32_t height = (int32_t)le32(image, 22);
-    uint32_t bits = le16(image, 28);
-    uint32_t compression = le32(image, 30);
-    if (height < 0)
-        return "top-down bitmap; it must be stored bottom-up (positive height)";
-    if (width <= 0 || height == 0 || width > 65535 || height > 65535)
-        return "width and height must be 1 to 65535";
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
-        return "unsupported colour depth " + std::to_string(bits) + " (use 1, 4, 8 or 24 bits per pixel)";
-    if (compression != 0)
-        return "compressed bitmap; save it uncompressed";
-    uint32_t colours = le32(image, 46) & 0xFFFF;
-    if (bits == 24)
-        colours = 0;
-    else if (colours == 0)
-        colours = 1u << bits;
-    if (colours > (1u << bits))
-        return "more colours than the depth allows";
-    uint64_t tableEnd = 14 + (uint64_t)headerSize + 4ull * colours;
-    uint64_t stride = (((uint64_t)width * bits + 31) & ~31ull) / 8;
-    uint64_t pixelEnd = tableEnd + stride * (uint64_t)height;
-    if (le32(image, 10) != tableEnd)
-        return "the pixel data does not follow the colour table directly";
-    if (pixelEnd > image.size())
-        return "the file is shorter than its pixel data";
-    return "";
+    int problem = checkBitmapImage(image.data(), image.size(), NULL);
+    // Two problems name the value that is wrong.
+    if (problem == BITMAP_HEADER_SIZE)
+        return "unknown bitmap header size " + std::to_string(readLe32(&image[14]));
+    if (problem == BITMAP_DEPTH)
+        return "unsupported colour depth " + std::to_string(readLe16(&image[28])) +
+               " (use 1, 4, 8 or 24 bits per pixel)";
+    return bitmapProblemText(problem);
 }
 
 std::string bitmapColourTable(const std::vector<uint8_t>& image)
 {
-    uint32_t headerSize = le32(image, 14);
-    uint32_t bits = le16(image, 28);
-    if (bits == 24)
+    BitmapLayout layout;
+    if (checkBitmapImage(image.data(), image.size(), &layout) != BITMAP_OK || layout.colours == 0)
         return "";
-    uint32_t colours = le32(image, 46) & 0xFFFF;
-    if (colours == 0)
-        colours = 1u << bits;
+    uint32_t headerSize = layout.headerSize, bits = layout.bits, colours = layout.colours;
     std::string table = std::to_string(headerSize) + "/" + std::to_string(bits) + "/" + std::to_string(colours) + "/";
     table.append((const char*)&image[14 + headerSize], 4 * colours);
     return table;
@@ -249,34 +204,38 @@ static bool parseColour(const std::string& text, uint32_t& colorRef)
 
 static void checkScript(Context& c, SetupScript& s)
 {
-    for (const KeyInfo& k : setupKeys) {
-        const ScriptValue& v = s.*(k.field);
-        if (k.width && v.text.size() > (size_t)k.width)
-            fail(c, v.line, k.key, "\"" + v.text + "\" is " + std::to_string(v.text.size()) + " characters; at most " + std::to_string(k.width) + " fit");
+    for (const ConfigField& k : setupConfigFields) {
+        const ScriptValue& v = s.fields[fieldIndex(&k)];
+        size_t fits = (size_t)k.width - 1;
+        if (k.key && k.kind == FIELD_TEXT && v.text.size() > fits)
+            fail(c, v.line, k.key, "\"" + v.text + "\" is " + std::to_string(v.text.size()) + " characters; at most " + std::to_string(fits) + " fit");
     }
-    if (s.productName.text.empty())
-        fail(c, s.productName.line, "ProductName", "a product name is required");
-    for (const ScriptValue* f : {&s.uninstallShortcutFormat, &s.installingLabelFormat}) {
-        std::string problem = formatProblem(f->text);
+    const ScriptValue& productName = field(s, "ProductName");
+    const ScriptValue& shortcutFormat = field(s, "UninstallShortcutFormat");
+    if (productName.text.empty())
+        fail(c, productName.line, "ProductName", "a product name is required");
+    for (const char* key : {"UninstallShortcutFormat", "InstallingLabelFormat"}) {
+        const ScriptValue& f = field(s, key);
+        std::string problem = formatProblem(f.text);
         if (!problem.empty())
-            fail(c, f->line, f == &s.uninstallShortcutFormat ? "UninstallShortcutFormat" : "InstallingLabelFormat", problem);
+            fail(c, f.line, key, problem);
     }
-    if (formatProblem(s.uninstallShortcutFormat.text).empty() &&
-        formattedLength(s.uninstallShortcutFormat.text, s.productName.text) > SHORTCUT_NAME_LIMIT)
-        fail(c, s.uninstallShortcutFormat.line, "UninstallShortcutFormat",
+    if (formatProblem(shortcutFormat.text).empty() &&
+        formattedLength(shortcutFormat.text, productName.text) > SHORTCUT_NAME_LIMIT)
+        fail(c, shortcutFormat.line, "UninstallShortcutFormat",
              "the uninstaller's shortcut name would exceed 31 characters with this product name");
     uint32_t colour = 0;
-    if (!s.backgroundColor.text.empty() && !parseColour(s.backgroundColor.text, colour))
-        fail(c, s.backgroundColor.line, "BackgroundColor", "\"" + s.backgroundColor.text + "\" is not a colour of the form #RRGGBB");
-    const std::string& folder = s.installFolder.text;
-    std::string folderProblem = folder.empty() ? "" : fileNameProblem(folder);
-    if (!folderProblem.empty())
-        fail(c, s.installFolder.line, "InstallFolder", folderProblem);
-    if (!s.startMenuSubfolder.text.empty()) {
-        std::string problem = fileNameProblem(s.startMenuSubfolder.text);
+    const ScriptValue& background = field(s, "BackgroundColor");
+    if (!background.text.empty() && !parseColour(background.text, colour))
+        fail(c, background.line, "BackgroundColor", "\"" + background.text + "\" is not a colour of the form #RRGGBB");
+    // Both name one folder each: the install folder and the Start Menu group's subfolder.
+    for (const char* key : {"InstallFolder", "StartMenuSubfolder"}) {
+        const ScriptValue& f = field(s, key);
+        std::string problem = f.text.empty() ? "" : fileNameProblem(f.text);
         if (!problem.empty())
-            fail(c, s.startMenuSubfolder.line, "StartMenuSubfolder", problem);
+            fail(c, f.line, key, problem);
     }
+    const std::string& folder = field(s, "InstallFolder").text;
 
     // ---- files ----
     if (s.files.size() < 2)
@@ -309,21 +268,18 @@ static void checkScript(Context& c, SetupScript& s)
                 fail(c, f.line, key, "the main program (the second file) must be an \".exe\"");
             if (f.source.empty()) {
                 fail(c, f.line, key, "no source file given (name = source path)");
-            } else {
-                FILE* probe = fopen(f.path.c_str(), "rb");
-                if (!probe)
-                    fail(c, f.line, key, "cannot read source \"" + f.source + "\": " + strerror(errno));
-                else
-                    fclose(probe);
+            } else if (access(f.path.c_str(), R_OK) != 0) {
+                // Asked without opening: the build opens each source once, to compress it.
+                fail(c, f.line, key, "cannot read source \"" + f.source + "\": " + strerror(errno));
             }
-            if (endsWithNoCase(f.name, ".hlp") && formattedLength("%s Help", s.productName.text) > SHORTCUT_NAME_LIMIT)
+            if (endsWithNoCase(f.name, ".hlp") && formattedLength("%s Help", productName.text) > SHORTCUT_NAME_LIMIT)
                 fail(c, f.line, key, "the help shortcut name \"<product> Help\" would exceed 31 characters");
         }
-        bool sample = i >= 4;
+        bool sample = i >= SAMPLES_FIRST_INDEX;
         for (size_t j = 0; j < i; j++)
-            if ((s.files[j].name.size() == f.name.size()) && (j >= 4) == sample && sameNoCase(s.files[j].name, f.name))
+            if ((s.files[j].name.size() == f.name.size()) && (j >= SAMPLES_FIRST_INDEX) == sample && sameNoCase(s.files[j].name, f.name))
                 fail(c, f.line, key, "duplicate file name (line " + std::to_string(s.files[j].line) + ") in the same folder");
-        if (!sample && s.files.size() > 4 && sameNoCase(f.name, "Samples"))
+        if (!sample && s.files.size() > SAMPLES_FIRST_INDEX && sameNoCase(f.name, "Samples"))
             fail(c, f.line, key, "\"Samples\" is the folder of the files from the fifth on");
         size_t pathLength = strlen(programFilesForCheck) + (folder.empty() ? 0 : 1 + folder.size()) +
                             (sample ? 8 : 0) + 1 + f.name.size();
@@ -358,6 +314,7 @@ static void checkScript(Context& c, SetupScript& s)
                 continue;
             }
         }
+        s.decorationImage[i] = image;
         std::string table = bitmapColourTable(image);
         if (table.empty())
             continue;
@@ -383,9 +340,9 @@ bool loadScript(const std::string& path, SetupScript& s, std::vector<std::string
     s.scriptPath = path;
     size_t slash = path.find_last_of("/\\");
     s.folder = slash == std::string::npos ? "" : path.substr(0, slash);
-    s.uninstallShortcutFormat = {"Uninstall %s", 0};
-    s.installingLabelFormat = {"Installing %s", 0};
-    s.backgroundColor = {"#5680AA", 0};
+    for (const ConfigField& k : setupConfigFields)
+        if (k.key)
+            s.fields[fieldIndex(&k)] = {k.defaultText, 0};
     Context c = {&s, &errors};
 
     std::vector<uint8_t> bytes;
@@ -428,18 +385,19 @@ bool loadScript(const std::string& path, SetupScript& s, std::vector<std::string
         if (section == NONE) {
             fail(c, lineNumber, key, "outside any section");
         } else if (section == SETUP) {
-            const KeyInfo* found = nullptr;
-            for (const KeyInfo& k : setupKeys)
-                if (sameNoCase(k.key, key))
-                    found = &k;
+            const ConfigField* configField = findConfigField(key.c_str());
+            ScriptValue* found = configField ? &s.fields[fieldIndex(configField)]
+                                 : sameNoCase(key, "Stub")   ? &s.stub
+                                 : sameNoCase(key, "Output") ? &s.output
+                                                             : nullptr;
             if (!found)
                 fail(c, lineNumber, key, "unknown key in [Setup]");
             else if (equals == std::string::npos)
                 fail(c, lineNumber, key, "missing '=' and value");
-            else if ((s.*(found->field)).line)
-                fail(c, lineNumber, key, "given twice (first on line " + std::to_string((s.*(found->field)).line) + ")");
+            else if (found->line)
+                fail(c, lineNumber, key, "given twice (first on line " + std::to_string(found->line) + ")");
             else
-                s.*(found->field) = {value, lineNumber};
+                *found = {value, lineNumber};
         } else if (section == FILES) {
             ScriptFile f = {key, value, "", lineNumber};
             f.path = joinPath(s.folder, value);
@@ -461,16 +419,10 @@ bool loadScript(const std::string& path, SetupScript& s, std::vector<std::string
             }
         }
     }
-    if (!s.productName.line)
-        s.productName.line = lineNumber;
+    if (!field(s, "ProductName").line)
+        field(s, "ProductName").line = lineNumber;
     checkScript(c, s);
     return errors.empty();
-}
-
-static void copyField(char* field, size_t size, const std::string& text)
-{
-    memset(field, 0, size);
-    memcpy(field, text.data(), text.size() < size ? text.size() : size - 1);
 }
 
 void fillSetupConfig(const SetupScript& s, SetupConfig& config)
@@ -483,20 +435,19 @@ void fillSetupConfig(const SetupScript& s, SetupConfig& config)
         memcpy(config.fileNames + at, f.name.c_str(), f.name.size() + 1);
         at += f.name.size() + 1;
     }
-    copyField(config.productName, sizeof config.productName, s.productName.text);
-    copyField(config.productVersion, sizeof config.productVersion, s.productVersion.text);
-    copyField(config.installFolderName, sizeof config.installFolderName, s.installFolder.text);
-    copyField(config.startMenuSubfolder, sizeof config.startMenuSubfolder, s.startMenuSubfolder.text);
-    copyField(config.runningWindowClass, sizeof config.runningWindowClass, s.runningWindowClass.text);
-    copyField(config.samplesDescription, sizeof config.samplesDescription, s.samplesDescription.text);
-    copyField(config.startupArguments, sizeof config.startupArguments, s.startupArguments.text);
-    copyField(config.uninstallShortcutFormat, sizeof config.uninstallShortcutFormat, s.uninstallShortcutFormat.text);
-    copyField(config.installingLabelFormat, sizeof config.installingLabelFormat, s.installingLabelFormat.text);
+    uint8_t* bytes = (uint8_t*)&config;
+    for (const ConfigField& k : setupConfigFields) {
+        const std::string& text = s.fields[fieldIndex(&k)].text;
+        if (k.key && k.kind == FIELD_TEXT) {
+            memcpy(bytes + k.offset, text.data(), text.size() < k.width ? text.size() : (size_t)k.width - 1);
+        } else if (k.key && k.kind == FIELD_COLOUR) {
+            uint32_t colour = 0;
+            parseColour(text, colour);
+            writeLe32(bytes + k.offset, colour);
+        }
+    }
     config.fileCount = (int32_t)s.files.size();
-    uint32_t colour = 0;
-    parseColour(s.backgroundColor.text, colour);
-    config.backColorTop = colour;
-    config.backColorBottom = colour;
+    config.backColorBottom = config.backColorTop;   // one colour: the background has no gradient
 }
 
 // " = value", quoted when spaces at either end would otherwise be lost.
@@ -513,30 +464,31 @@ static std::string quoted(const char* field, size_t size)
 
 std::string describeSetupConfig(const SetupConfig& config)
 {
-    char colour[16];
-    snprintf(colour, sizeof colour, "#%02X%02X%02X", config.backColorTop & 0xFF,
-             (config.backColorTop >> 8) & 0xFF, (config.backColorTop >> 16) & 0xFF);
+    const uint8_t* bytes = (const uint8_t*)&config;
     std::string out = "[Setup]\n";
-    out += "ProductName" + quoted(config.productName, sizeof config.productName) + "\n";
-    out += "ProductVersion" + quoted(config.productVersion, sizeof config.productVersion) + "\n";
-    out += "InstallFolder" + quoted(config.installFolderName, sizeof config.installFolderName) + "\n";
-    out += "StartMenuSubfolder" + quoted(config.startMenuSubfolder, sizeof config.startMenuSubfolder) + "\n";
-    out += "RunningWindowClass" + quoted(config.runningWindowClass, sizeof config.runningWindowClass) + "\n";
-    out += "SamplesDescription" + quoted(config.samplesDescription, sizeof config.samplesDescription) + "\n";
-    out += "StartupArguments" + quoted(config.startupArguments, sizeof config.startupArguments) + "\n";
-    out += "UninstallShortcutFormat" + quoted(config.uninstallShortcutFormat, sizeof config.uninstallShortcutFormat) + "\n";
-    out += "InstallingLabelFormat" + quoted(config.installingLabelFormat, sizeof config.installingLabelFormat) + "\n";
-    out += std::string("BackgroundColor = ") + colour + "\n";
+    for (const ConfigField& k : setupConfigFields) {
+        if (k.key && k.kind == FIELD_TEXT) {
+            out += k.key + quoted((const char*)bytes + k.offset, k.width) + "\n";
+        } else if (k.key && k.kind == FIELD_COLOUR) {
+            uint32_t colour = readLe32(bytes + k.offset);
+            char text[16];
+            snprintf(text, sizeof text, "#%02X%02X%02X", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+            out += std::string(k.key) + " = " + text + "\n";
+        }
+    }
     out += "\n[Files]\n";
     out += "; sources are the entry names that 'mksetup extract' writes\n";
     size_t at = 0;
     for (int32_t i = 0; i < config.fileCount && at < sizeof config.fileNames; i++) {
         size_t length = strnlen(config.fileNames + at, sizeof config.fileNames - at);
         std::string name(config.fileNames + at, length);
-        if (i == 0)
+        if (i == 0) {
             out += name + "\n";
-        else
-            out += name + " = File" + std::to_string(i) + "\n";
+        } else {
+            char entry[32];
+            snprintf(entry, sizeof entry, FILE_ENTRY_FORMAT, (int)i);
+            out += name + " = " + entry + "\n";
+        }
         at += length + 1;
     }
     return out;

@@ -8,11 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "setupconfig.h"
-
-enum { DECORATION_COUNT = 8, MAX_SETUP_FILES = 23 };   // 31 records: MAIN, 8 bitmaps, File1..File22
-
-extern const char* const decorativeBitmapNames[DECORATION_COUNT];
+#include "app/setupconfig.h"
+#include "app/setuplayout.h"
 
 struct ScriptValue {
     std::string text;
@@ -29,19 +26,23 @@ struct ScriptFile {
 struct SetupScript {
     std::string scriptPath;
     std::string folder;                      // of the script, for relative paths
-    ScriptValue productName, productVersion, installFolder, startMenuSubfolder,
-        runningWindowClass, samplesDescription, startupArguments,
-        uninstallShortcutFormat, installingLabelFormat, backgroundColor, stub, output;
+    ScriptValue fields[CONFIG_FIELD_COUNT];  // by setupConfigFields; keyed fields only
+    ScriptValue stub, output;                // the builder's own keys
     std::vector<ScriptFile> files;
     ScriptValue decoration[DECORATION_COUNT];   // empty text: the default bitmap
+    std::vector<uint8_t> decorationImage[DECORATION_COUNT];   // as checked: what the setup gets
 };
+
+// The value of a configuration key ("ProductName"), as given or by default.
+const ScriptValue& scriptField(const SetupScript& script, const char* key);
 
 // Reads and checks a script. Every problem becomes one line in errors.
 // Returns true when the script can be built.
 bool loadScript(const std::string& path, SetupScript& script, std::vector<std::string>& errors);
 
-// Checks a bitmap image as the setup background's loader takes it.
-// Returns an empty string when it is accepted, else what is wrong.
+// Checks a bitmap image as the setup background's loader takes it
+// (checkBitmapImage). Returns an empty string when it is accepted, else what
+// is wrong.
 std::string checkBitmap(const std::vector<uint8_t>& image);
 
 // The colour table of a palettized bitmap (header size, bit depth, colours and

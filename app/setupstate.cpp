@@ -1,0 +1,72 @@
+// setupstate.cpp - the configuration block, the install folder, the file list.
+#include "app/setupstate.h"
+
+#include <windows.h>
+
+#include "app/setuplayout.h"
+#include "app/textformat.h"
+
+// Marker words, then room for the payload: a builder finds the markers in the
+// executable's bytes and writes the header and the enciphered payload over them.
+ConfigBlock setupConfigBlock = {CONFIG_MARKER_1, (int32_t)CONFIG_MARKER_2, {}};
+
+char installDir[256];
+
+void loadSetupConfig(void)
+{
+    decipherSetupConfig((uint8_t*)&setupConfigBlock);
+    terminateConfigText(&setupConfig);
+}
+
+void setInstallDirFromModule(void)
+{
+    DWORD n = GetModuleFileNameA(NULL, installDir, sizeof installDir);
+    if (n == 0 || n >= sizeof installDir) {   // a cut path names no folder
+        installDir[0] = 0;
+        return;
+    }
+    cutAtLastBackslash(installDir);
+}
+
+void cutAtLastBackslash(char* path)
+{
+    // Character by character: in a double-byte code page the second byte of
+    // a character may have the code of a backslash and is not one.
+    char* last = NULL;
+    for (char* at = path; *at; at = CharNextA(at))
+        if (*at == '\\')
+            last = at;
+    if (last)
+        *last = 0;
+}
+
+const char* fileNameAt(int index)
+{
+    const char* name = setupConfig.fileNames;
+    const char* end = name + sizeof setupConfig.fileNames;
+    for (int i = 0; i < index && name < end; i++) {
+        while (name < end && *name)
+            name++;
+        name++;
+    }
+    const char* last = name;
+    while (last < end && *last)
+        last++;
+    return last < end ? name : "";   // a name without its NUL inside the list is no name
+}
+
+int configFileCount(void)
+{
+    // A damaged count never makes the list longer than the names it holds.
+    int count = 0;
+    while (count < setupConfig.fileCount && fileNameAt(count)[0])
+        count++;
+    return count;
+}
+
+int formInstalledPath(char* buffer, int capacity, int index)
+{
+    const char* name = fileNameAt(index);
+    const char* format = index >= SAMPLES_FIRST_INDEX ? "%s\\Samples\\%s" : "%s\\%s";
+    return name[0] && formatText(buffer, capacity, format, installDir, name) > 0;
+}

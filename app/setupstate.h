@@ -1,0 +1,35 @@
+// setupstate.h - the running setup program's process-wide state, which both
+// modes read: the configuration block compiled into its data, and the install
+// folder; with the configuration's file list and the installed paths.
+#ifndef APP_SETUPSTATE_H
+#define APP_SETUPSTATE_H
+
+#include "app/setupconfig.h"
+
+// The configuration block in the program's writable data. A built stub holds
+// the two marker words here until a configuration is embedded into it.
+extern ConfigBlock setupConfigBlock;
+#define setupConfig (setupConfigBlock.payload)
+
+// The install folder, without a trailing backslash.
+extern char installDir[256];
+
+// Deciphers the configuration block in place and ends its text fields inside
+// their widths, so both modes can use them as strings.
+void loadSetupConfig(void);
+
+// installDir = the folder of the running executable ("" when it does not fit).
+void setInstallDirFromModule(void);
+// Cuts path at its last backslash (double-byte characters are kept whole).
+void cutAtLastBackslash(char* path);
+
+// The name at index in the configuration's file list, "" past its end.
+const char* fileNameAt(int index);
+// fileCount, kept to the names the list really holds.
+int configFileCount(void);
+// installDir, "\Samples" from SAMPLES_FIRST_INDEX on, "\" and the name.
+// Returns 1, or 0 when it does not fit (buffer then holds a cut path that
+// must not be used).
+int formInstalledPath(char* buffer, int capacity, int index);
+
+#endif

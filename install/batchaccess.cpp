@@ -1,0 +1,33 @@
+// batchaccess.cpp - the protected access list of the batch file.
+#include "install/batchaccess.h"
+
+// Users may read the batch file; only administrators and the system may
+// change it, since it runs with an administrator's rights.
+static const char batchAccess[] = "D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;GR;;;BU)";
+
+PSECURITY_DESCRIPTOR makeBatchAccess(void)
+{
+    // Resolved at run time: systems without access lists have no such call.
+    typedef BOOL(WINAPI * ConvertFunction)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+    ConvertFunction convert = (ConvertFunction)(void (*)(void))GetProcAddress(
+        GetModuleHandleA("ADVAPI32.DLL"), "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (!convert || !convert(batchAccess, 1 /* SDDL_REVISION_1 */, &descriptor, NULL))
+        return NULL;
+    return descriptor;
+}
+
+HANDLE createPrivateFile(const char* path)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, makeBatchAccess(), FALSE};
+    if (!attributes.lpSecurityDescriptor)
+        return INVALID_HANDLE_VALUE;
+    // A file of that name may have been left, or planted, with another
+    // access list or other names linked to it: it goes, and a new one is
+    // made or none is.
+    DeleteFileA(path);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    LocalFree(attributes.lpSecurityDescriptor);
+    return file;
+}

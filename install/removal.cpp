@@ -1,0 +1,61 @@
+// removal.cpp - removing an installed product.
+#include "install/removal.h"
+
+#include <windows.h>
+
+#include "app/setuplayout.h"
+#include "app/setupstate.h"
+#include "app/textformat.h"
+#include "install/runningcopy.h"
+#include "install/shell.h"
+
+// The extension (a dot and three letters) of name, or "" for a shorter name.
+static const char* extensionOf(const char* name)
+{
+    int length = lstrlenA(name);
+    return length >= 4 ? name + length - 4 : "";
+}
+
+void removeInstallation(void)
+{
+    setInstallDirFromModule();
+    if (!installDir[0])
+        return;   // no folder known: nothing of ours can be named
+    closeRunningInstance();
+    int count = configFileCount();
+    char path[sizeof installDir];
+    for (int index = 0; index < count; index++) {
+        // A name that would reach out of the folder is not ours to delete.
+        if (!isPlainFileName(fileNameAt(index)) || !formInstalledPath(path, sizeof path, index))
+            continue;
+        DeleteFileA(path);
+        char* extension = (char*)extensionOf(path);
+        if (findNoCase(extension, ".hlp") == 1) {
+            // The help index files that WinHelp writes next to the help file.
+            lstrcpyA(extension, ".gid");
+            DeleteFileA(path);
+            lstrcpyA(extension, ".fts");
+            DeleteFileA(path);
+        }
+    }
+    // Only empty folders go; files the user added keep theirs.
+    if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
+        RemoveDirectoryA(path);
+    RemoveDirectoryA(installDir);
+
+    // The same shortcut names as the install made them, file for file.
+    const char* product = setupConfig.productName;
+    for (int index = 0; index < count; index++) {
+        const char* extension = extensionOf(fileNameAt(index));
+        if (findNoCase(extension, ".exe") == 1)
+            removeShortcut(product, index == 0 ? setupConfig.uninstallShortcutFormat : "%s", 0);
+        else if (findNoCase(extension, ".hlp") == 1)
+            removeShortcut(product, "%s Help", 0);
+    }
+    // Without a product name the key would be the whole list of programs.
+    char key[128];
+    if (product[0] && formUninstallKey(key))
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    if (setupConfig.startupArguments[0] != '|')
+        removeShortcut(product, "%s", 1);
+}

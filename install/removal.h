@@ -1,0 +1,12 @@
+// removal.h - what the uninstaller removes: the files the install wrote into
+// the folder of the running program, the shortcuts and the uninstall entry.
+#ifndef INSTALL_REMOVAL_H
+#define INSTALL_REMOVAL_H
+
+// Deletes, in the folder of the running program only, the configured files
+// that are plain file names (a ".hlp" with its ".gid" and ".fts"), "Samples"
+// and the folder when empty, then the shortcuts the install made and the
+// uninstall key. Failures are skipped.
+void removeInstallation(void);
+
+#endif
