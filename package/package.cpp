@@ -5,13 +5,12 @@
 //   closed  - readerHandle invalid; lookups find nothing.
 //   open    - readerHandle valid; readerDirectory holds the deciphered records of
 //             the open package at its end. openPackage always passes through closed.
-#include "package.h"
+#include "package/package.h"
 
 #include <string.h>
 
-#include "package_internal.h"
-#include "pc1.h"
-#include "writer.h"
+#include "coding/pc1.h"
+#include "package/package_internal.h"
 
 // Every slot a directory can have: k = size / 40 records are read, at most 32,
 // though a package holds at most 31 (the count byte keeps five bits).
@@ -27,23 +26,14 @@ static int32_t presetSize;           // 0, or the size the next open uses
 static int stopOnError;
 static int latch;
 
+// The package being written and how to finish it, registered by the writer:
+// closePackage finishes it without the reader calling into the writer.
+static FileHandle writerHandle = INVALID_FILE;
+static WriterFinish writerFinish;
+
 ConfirmOverwriteHook confirmOverwriteHook;
 BeforeTransferHook beforeTransferHook;
 AfterTransferHook afterTransferHook;
-
-int32_t getLe32(const uint8_t field[4])
-{
-    return (int32_t)((uint32_t)field[0] | (uint32_t)field[1] << 8 | (uint32_t)field[2] << 16 |
-                     (uint32_t)field[3] << 24);
-}
-
-void putLe32(uint8_t field[4], uint32_t value)
-{
-    field[0] = (uint8_t)value;
-    field[1] = (uint8_t)(value >> 8);
-    field[2] = (uint8_t)(value >> 16);
-    field[3] = (uint8_t)(value >> 24);
-}
 
 uint8_t* entryInlineValue(PackageEntry* entry)
 {
@@ -227,9 +217,15 @@ int closePackage(FileHandle handle)
         readerHandle = INVALID_FILE;
         return 1;
     }
-    if (handle == packageWriterHandle())
-        return finishPackage();
+    if (handle == writerHandle && writerFinish)
+        return writerFinish();
     return 0;
+}
+
+void registerPackageWriter(FileHandle handle, WriterFinish finish)
+{
+    writerHandle = handle;
+    writerFinish = finish;
 }
 
 // Records are visited in the order the writer appended them: from the last

@@ -1,11 +1,13 @@
 // package.h - the package container: entry data followed by a PC1-enciphered
 // directory of 40-byte records at the very end of the file, so a package can be
 // appended to any file. One package open for reading at a time; process-wide state.
-#ifndef PACKAGE_H
-#define PACKAGE_H
+#ifndef PACKAGE_PACKAGE_H
+#define PACKAGE_PACKAGE_H
 
 #include <stdint.h>
-#include "fileio.h"
+
+#include "coding/fileio.h"
+#include "coding/littleendian.h"
 
 enum {
     ENTRY_SIZE = 40,
@@ -42,8 +44,15 @@ static_assert(__builtin_offsetof(PackageEntry, patchOffset) == 31, "record layou
 static_assert(__builtin_offsetof(PackageEntry, recordLength) == 35, "record layout");
 static_assert(__builtin_offsetof(PackageEntry, magic) == 36, "record layout");
 
-int32_t getLe32(const uint8_t field[4]);
-void putLe32(uint8_t field[4], uint32_t value);
+// A record's 32-bit fields, signed as the sizes and offsets they hold.
+inline int32_t getLe32(const uint8_t field[4])
+{
+    return (int32_t)readLe32(field);
+}
+inline void putLe32(uint8_t field[4], uint32_t value)
+{
+    writeLe32(field, value);
+}
 uint8_t* entryInlineValue(PackageEntry* entry);      // the 16 bytes at offset 23
 int entryNameEquals(const PackageEntry* entry, const char* name);   // ASCII case ignored
 void setEntryName(PackageEntry* entry, const char* name);           // first 16, NUL-padded

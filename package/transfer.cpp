@@ -7,16 +7,17 @@
 //               start of the next chunk(s), the PC1 stream carried on.
 //   complete  - the whole payload is written; the filter wants no more data.
 // Every transfer operation disarms the patch when it ends.
-#include "transfer.h"
+#include "package/transfer.h"
 
 #include <stddef.h>
 #include <string.h>
 
-#include "blockstream.h"
-#include "package.h"
-#include "package_internal.h"
-#include "pc1.h"
-#include "setupconfig.h"
+#include "app/setupconfig.h"
+#include "coding/blockstream.h"
+#include "coding/littleendian.h"
+#include "coding/pc1.h"
+#include "package/package.h"
+#include "package/package_internal.h"
 
 // One buffer for every plain copy: one read and one write per 16 KB.
 static uint8_t chunkBuffer[COPY_CHUNK_SIZE];
@@ -138,7 +139,7 @@ static int compressData(TransferEnd source, TransferEnd sink, int32_t* count, Tr
     if ((flags & (XFER_FROM_MEMORY | XFER_TO_MEMORY)) || size < 0)
         return 0;   // the block stream compresses from file to file only
     inputXorKey = (uint16_t)(flags & XFER_KEY);   // scrambled input is compressed unscrambled
-    int result = compressStream(source.file, sink.file, size);
+    int result = compressIfEnabled(source.file, sink.file, size);   // the program may have no encoder
     *count = totalWritten;
     return result;
 }
@@ -169,7 +170,7 @@ int transferData(TransferEnd source, TransferEnd sink, int32_t* count, TransferF
 
 static int isMarker(const uint8_t* at)
 {
-    return (uint32_t)getLe32(at) == CONFIG_MARKER_1 && (uint32_t)getLe32(at + 4) == CONFIG_MARKER_2;
+    return readLe32(at) == CONFIG_MARKER_1 && readLe32(at + 4) == CONFIG_MARKER_2;
 }
 
 void setConfigPatch(uint8_t* payload, int32_t length, int encipher, uint32_t options)
@@ -234,7 +235,7 @@ int configPatchFilter(uint8_t* chunk, int32_t n)
         if (patchRemaining <= 0)
             return 0;   // nothing armed: the transfer fails
         if ((patchOptions & PATCH_STORE_POSITION) && patchRemaining >= 4)
-            putLe32(patchSource, (uint32_t)(patchPosition + 8));
+            writeLe32(patchSource, (uint32_t)(patchPosition + 8));
         const int32_t total = patchRemaining;
         const int32_t avail = n - p - 8;
         int32_t k = total;
@@ -245,8 +246,8 @@ int configPatchFilter(uint8_t* chunk, int32_t n)
             patchComplete = 1;
         }
         if (!(patchOptions & PATCH_KEEP_MARKER)) {
-            putLe32(chunk + p, CONFIG_MAGIC);
-            putLe32(chunk + p + 4, (uint32_t)total);
+            writeLe32(chunk + p, CONFIG_MAGIC);
+            writeLe32(chunk + p + 4, (uint32_t)total);
         }
         if (patchOptions & PATCH_ENCIPHER)
             setKey(0);   // the default key

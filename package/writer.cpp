@@ -9,12 +9,12 @@
 // writerRecordCount slots at the end of writerDirectory are the directory as
 // it goes into the file, newest record first, and the file's last record is
 // the first one appended: its byte 0 carries the count.
-#include "writer.h"
+#include "package/writer.h"
 
 #include <string.h>
 
-#include "package_internal.h"
-#include "pc1.h"
+#include "coding/pc1.h"
+#include "package/package_internal.h"
 
 enum { FIRST_SLOT = PACKAGE_MAX_RECORDS - 1 };
 
@@ -42,7 +42,8 @@ static void countRecord(void)
     recordNumber(0)->inlineLength = (int8_t)writerRecordCount;
 }
 
-int finishPackage(void)
+// Registered with the reader while a package is being written.
+static int finishPackage(void)
 {
     int result = 1;
     if (writerRecordCount > 0) {
@@ -54,6 +55,7 @@ int finishPackage(void)
     }
     fileClose(writerHandle);
     writerHandle = INVALID_FILE;
+    registerPackageWriter(INVALID_FILE, 0);
     if (!result)
         fileDelete(writerPath);   // a package without its directory must not look whole
     return result;
@@ -72,6 +74,8 @@ FileHandle createPackage(const char* path)
             memcpy(writerPath, path, length + 1);
             writerHandle = createTargetFile(path);
         }
+        if (writerHandle != INVALID_FILE)
+            registerPackageWriter(writerHandle, finishPackage);
         updateLatch(writerHandle != INVALID_FILE);
     }
     confirmOverwriteHook = 0;

@@ -9,9 +9,10 @@
 #include <functional>
 #include <string>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "lzhuf.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/fileio.h"
+#include "coding/lzhuf.h"
 #include "testutil.h"
 
 namespace {

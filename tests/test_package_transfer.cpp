@@ -3,10 +3,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "pc1.h"
+#include "coding/pc1.h"
 #include "pkgtestutil.h"
-#include "setupconfig.h"
-#include "transfer.h"
+#include "app/setupconfig.h"
+#include "package/transfer.h"
 
 class PackageTransfer : public PackageTest {};
 

@@ -3,8 +3,8 @@
 
 #include <string.h>
 
-#include "pc1.h"
-#include "setupconfig.h"
+#include "coding/pc1.h"
+#include "app/setupconfig.h"
 #include "testutil.h"
 
 // A block of 8 header bytes, the 1044-byte payload area and 64 bytes that follow it.

@@ -21,10 +21,11 @@
 #include <system_error>
 #include <vector>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "lzhuf.h"
-#include "pc1.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/fileio.h"
+#include "coding/lzhuf.h"
+#include "coding/pc1.h"
 
 // ---- Reporting ----------------------------------------------------------------
 

@@ -18,6 +18,7 @@
 #endif
 
 #include "blockstream.h"
+#include "coding/blockstream_encode.h"
 #include "decoration.h"
 #include "package.h"
 #include "pc1.h"
@@ -516,6 +517,7 @@ static int printConfig(const char* path)
 
 int main(int argc, char** argv)
 {
+    enableCompression();   // entries are added with XFER_COMPRESS
     if (argc < 3) {
         fputs(usage, stderr);
         return 2;
