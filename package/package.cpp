@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include "coding/codingerror.h"
 #include "coding/pc1.h"
 #include "package/package_internal.h"
 
@@ -90,16 +91,33 @@ void updateLatch(int result)
     latch = !result && stopOnError;
 }
 
+PackageError openFailure(void)
+{
+    return codingLastError() == CODING_NO_SUCH_FILE ? PACKAGE_NO_SUCH_FILE : PACKAGE_CANNOT_OPEN;
+}
+
 FileHandle createTargetFile(const char* path)
 {
-    if (!path)
+    if (!path) {
+        setPackageError(PACKAGE_BAD_ARGUMENT);
         return INVALID_FILE;
-    if (!confirmOverwriteHook)
-        return fileCreate(path, 0, 0);
+    }
+    FileHandle file;
     int exists = 0;
-    FileHandle file = fileCreate(path, 1, &exists);
-    if (file == INVALID_FILE && exists && confirmOverwriteHook(path))
+    if (!confirmOverwriteHook) {
         file = fileCreate(path, 0, 0);
+    } else {
+        file = fileCreate(path, 1, &exists);
+        if (file == INVALID_FILE && exists) {
+            if (!confirmOverwriteHook(path)) {
+                setPackageError(PACKAGE_OVERWRITE_REFUSED);
+                return INVALID_FILE;
+            }
+            file = fileCreate(path, 0, 0);
+        }
+    }
+    if (file == INVALID_FILE)
+        setPackageError(PACKAGE_CANNOT_CREATE_TARGET);
     return file;
 }
 
@@ -157,6 +175,11 @@ static void takeDirectory(int32_t size, int32_t records)
 // count does not match is still taken at the first trial that shows the magic.
 static int readDirectory(FileHandle file, int32_t size)
 {
+    if (size < 0) {
+        setPackageError(PACKAGE_CANNOT_READ);
+        return 0;
+    }
+    setPackageError(PACKAGE_NO_DIRECTORY);   // unless one is found below
     if (size < ENTRY_SIZE)
         return 0;
     int32_t k = size / ENTRY_SIZE;
@@ -164,13 +187,16 @@ static int readDirectory(FileHandle file, int32_t size)
         k = DIRECTORY_SLOTS;
     int32_t bytes = k * ENTRY_SIZE;
     if (!fileSeek(file, size - bytes) ||
-        fileRead(file, directoryRead + (DIRECTORY_SLOTS - k) * ENTRY_SIZE, bytes) != bytes)
+        fileRead(file, directoryRead + (DIRECTORY_SLOTS - k) * ENTRY_SIZE, bytes) != bytes) {
+        setPackageError(PACKAGE_CANNOT_READ);
         return 0;
+    }
     int32_t firstMagic = 0;
     for (int32_t records = 1; records <= k; records++) {
         if (trialShowsMagic(records)) {
             if ((readerDirectory[LAST_SLOT].inlineLength & 0x1F) == records) {
                 takeDirectory(size, records);
+                setPackageError(PACKAGE_OK);
                 return 1;
             }
             if (!firstMagic)
@@ -181,6 +207,7 @@ static int readDirectory(FileHandle file, int32_t size)
         return 0;
     trialShowsMagic(firstMagic);
     takeDirectory(size, firstMagic);
+    setPackageError(PACKAGE_OK);
     return 1;
 }
 
@@ -189,12 +216,16 @@ FileHandle openPackage(const char* path)
     initPackageLibrary();
     if (readerHandle != INVALID_FILE)
         closePackage(readerHandle);
-    if (latch)
+    if (latch) {
+        setPackageError(PACKAGE_STOPPED);
         return INVALID_FILE;
+    }
     char ownPath[PACKAGE_PATH_SIZE];
     if (!path && getModulePath(ownPath, sizeof ownPath))
         path = ownPath;
     FileHandle file = path ? fileOpenRead(path) : INVALID_FILE;
+    if (file == INVALID_FILE)
+        setPackageError(path ? openFailure() : PACKAGE_CANNOT_OPEN);
     if (file != INVALID_FILE) {
         int32_t size = presetSize ? presetSize : fileSize(file);
         presetSize = 0;
@@ -219,6 +250,7 @@ int closePackage(FileHandle handle)
     }
     if (handle == writerHandle && writerFinish)
         return writerFinish();
+    setPackageError(PACKAGE_NOT_OPEN);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "coding/fileio.h"
 #include "coding/littleendian.h"
+#include "package/packageerror.h"
 
 enum {
     ENTRY_SIZE = 40,
@@ -70,11 +71,16 @@ void initPackageLibrary(void);                        // idempotent
 void setStopOnError(int on);                          // also clears the latch
 int failureLatch(void);
 // Writable, unshared file; an existing one is replaced unless confirmOverwriteHook refuses.
+// Failures: PACKAGE_CANNOT_CREATE_TARGET, PACKAGE_OVERWRITE_REFUSED, PACKAGE_BAD_ARGUMENT.
 FileHandle createTargetFile(const char* path);
+// The package error for a file that fileOpenRead could not open.
+PackageError openFailure(void);
 
 // ---- Reader -------------------------------------------------------------------
 // Closes any open package, then opens path (null: the running program's file).
-// Returns the new reader handle or INVALID_FILE (no package open then).
+// Returns the new reader handle or INVALID_FILE (no package open then; why:
+// PACKAGE_NO_SUCH_FILE, PACKAGE_CANNOT_OPEN, PACKAGE_CANNOT_READ, PACKAGE_NO_DIRECTORY,
+// PACKAGE_STOPPED).
 FileHandle openPackage(const char* path);
 // The next openPackage takes this as the package size instead of the file's size.
 void presetPackageSize(int32_t size);

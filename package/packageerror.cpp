@@ -1,0 +1,45 @@
+// packageerror.cpp - the package library's last-error code and its texts.
+#include "package/packageerror.h"
+
+static PackageError lastError;
+
+// One text per code, in the order of the enum.
+static const char* const errorTexts[] = {
+    "no error",
+    "no such file",
+    "cannot be opened",
+    "cannot be read",
+    "no package directory found",
+    "no package is open",
+    "no such entry",
+    "the entry is damaged or cut short",
+    "the entry does not fit the memory given",
+    "cannot create the output file",
+    "the output file exists and was kept",
+    "writing failed (disk full?)",
+    "the package directory is full (31 entries)",
+    "the package would reach 2 GB",
+    "the configuration could not be embedded",
+    "compression is not available in this program",
+    "aborted",
+    "stopped after an earlier failure",
+    "bad argument",
+};
+static_assert(sizeof errorTexts / sizeof errorTexts[0] == PACKAGE_ERROR_COUNT, "one text per code");
+
+PackageError packageLastError(void)
+{
+    return lastError;
+}
+
+const char* packageErrorText(PackageError error)
+{
+    if ((unsigned)error >= (unsigned)PACKAGE_ERROR_COUNT)
+        return "unknown error";
+    return errorTexts[error];
+}
+
+void setPackageError(PackageError error)
+{
+    lastError = error;
+}
