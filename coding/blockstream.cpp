@@ -132,19 +132,18 @@ uint16_t blockChecksum(const uint8_t* bytes, int32_t count)
 // Compress: raw data always passes. Decompress: magic, a length of 6 to the
 // bytes read (exactly 10 for the first block) and the checksum of the payload;
 // the reason when one fails (n bytes came of the `want` asked for).
-static CodingError checkBlock(int32_t n, int32_t want)
+static CodingError checkBlock(int32_t n, int32_t want, BlockFault* seen)
 {
-    fault.block = blocksRead + 1;
-    fault.offset = bytesRead;
-    fault.bytesRead = n;
-    fault.magic = fault.length = fault.storedChecksum = fault.computedChecksum = 0;
+    seen->block = blocksRead + 1;
+    seen->offset = bytesRead;
+    seen->bytesRead = n;
     if (n < BLOCK_HEADER_SIZE)
         return CODING_TRUNCATED;
-    fault.magic = readLe16(inputBuffer);
-    fault.storedChecksum = readLe16(inputBuffer + 2);
-    fault.length = readLe16(inputBuffer + 4);
-    const int32_t length = fault.length;
-    if (fault.magic != BLOCK_MAGIC)
+    seen->magic = readLe16(inputBuffer);
+    seen->storedChecksum = readLe16(inputBuffer + 2);
+    seen->length = readLe16(inputBuffer + 4);
+    const int32_t length = seen->length;
+    if (seen->magic != BLOCK_MAGIC)
         return CODING_BAD_MAGIC;
     if (length < BLOCK_HEADER_SIZE)
         return CODING_BAD_LENGTH;
@@ -152,17 +151,19 @@ static CodingError checkBlock(int32_t n, int32_t want)
         return n < want ? CODING_TRUNCATED : CODING_BAD_LENGTH;   // the file ended inside the block
     if (firstBlockPending && length != FIRST_BLOCK_SIZE)
         return CODING_BAD_LENGTH;
-    fault.computedChecksum = blockChecksum(inputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE);
-    if (fault.computedChecksum != fault.storedChecksum)
+    seen->computedChecksum = blockChecksum(inputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE);
+    if (seen->computedChecksum != seen->storedChecksum)
         return CODING_CHECKSUM;
     return CODING_OK;
 }
 
 static int validateBlock(int32_t n, int32_t want)
 {
-    CodingError problem = mode == MODE_DECOMPRESS ? checkBlock(n, want) : CODING_OK;
+    BlockFault seen = {0, 0, 0, 0, 0, 0, 0};
+    CodingError problem = mode == MODE_DECOMPRESS ? checkBlock(n, want, &seen) : CODING_OK;
     callTick();
     if (problem != CODING_OK) {
+        fault = seen;
         failStream(problem);
         return 0;
     }
