@@ -309,6 +309,8 @@ static int commandEncode(const std::string& in, const std::string& out)
         discardOutput(&blocks);
         return 0;
     }
+    // Closed first: Windows does not let a file that is open for writing be read.
+    fileClose(blocks.file);
     blocks.file = fileOpenRead(blocks.temporary.c_str());
     if (blocks.file == INVALID_FILE || !openOutput(out, &output)) {
         if (blocks.file == INVALID_FILE)
