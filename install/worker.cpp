@@ -100,7 +100,9 @@ static int composeUninstaller(const char* path)
     FileHandle package = createPackage(path);
     if (package == INVALID_FILE)
         return 0;
-    int written = copyEntry(MAIN_ENTRY_NAME, 0);
+    // The setup may be signed; the uninstaller is not, so its headers must not
+    // name a certificate table it does not carry.
+    int written = copyEntry(MAIN_ENTRY_NAME, XFER_UNSIGN);
     for (int i = 0; i < DECORATION_COUNT; i++) {
         // A setup without a bitmap gives an uninstaller without it, as it is.
         if (getStoredSize(decorativeBitmapNames[i]) >= 0 && !copyEntry(decorativeBitmapNames[i], 0))

@@ -12,6 +12,7 @@
 #include "coding/codingerror.h"
 #include "coding/pc1.h"
 #include "package/package_internal.h"
+#include "package/peimage.h"
 
 // Every slot a directory can have: k = size / 40 records are read, at most 32,
 // though a package holds at most 31 (the count byte keeps five bits).
@@ -227,9 +228,16 @@ FileHandle openPackage(const char* path)
     if (file == INVALID_FILE)
         setPackageError(path ? openFailure() : PACKAGE_CANNOT_OPEN);
     if (file != INVALID_FILE) {
-        int32_t size = presetSize ? presetSize : fileSize(file);
+        int32_t size = presetSize;
         presetSize = 0;
-        if (readDirectory(file, size))
+        if (!size) {
+            // A signer appends its certificate table to the program: the
+            // package then ends where the table starts.
+            PeSignature signature;
+            if (findPackageEnd(file, fileSize(file), &size, &signature) == SIGNATURE_MISPLACED)
+                setPackageError(PACKAGE_BAD_SIGNATURE);
+        }
+        if (size >= 0 && readDirectory(file, size))
             readerHandle = file;
         else
             fileClose(file);

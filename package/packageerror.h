@@ -24,6 +24,7 @@ enum PackageError {
     PACKAGE_ABORTED,               // a hook aborted the transfer
     PACKAGE_STOPPED,               // an earlier failure set the stop latch
     PACKAGE_BAD_ARGUMENT,          // a null or too long path, a value as first record, ...
+    PACKAGE_BAD_SIGNATURE,         // a certificate table is named but does not end the file
     PACKAGE_ERROR_COUNT
 };
 

@@ -22,6 +22,7 @@ static const char* const errorTexts[] = {
     "aborted",
     "stopped after an earlier failure",
     "bad argument",
+    "bytes follow the package that are not a certificate table",
 };
 static_assert(sizeof errorTexts / sizeof errorTexts[0] == PACKAGE_ERROR_COUNT, "one text per code");
 

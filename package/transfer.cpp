@@ -19,6 +19,7 @@
 #include "coding/pc1.h"
 #include "package/package.h"
 #include "package/package_internal.h"
+#include "package/peimage.h"
 
 // One buffer for every plain copy: one read and one write per 16 KB.
 static uint8_t chunkBuffer[COPY_CHUNK_SIZE];
@@ -121,6 +122,11 @@ int copyChunks(TransferEnd source, TransferEnd sink, int32_t* count, TransferFla
             xorBytes(chunkBuffer, chunk, key);
         if (copyFilterOn && dataFilterHook)
             copyFilterOn = dataFilterHook(chunkBuffer, chunk);
+        // A copy of a signed program is no longer covered by its signature:
+        // its headers, all in the first chunk, lose the table's directory
+        // entry and the checksum, so it reads as a clean unsigned program.
+        if ((flags & XFER_UNSIGN) && *count == 0)
+            clearSignatureFields(chunkBuffer, chunk);
         if (!(flags & XFER_UNSCRAMBLE))
             xorBytes(chunkBuffer, chunk, key);
         if (flags & XFER_TO_MEMORY) {

@@ -16,6 +16,7 @@ enum : uint32_t {
     XFER_DECOMPRESS = 0x200,         // wins over XFER_COMPRESS
     XFER_PATCH = 0x1000,             // fails unless the configuration was written in full
     XFER_UNSCRAMBLE = 0x2000,        // plain copy: key before the filter, not after
+    XFER_UNSIGN = 0x4000,            // plain copy: a program image's signature fields cleared
     XFER_TO_MEMORY = 0x1000000,
     XFER_FROM_MEMORY = 0x2000000,
     XFER_FILTER_PLAIN = 0x8000000    // plain copy: key before the filter and after it

@@ -123,6 +123,25 @@ static int advanceWriter(int32_t count)
     return end <= INT32_MAX;
 }
 
+int padPackageData(int32_t multiple)
+{
+    static const uint8_t zeros[8] = {0};
+    if (writerHandle == INVALID_FILE) {
+        setPackageError(PACKAGE_NOT_OPEN);
+        return 0;
+    }
+    if (multiple < 1 || multiple > (int32_t)sizeof zeros) {
+        setPackageError(PACKAGE_BAD_ARGUMENT);
+        return 0;
+    }
+    int32_t count = (multiple - writerPosition % multiple) % multiple;
+    if (fileWrite(writerHandle, zeros, count) != count) {
+        setPackageError(PACKAGE_CANNOT_WRITE);
+        return 0;
+    }
+    return advanceWriter(count);
+}
+
 // Why an add or copy cannot start: latched, no package being written, or no
 // room for a record; PACKAGE_OK when it can.
 static PackageError cannotAdd(void)

@@ -23,6 +23,8 @@
 #include "coding/blockstream.h"
 #include "coding/blockstream_encode.h"
 #include "package/package.h"
+#include "package/packageerror.h"
+#include "package/peimage.h"
 #include "package/transfer.h"
 #include "package/writer.h"
 #include "script.h"
@@ -310,6 +312,12 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
     if (!ok)
         plan.failure = plan.temp + ": cannot create";
     ok = ok && addSetupProgram(plan) && addProductFiles(plan) && addDecorations(plan);
+    // The package ends on a multiple of 8, so a signer appends its
+    // certificate table right after it, and the setup finds the package there.
+    if (ok && !padPackageData(8)) {
+        plan.failure = plan.temp + ": cannot write";
+        ok = false;
+    }
     tickHook = nullptr;
     if (progress.shown)
         fprintf(stderr, "\r%60s\r", "");
@@ -337,7 +345,11 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
 static int openSetup(const char* path)
 {
     if (openPackage(path) == INVALID_FILE) {
-        fprintf(stderr, "%s: no package directory found: not a setup, or its end is cut off or damaged\n", path);
+        if (packageLastError() == PACKAGE_BAD_SIGNATURE)
+            fprintf(stderr, "%s: the program's headers name a certificate table, but it does not end the file "
+                            "right after the package: changed after signing, or signed without the builder's padding\n", path);
+        else
+            fprintf(stderr, "%s: no package directory found: not a setup, or its end is cut off or damaged\n", path);
         return 0;
     }
     return 1;
@@ -534,6 +546,15 @@ static int verifySetup(const char* path)
         return 1;
     }
     printf("%s: OK: %d entries, %d files, configuration readable\n", path, count, (int)names.size());
+    FileHandle file = fileOpenRead(path);
+    int32_t end;
+    PeSignature signature;
+    if (findPackageEnd(file, fileSize(file), &end, &signature) == SIGNATURE_AT_END)
+        printf("%s: signed: certificate table at offset %d, %d bytes, right after the package\n", path,
+               signature.tableOffset, signature.tableSize);
+    else
+        printf("%s: not signed\n", path);
+    fileClose(file);
     return 0;
 }
 
