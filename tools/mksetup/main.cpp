@@ -28,6 +28,7 @@
 #include "package/transfer.h"
 #include "package/writer.h"
 #include "script.h"
+#include "versioninfo.h"
 
 static const char* const usage =
     "usage: mksetup build SCRIPT [-o OUT] [--stub STUB]   build a setup executable\n"
@@ -198,6 +199,21 @@ static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::
         return 1;
     }
     const SetupScript& script = plan.script;
+    // The file's properties and the system's prompts name the product.
+    VersionTexts texts;
+    texts.productName = scriptField(script, "ProductName").text;
+    texts.productVersion = scriptField(script, "ProductVersion").text;
+    texts.description = texts.productName + " Setup";
+    if (!reservesVersionFields(plan.stub)) {
+        fprintf(stderr, "%s: warning: no reserved version fields: the file's properties will not name the product\n",
+                plan.stubPath.c_str());
+    } else {
+        std::string versionProblem = writeVersionTexts(plan.stub, texts);
+        if (!versionProblem.empty()) {
+            fprintf(stderr, "%s: %s\n", plan.stubPath.c_str(), versionProblem.c_str());
+            return 1;
+        }
+    }
     int64_t total = 0;
     plan.fileSizes.assign(script.files.size(), 0);
     for (size_t i = 1; i < script.files.size(); i++) {
