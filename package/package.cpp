@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include "app/setuplayout.h"
 #include "coding/codingerror.h"
 #include "coding/pc1.h"
 #include "package/package_internal.h"
@@ -40,11 +41,6 @@ AfterTransferHook afterTransferHook;
 uint8_t* entryInlineValue(PackageEntry* entry)
 {
     return entry->storedSize;   // the value overlays the record from offset 23 on
-}
-
-static char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c + ('a' - 'A')) : c;
 }
 
 // The stored name ends at its first NUL or at the end of its 16-byte field; the
