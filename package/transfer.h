@@ -2,11 +2,12 @@
 // memory, XOR-scrambled, compressed or decompressed on the way, and optionally
 // seen by the configuration patch filter, which embeds a configuration block
 // where it finds the marker. Extraction of entries of the open package.
-#ifndef TRANSFER_H
-#define TRANSFER_H
+#ifndef PACKAGE_TRANSFER_H
+#define PACKAGE_TRANSFER_H
 
 #include <stdint.h>
-#include "fileio.h"
+
+#include "coding/fileio.h"
 
 typedef uint32_t TransferFlags;
 enum : uint32_t {

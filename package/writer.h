@@ -2,13 +2,14 @@
 // the records collect in memory and closePackage writes them, enciphered, as the
 // directory at the end. Entries come from files, memory, inline values, or as
 // copies of entries of the open package. One package written at a time.
-#ifndef WRITER_H
-#define WRITER_H
+#ifndef PACKAGE_WRITER_H
+#define PACKAGE_WRITER_H
 
 #include <stdint.h>
-#include "fileio.h"
-#include "package.h"
-#include "transfer.h"
+
+#include "coding/fileio.h"
+#include "package/package.h"
+#include "package/transfer.h"
 
 // Finishes any package being written, then creates path (createTargetFile rules).
 // Returns the writer handle or INVALID_FILE. Observes and updates the latch.

@@ -21,6 +21,7 @@
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
 #include "package/package.h"
 #include "package/transfer.h"
 #include "package/writer.h"
@@ -554,6 +555,7 @@ static int printConfig(const char* path)
 
 int main(int argc, char** argv)
 {
+    enableCompression();   // entries are added with XFER_COMPRESS
     if (argc < 3) {
         fputs(usage, stderr);
         return 2;
