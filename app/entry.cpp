@@ -42,3 +42,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
         return runUninstaller(instance, previous);
     return runInstaller(instance, previous);
 }
+
+// The process starts here, without the C runtime's start-up code: the
+// program uses none of what it sets up (no static constructors, no stdio,
+// no thread-local data, no floating point). The few C library calls left
+// (memcpy and the like) need no set-up.
+extern "C" void WINAPI setupStart(void)
+{
+    ExitProcess((UINT)WinMain(GetModuleHandleA(NULL), NULL, GetCommandLineA(), SW_SHOWDEFAULT));
+}
