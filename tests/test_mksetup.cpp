@@ -616,3 +616,29 @@ TEST(MksetupTool, DamagedSetupsFailVerify)
     EXPECT_EQ(run(tool + " verify '" + setup + "'", &out), 1);
     EXPECT_NE(out.find("MAIN"), std::string::npos) << out;
 }
+
+// The documentation's complete example is the demo's script, and it builds
+// (in a copy of the repository's layout, with a stand-in for the demo program).
+TEST(MksetupTool, DocumentedExampleBuilds)
+{
+    const std::string source = TAMB_SOURCE_DIR;
+    std::string docs = readText(source + "/docs/script.md");
+    size_t start = docs.find("```ini\n");
+    ASSERT_NE(start, std::string::npos);
+    start += 7;
+    std::string example = docs.substr(start, docs.find("```", start) - start);
+    EXPECT_EQ(example, readText(source + "/examples/demo/setup.ini"));
+
+    std::string root = tempPath("docs_example"), demo = root + "/examples/demo";
+    ASSERT_EQ(system(("mkdir -p '" + demo + "' '" + root + "/build/win32/examples/demo'").c_str()), 0);
+    for (const char* name : {"Help.txt", "License.txt", "Sample1.txt", "Sample2.txt", "Pattern.bmp"})
+        writeFileBytes(demo + "/" + name, readFileBytes(source + "/examples/demo/" + name));
+    writeFileBytes(root + "/build/win32/examples/demo/Demo.exe", randomBytes(20000, 9));
+    writeText(demo + "/setup.ini", example);
+    ToolRun r = runSplit("build " + q(demo + "/setup.ini") + " -o " + q(root + "/Demo.exe"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");   // no warnings either
+    r = runSplit("verify " + q(root + "/Demo.exe"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("7 files"), std::string::npos) << r.out;
+}
