@@ -17,9 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "pc1.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/fileio.h"
+#include "coding/pc1.h"
 
 typedef std::vector<uint8_t> Bytes;
 

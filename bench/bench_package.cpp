@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "blockstream.h"
-#include "package.h"
-#include "transfer.h"
-#include "writer.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "package/package.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 
 enum { BIG_SIZE = 20 << 20 };
 
@@ -81,6 +82,7 @@ static const std::string& bigPackage()
         path = benchPath("tamb-bench-big.pkg");
         const std::string source = benchPath("tamb-bench-big.txt");
         writeAll(source, textData(BIG_SIZE));
+        enableCompression();
         if (createPackage(path.c_str()) == INVALID_FILE || !addFile(source.c_str(), "Big", XFER_COMPRESS) ||
             !closePackage(packageWriterHandle()))
             abort();

@@ -1,14 +1,18 @@
 // blockstream.cpp - the byte source and sink of the LZHUF codec: reads and
-// checks blocks, builds and writes them, calls the hooks, and the two drivers.
-#include "blockstream.h"
+// checks blocks, builds and writes them, calls the hooks, and the decompress
+// driver. The compress driver is blockstream_encode.cpp, which a program that
+// only decodes leaves out; it runs through the compress run below.
+#include "coding/blockstream.h"
 
 #include <string.h>
 
-#include "lzhuf.h"
+#include "coding/blockstream_internal.h"
+#include "coding/codingerror.h"
+#include "coding/littleendian.h"
+#include "coding/lzhuf.h"
 
 // The input position and end, the output position and the tick count live in
-// byteWindow (lzhuf.h), where the codec's inline byte operations see them.
-ByteWindow byteWindow;
+// codecIo (coding/lzhuf.h), where the codec's inline byte operations see them.
 
 TickHook tickHook;
 WriteHook writeHook;
@@ -54,18 +58,15 @@ static uint32_t announcedSize;
 // Compress: the source ended before the size the driver was given.
 static int sourceEndedEarly;
 
+// Where the reads of a decompress run stand, for the fault report.
+static int32_t blocksRead;
+static int32_t bytesRead;
+static BlockFault fault;
+
+// What compressIfEnabled runs; null until enableCompression installs it.
+static CompressDriver compressDriver;
+
 // ---- Small helpers --------------------------------------------------------------
-
-static uint16_t readLe16(const uint8_t* at)
-{
-    return (uint16_t)(at[0] | at[1] << 8);
-}
-
-static void writeLe16(uint8_t* at, unsigned value)
-{
-    at[0] = (uint8_t)value;
-    at[1] = (uint8_t)(value >> 8);
-}
 
 static void callTick(void)
 {
@@ -75,9 +76,9 @@ static void callTick(void)
 
 static inline void countTicks(int32_t bytes)
 {
-    byteWindow.ticksLeft -= bytes;
-    while (byteWindow.ticksLeft <= 0) {
-        byteWindow.ticksLeft += TICK_INTERVAL;
+    codecIo.ticksLeft -= bytes;
+    while (codecIo.ticksLeft <= 0) {
+        codecIo.ticksLeft += TICK_INTERVAL;
         callTick();
     }
 }
@@ -85,25 +86,33 @@ static inline void countTicks(int32_t bytes)
 static void setOutputLimit(int32_t limit)
 {
     outputLimit = outputBuffer + limit;
-    byteWindow.outputRoomEnd = outputLimit - 1;
+    codecIo.outputRoomEnd = outputLimit - 1;
 }
 
 static int32_t outputHeld(void)
 {
-    return (int32_t)(byteWindow.outputNext - outputBuffer);
+    return (int32_t)(codecIo.outputNext - outputBuffer);
 }
 
 // No more input: readByte gives the end marker from now on.
 static void endInput(void)
 {
     inputEnded = 1;
-    byteWindow.inputEnd = byteWindow.inputNext;
+    codecIo.inputEnd = codecIo.inputNext;
+}
+
+// The run has failed: the first reason is the one kept.
+static void markFailed(CodingError reason)
+{
+    if (!streamFailed)
+        setCodingError(reason);
+    streamFailed = 1;
 }
 
 // Ends the run as a failure: no more input, the decoder stops after its item.
-static void failStream(void)
+static void failStream(CodingError reason)
 {
-    streamFailed = 1;
+    markFailed(reason);
     remainingInput = 0;
     remainingOutput = 0;
     clearTargetSize();
@@ -121,20 +130,46 @@ uint16_t blockChecksum(const uint8_t* bytes, int32_t count)
 // ---- Read side --------------------------------------------------------------------
 
 // Compress: raw data always passes. Decompress: magic, a length of 6 to the
-// bytes read (exactly 10 for the first block) and the checksum of the payload.
-static int validateBlock(int32_t n)
+// bytes read (exactly 10 for the first block) and the checksum of the payload;
+// the reason when one fails (n bytes came of the `want` asked for).
+static CodingError checkBlock(int32_t n, int32_t want, BlockFault* seen)
 {
-    int valid = 1;
-    if (mode == MODE_DECOMPRESS) {
-        int32_t length = n >= BLOCK_HEADER_SIZE ? readLe16(inputBuffer + 4) : 0;
-        valid = n >= BLOCK_HEADER_SIZE && readLe16(inputBuffer) == BLOCK_MAGIC &&
-                length >= BLOCK_HEADER_SIZE && length <= n &&
-                (!firstBlockPending || length == FIRST_BLOCK_SIZE) &&
-                blockChecksum(inputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE) ==
-                    readLe16(inputBuffer + 2);
-    }
+    seen->block = blocksRead + 1;
+    seen->offset = bytesRead;
+    seen->bytesRead = n;
+    if (n < BLOCK_HEADER_SIZE)
+        return CODING_TRUNCATED;
+    seen->magic = readLe16(inputBuffer);
+    seen->storedChecksum = readLe16(inputBuffer + 2);
+    seen->length = readLe16(inputBuffer + 4);
+    const int32_t length = seen->length;
+    if (seen->magic != BLOCK_MAGIC)
+        return CODING_BAD_MAGIC;
+    if (length < BLOCK_HEADER_SIZE)
+        return CODING_BAD_LENGTH;
+    if (length > n)
+        return n < want ? CODING_TRUNCATED : CODING_BAD_LENGTH;   // the file ended inside the block
+    if (firstBlockPending && length != FIRST_BLOCK_SIZE)
+        return CODING_BAD_LENGTH;
+    seen->computedChecksum = blockChecksum(inputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE);
+    if (seen->computedChecksum != seen->storedChecksum)
+        return CODING_CHECKSUM;
+    return CODING_OK;
+}
+
+static int validateBlock(int32_t n, int32_t want)
+{
+    BlockFault seen = {0, 0, 0, 0, 0, 0, 0};
+    CodingError problem = mode == MODE_DECOMPRESS ? checkBlock(n, want, &seen) : CODING_OK;
     callTick();
-    return valid;
+    if (problem != CODING_OK) {
+        fault = seen;
+        failStream(problem);
+        return 0;
+    }
+    blocksRead++;
+    bytesRead += n;
+    return 1;
 }
 
 static void refill(void)
@@ -162,8 +197,8 @@ static void refill(void)
         for (int32_t i = 0; i < n; i++)
             inputBuffer[i] ^= key;
     }
-    byteWindow.inputNext = inputBuffer;
-    byteWindow.inputEnd = inputBuffer + n;
+    codecIo.inputNext = inputBuffer;
+    codecIo.inputEnd = inputBuffer + n;
     if (mode == MODE_COMPRESS) {
         if (n == 0)
             sourceEndedEarly = 1;   // something was still owed
@@ -171,10 +206,8 @@ static void refill(void)
     }
     if (readFilterOn && dataFilterHook && n > 0)
         readFilterOn = dataFilterHook(inputBuffer, n);
-    if (!validateBlock(n)) {
-        failStream();
+    if (!validateBlock(n, want))
         return;
-    }
     if (n == 0) {
         remainingInput = 0;
         remainingOutput = 0;
@@ -183,22 +216,22 @@ static void refill(void)
     }
     if (mode == MODE_DECOMPRESS) {
         int32_t length = readLe16(inputBuffer + 4);
-        byteWindow.inputNext = inputBuffer + BLOCK_HEADER_SIZE;
-        byteWindow.inputEnd = inputBuffer + length;   // bytes after the block are not its data
+        codecIo.inputNext = inputBuffer + BLOCK_HEADER_SIZE;
+        codecIo.inputEnd = inputBuffer + length;   // bytes after the block are not its data
         if (firstBlockPending)
             firstBlockPending = 0;
         else if (length < BLOCK_SIZE)
             finalBlockSeen = 1;
-        if (byteWindow.inputNext == byteWindow.inputEnd)
+        if (codecIo.inputNext == codecIo.inputEnd)
             endInput();   // the header-only last block
     }
 }
 
-unsigned readByte(void)
+static unsigned readByte(void)
 {
-    if (byteWindow.inputNext < byteWindow.inputEnd) {
+    if (codecIo.inputNext < codecIo.inputEnd) {
         countTicks(1);
-        return *byteWindow.inputNext++;
+        return *codecIo.inputNext++;
     }
     if (inputEnded || streamFailed) {
         countTicks(1);
@@ -207,18 +240,19 @@ unsigned readByte(void)
     refill();   // the byte that triggers a refill is not counted
     if (inputEnded || streamFailed)
         return LZHUF_END;
-    return *byteWindow.inputNext++;
+    return *codecIo.inputNext++;
 }
 
-uint32_t readSizeHeader(void)
+static uint32_t readSizeHeader(void)
 {
     uint32_t size = 0;
     for (unsigned i = 0; i < 4; i++)
         size |= (uint32_t)(readByte() & 0xFF) << (8 * i);
     // Sizes are signed 32-bit everywhere; memory is bounded by its capacity.
-    if (!streamFailed &&
-        (size > LARGEST_SIZE || (memorySink && size > (uint32_t)memorySinkCapacity)))
-        failStream();
+    if (!streamFailed && size > LARGEST_SIZE)
+        failStream(CODING_TOO_LARGE);
+    if (!streamFailed && memorySink && size > (uint32_t)memorySinkCapacity)
+        failStream(CODING_OUTPUT_FULL);
     if (streamFailed)
         size = 0;
     readSize = BLOCK_SIZE;
@@ -251,8 +285,8 @@ static void writeBlock(void)
     } else {
         written = fileWrite(sink, outputBuffer, count);
     }
-    if (written != count)
-        failStream();   // a full disk must not pass for a finished entry
+    if (written != count)   // a full disk must not pass for a finished entry
+        failStream(memorySink ? CODING_OUTPUT_FULL : CODING_CANNOT_WRITE);
     totalWritten += written;
     if (writeHook)
         writeHook(written);
@@ -263,28 +297,28 @@ static void flushOutput(void)
     int32_t held = outputHeld();
     writeBlock();
     remainingOutput -= held;
-    byteWindow.outputNext = outputBuffer + (mode == MODE_COMPRESS ? BLOCK_HEADER_SIZE : 0);
+    codecIo.outputNext = outputBuffer + (mode == MODE_COMPRESS ? BLOCK_HEADER_SIZE : 0);
 }
 
-void writeByte(unsigned byte)
+static void writeByte(unsigned byte)
 {
-    *byteWindow.outputNext++ = (uint8_t)byte;
-    if (byteWindow.outputNext >= outputLimit)
+    *codecIo.outputNext++ = (uint8_t)byte;
+    if (codecIo.outputNext >= outputLimit)
         flushOutput();
     else
         countTicks(1);
 }
 
-void writeBytes(const uint8_t* bytes, int32_t count)
+static void writeBytes(const uint8_t* bytes, int32_t count)
 {
     while (count > 0) {
-        int32_t room = (int32_t)(outputLimit - byteWindow.outputNext);
+        int32_t room = (int32_t)(outputLimit - codecIo.outputNext);
         int32_t piece = count < room ? count : room;
-        memcpy(byteWindow.outputNext, bytes, (size_t)piece);
-        byteWindow.outputNext += piece;
+        memcpy(codecIo.outputNext, bytes, (size_t)piece);
+        codecIo.outputNext += piece;
         bytes += piece;
         count -= piece;
-        if (byteWindow.outputNext >= outputLimit) {
+        if (codecIo.outputNext >= outputLimit) {
             countTicks(piece - 1);   // the byte that fills the buffer is not counted
             flushOutput();
         } else {
@@ -293,7 +327,7 @@ void writeBytes(const uint8_t* bytes, int32_t count)
     }
 }
 
-uint32_t writeSizeHeader(void)
+static uint32_t writeSizeHeader(void)
 {
     uint32_t size = (uint32_t)remainingInput;
     for (unsigned i = 0; i < 4; i++)
@@ -307,18 +341,27 @@ uint32_t writeSizeHeader(void)
 static void beginRun(StreamMode runMode, FileHandle from, FileHandle to)
 {
     resetCoderState();
+    setCodingError(CODING_OK);
+    codecIo.readByte = readByte;
+    codecIo.writeByte = writeByte;
+    codecIo.writeBytes = writeBytes;
+    codecIo.writeSizeHeader = writeSizeHeader;
+    codecIo.readSizeHeader = readSizeHeader;
     mode = runMode;
     source = from;
     sink = to;
     totalWritten = 0;
-    byteWindow.inputNext = byteWindow.inputEnd = inputBuffer;
+    codecIo.inputNext = codecIo.inputEnd = inputBuffer;
     inputEnded = 0;
     streamFailed = 0;
-    byteWindow.ticksLeft = TICK_INTERVAL;
+    codecIo.ticksLeft = TICK_INTERVAL;
     firstBlockPending = 1;
     finalBlockSeen = 0;
     announcedSize = 0;
     sourceEndedEarly = 0;
+    blocksRead = 0;
+    bytesRead = 0;
+    memset(&fault, 0, sizeof fault);
 }
 
 static void endRun(void)
@@ -330,35 +373,54 @@ static void endRun(void)
     memorySinkCapacity = 0;
 }
 
-// Stream states of a compress run:
+// Stream states of a compress run (the encoder in between is the compress
+// driver's, blockstream_encode.cpp):
 //   first block   output limit 10: the four size bytes fill it and write it
 //   data blocks   output limit 10240: each full block is written at once
 //   last block    whatever the buffer holds when the encoder ends, 6..10239
 //                 bytes, so a reader always knows the last block by its length
-int compressStream(FileHandle from, FileHandle to, int32_t size)
+int beginCompressRun(FileHandle from, FileHandle to, int32_t size)
 {
     beginRun(MODE_COMPRESS, from, to);
-#ifdef TAMB_DECODE_ONLY
-    // The setup program only ever decodes; its build leaves the encoder and
-    // the match finder out, so a compress run there fails and writes nothing.
-    size = -1;
-#endif
     if (size < 0) {
+        setCodingError(CODING_BAD_SIZE);
         endRun();
         return 0;
     }
     remainingInput = size;
     remainingOutput = LARGEST_SIZE;
-    byteWindow.outputNext = outputBuffer + BLOCK_HEADER_SIZE;
+    codecIo.outputNext = outputBuffer + BLOCK_HEADER_SIZE;
     setOutputLimit(FIRST_BLOCK_SIZE);
     readSize = BLOCK_SIZE;
     writeFilterOn = 0;
-    encodeStream();
+    return 1;
+}
+
+int endCompressRun(void)
+{
     writeBlock();
     // A source shorter than its size would give a stream that cannot decode.
-    int ok = !streamFailed && !sourceEndedEarly;
+    if (sourceEndedEarly)
+        markFailed(CODING_SOURCE_SHORT);
+    int ok = !streamFailed;
     endRun();
     return ok;
+}
+
+void setCompressDriver(CompressDriver driver)
+{
+    compressDriver = driver;
+}
+
+int compressIfEnabled(FileHandle from, FileHandle to, int32_t size)
+{
+    if (compressDriver)
+        return compressDriver(from, to, size);
+    // As a run that fails before its first byte: nothing written, settings cleared.
+    totalWritten = 0;
+    setCodingError(CODING_NO_ENCODER);
+    endRun();
+    return 0;
 }
 
 // Stream states of a decompress run:
@@ -374,7 +436,7 @@ int decompressStream(FileHandle from, FileHandle to)
     beginRun(MODE_DECOMPRESS, from, to);
     remainingInput = LARGEST_SIZE;
     remainingOutput = LARGEST_SIZE;
-    byteWindow.outputNext = outputBuffer;
+    codecIo.outputNext = outputBuffer;
     setOutputLimit(BLOCK_SIZE);
     readSize = FIRST_BLOCK_SIZE;
     readFilterOn = 0;
@@ -382,7 +444,7 @@ int decompressStream(FileHandle from, FileHandle to)
     // A whole stream always makes the decoder read past its last coded byte,
     // which takes the last block in.
     if (decoderOverrunBits() != 0 || (announcedSize != 0 && !finalBlockSeen))
-        streamFailed = 1;
+        markFailed(CODING_TRUNCATED);
     writeBlock();
     int ok = !streamFailed;
     endRun();
@@ -391,5 +453,15 @@ int decompressStream(FileHandle from, FileHandle to)
 
 void abortStream(void)
 {
-    failStream();
+    failStream(CODING_ABORTED);
+}
+
+uint32_t streamAnnouncedSize(void)
+{
+    return announcedSize;
+}
+
+const BlockFault* lastBlockFault(void)
+{
+    return &fault;
 }

@@ -1,8 +1,8 @@
 // fileio.h - the small file layer under the block stream and the package library.
 // One POSIX and one Win32 implementation, chosen at build time; everything
 // above this header is the same code on both.
-#ifndef FILEIO_H
-#define FILEIO_H
+#ifndef CODING_FILEIO_H
+#define CODING_FILEIO_H
 
 #include <stdint.h>
 
@@ -12,11 +12,13 @@ typedef intptr_t FileHandle;
 #define INVALID_FILE ((FileHandle)-1)
 
 // Opens an existing file for reading; others may read and write it meanwhile.
+// A failure sets CODING_NO_SUCH_FILE or CODING_CANNOT_OPEN (a folder included).
 FileHandle fileOpenRead(const char* path);
 
 // Creates a file for writing, not shared. exclusive = 0 replaces an existing
 // file; exclusive != 0 fails when the file exists and then sets *alreadyExists
-// to 1 (if given). Any other failure leaves *alreadyExists 0.
+// to 1 (if given). Any other failure leaves *alreadyExists 0. A failure sets
+// CODING_CANNOT_CREATE.
 FileHandle fileCreate(const char* path, int exclusive, int* alreadyExists);
 
 // Reads / writes up to count bytes at the current position. Returns the count
@@ -43,5 +45,12 @@ int fileRename(const char* from, const char* to);
 // The running program's own file (Win32: module file name; Linux: /proc/self/exe),
 // NUL-terminated in buffer. Returns 1, or 0 when it does not fit or is unknown.
 int getModulePath(char* buffer, int32_t capacity);
+
+// The system's code (errno, GetLastError) of the last file operation that
+// failed, 0 before any failure; a success leaves it as it was.
+int32_t fileLastSystemError(void);
+// The system's text for such a code ("No such file or directory"),
+// NUL-terminated and cut to fit capacity.
+void fileSystemErrorText(int32_t code, char* buffer, int32_t capacity);
 
 #endif

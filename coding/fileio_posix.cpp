@@ -1,19 +1,44 @@
 // fileio_posix.cpp - the file layer on POSIX descriptors.
-#include "fileio.h"
+#include "coding/fileio.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "coding/codingerror.h"
+
+static int32_t lastSystemError;
+
+// Keeps errno as the reason; returns the failure result given.
+static int failed(int result)
+{
+    lastSystemError = errno;
+    return result;
+}
+
+// An open or create failed: errno says why, the coding layer's code says what.
+static FileHandle failedOpen(CodingError what)
+{
+    lastSystemError = errno;
+    setCodingError(what == CODING_CANNOT_OPEN && (errno == ENOENT || errno == ENOTDIR)
+                       ? CODING_NO_SUCH_FILE : what);
+    return INVALID_FILE;
+}
 
 FileHandle fileOpenRead(const char* path)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return INVALID_FILE;
+        return failedOpen(CODING_CANNOT_OPEN);
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {   // a folder is no file
+    int statFailed = fstat(fd, &info) != 0;
+    if (statFailed || S_ISDIR(info.st_mode)) {   // a folder is no file
+        if (!statFailed)
+            errno = EISDIR;
+        failedOpen(CODING_CANNOT_OPEN);
         close(fd);
         return INVALID_FILE;
     }
@@ -29,7 +54,7 @@ FileHandle fileCreate(const char* path, int exclusive, int* alreadyExists)
     if (fd < 0) {
         if (exclusive && errno == EEXIST && alreadyExists)
             *alreadyExists = 1;
-        return INVALID_FILE;
+        return failedOpen(CODING_CANNOT_CREATE);
     }
     return (FileHandle)fd;
 }
@@ -43,6 +68,8 @@ int32_t fileRead(FileHandle file, void* buffer, int32_t count)
         ssize_t n = read((int)file, (char*)buffer + done, (size_t)(count - done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            failed(0);
         if (n <= 0)
             break;
         done += (int32_t)n;
@@ -59,6 +86,8 @@ int32_t fileWrite(FileHandle file, const void* buffer, int32_t count)
         ssize_t n = write((int)file, (const char*)buffer + done, (size_t)(count - done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            failed(0);
         if (n <= 0)
             break;
         done += (int32_t)n;
@@ -97,12 +126,12 @@ void fileClose(FileHandle file)
 
 int fileDelete(const char* path)
 {
-    return unlink(path) == 0;
+    return unlink(path) == 0 || failed(0);
 }
 
 int fileRename(const char* from, const char* to)
 {
-    return rename(from, to) == 0;
+    return rename(from, to) == 0 || failed(0);
 }
 
 int getModulePath(char* buffer, int32_t capacity)
@@ -114,4 +143,16 @@ int getModulePath(char* buffer, int32_t capacity)
         return 0;
     buffer[n] = 0;
     return 1;
+}
+
+int32_t fileLastSystemError(void)
+{
+    return lastSystemError;
+}
+
+void fileSystemErrorText(int32_t code, char* buffer, int32_t capacity)
+{
+    if (!buffer || capacity <= 0)
+        return;
+    snprintf(buffer, (size_t)capacity, "%s", strerror((int)code));
 }

@@ -1,7 +1,27 @@
 // fileio_win32.cpp - the file layer on Win32 handles (ANSI paths).
-#include "fileio.h"
+#include "coding/fileio.h"
 
 #include <windows.h>
+
+#include "coding/codingerror.h"
+
+static int32_t lastSystemError;
+
+// Keeps GetLastError as the reason; returns the failure result given.
+static int failed(int result)
+{
+    lastSystemError = (int32_t)GetLastError();
+    return result;
+}
+
+static void failedOpen(CodingError what)
+{
+    DWORD error = GetLastError();
+    lastSystemError = (int32_t)error;
+    setCodingError(what == CODING_CANNOT_OPEN &&
+                           (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                       ? CODING_NO_SUCH_FILE : what);
+}
 
 static HANDLE asHandle(FileHandle file)
 {
@@ -12,6 +32,8 @@ FileHandle fileOpenRead(const char* path)
 {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        failedOpen(CODING_CANNOT_OPEN);
     return (FileHandle)h;
 }
 
@@ -26,6 +48,8 @@ FileHandle fileCreate(const char* path, int exclusive, int* alreadyExists)
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
             *alreadyExists = 1;
     }
+    if (h == INVALID_HANDLE_VALUE)
+        failedOpen(CODING_CANNOT_CREATE);
     return (FileHandle)h;
 }
 
@@ -40,7 +64,9 @@ int32_t fileRead(FileHandle file, void* buffer, int32_t count)
     while (done < count) {
         DWORD want = (DWORD)(count - done < IO_PIECE ? count - done : IO_PIECE);
         DWORD got = 0;
-        if (!ReadFile(asHandle(file), (char*)buffer + done, want, &got, NULL) || got == 0)
+        if (!ReadFile(asHandle(file), (char*)buffer + done, want, &got, NULL))
+            failed(0);
+        if (got == 0)
             break;
         done += (int32_t)got;
     }
@@ -55,7 +81,9 @@ int32_t fileWrite(FileHandle file, const void* buffer, int32_t count)
     while (done < count) {
         DWORD want = (DWORD)(count - done < IO_PIECE ? count - done : IO_PIECE);
         DWORD put = 0;
-        if (!WriteFile(asHandle(file), (const char*)buffer + done, want, &put, NULL) || put == 0)
+        if (!WriteFile(asHandle(file), (const char*)buffer + done, want, &put, NULL))
+            failed(0);
+        if (put == 0)
             break;
         done += (int32_t)put;
     }
@@ -98,12 +126,12 @@ void fileClose(FileHandle file)
 
 int fileDelete(const char* path)
 {
-    return DeleteFileA(path) != 0;
+    return DeleteFileA(path) != 0 || failed(0);
 }
 
 int fileRename(const char* from, const char* to)
 {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0 || failed(0);
 }
 
 int getModulePath(char* buffer, int32_t capacity)
@@ -116,4 +144,28 @@ int getModulePath(char* buffer, int32_t capacity)
         return 0;
     }
     return 1;
+}
+
+int32_t fileLastSystemError(void)
+{
+    return lastSystemError;
+}
+
+void fileSystemErrorText(int32_t code, char* buffer, int32_t capacity)
+{
+    if (!buffer || capacity <= 0)
+        return;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                             (DWORD)code, 0, buffer, (DWORD)capacity, NULL);
+    if (n == 0 || n >= (DWORD)capacity) {   // no text, or it did not fit
+        const char unknown[] = "unknown system error";
+        int32_t i = 0;
+        for (; i < capacity - 1 && unknown[i]; i++)
+            buffer[i] = unknown[i];
+        buffer[i] = 0;
+        return;
+    }
+    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' ||
+                     buffer[n - 1] == '.'))
+        buffer[--n] = 0;   // the system's text ends with a full stop and a line break
 }

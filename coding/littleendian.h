@@ -1,8 +1,8 @@
 // littleendian.h - reading and writing the little-endian fields of every
 // on-disk format (block headers, package records, the configuration block).
 // Byte by byte, so the host's order and alignment never matter.
-#ifndef LITTLEENDIAN_H
-#define LITTLEENDIAN_H
+#ifndef CODING_LITTLEENDIAN_H
+#define CODING_LITTLEENDIAN_H
 
 #include <stdint.h>
 

@@ -1,5 +1,5 @@
 // pc1.cpp - PC1 stream cipher state and keystream.
-#include "pc1.h"
+#include "coding/pc1.h"
 
 #include <string.h>
 

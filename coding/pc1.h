@@ -1,8 +1,8 @@
 // pc1.h - the PC1 stream cipher, 80-bit key form (five 16-bit key words,
 // multipliers 346 and 20021, plaintext feedback into the key bytes).
 // One process-wide stream: setKey starts it, crypt continues it in place.
-#ifndef PC1_H
-#define PC1_H
+#ifndef CODING_PC1_H
+#define CODING_PC1_H
 
 #include <stdint.h>
 

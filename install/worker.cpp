@@ -26,6 +26,7 @@ volatile int abortRequested;
 volatile int abortLatch;
 volatile int installedFileCount;
 int32_t progressTotal;
+int32_t progressShown;
 int pumpCounter;
 HANDLE workerThread;
 volatile int workerResult;
@@ -34,7 +35,8 @@ int workerInPlace;
 enum {
     ENTRY_NAME_BUFFER = 32,
     PUMP_INTERVAL = 128,        // pump calls between two drains of the queue
-    PAINTS_PER_DRAIN = 3        // a drain stops at the third paint in a row
+    PAINTS_PER_DRAIN = 3,       // a drain stops at the third paint in a row
+    PROGRESS_STEPS = 256        // finer than any progress bar's pixels
 };
 
 static int endsWithNoCase(const char* text, const char* suffix)
@@ -53,8 +55,18 @@ void installProgressHook(int32_t bytesWritten)
         abortRequested = 0;   // presses while the question was up count as this one
     }
     progressTotal += bytesWritten;
+    // Each PBM_SETPOS waits for the interface thread (under Wine it is also a
+    // round trip to the server), and the hook runs for every block written:
+    // the bar moves only by a visible step, and to its last position.
+    int32_t step = setupConfig.progressRange / PROGRESS_STEPS;
+    int32_t position = progressTotal;
+    if (position - progressShown < (step > 0 ? step : 1) && position < setupConfig.progressRange)
+        return;
+    if (position == progressShown)
+        return;
+    progressShown = position;
     if (workerSlots.progressBar)
-        SendMessageA(workerSlots.progressBar, PBM_SETPOS, (WPARAM)progressTotal, 0);
+        SendMessageA(workerSlots.progressBar, PBM_SETPOS, (WPARAM)position, 0);
     MSG message;
     PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
 }
@@ -88,7 +100,9 @@ static int composeUninstaller(const char* path)
     FileHandle package = createPackage(path);
     if (package == INVALID_FILE)
         return 0;
-    int written = copyEntry(MAIN_ENTRY_NAME, 0);
+    // The setup may be signed; the uninstaller is not, so its headers must not
+    // name a certificate table it does not carry.
+    int written = copyEntry(MAIN_ENTRY_NAME, XFER_UNSIGN);
     for (int i = 0; i < DECORATION_COUNT; i++) {
         // A setup without a bitmap gives an uninstaller without it, as it is.
         if (getStoredSize(decorativeBitmapNames[i]) >= 0 && !copyEntry(decorativeBitmapNames[i], 0))

@@ -29,6 +29,7 @@ extern volatile int abortRequested;       // Cancel pressed; the progress hook a
 extern volatile int abortLatch;           // abort confirmed, or all files written
 extern volatile int installedFileCount;   // files finished (or tried); the rollback deletes these
 extern int32_t progressTotal;             // decoded bytes written since the worker began
+extern int32_t progressShown;             // the bar's position as last sent
 extern int pumpCounter;
 extern HANDLE workerThread;               // null when the worker ran in place
 extern volatile int workerResult;

@@ -5,13 +5,15 @@
 //   closed  - readerHandle invalid; lookups find nothing.
 //   open    - readerHandle valid; readerDirectory holds the deciphered records of
 //             the open package at its end. openPackage always passes through closed.
-#include "package.h"
+#include "package/package.h"
 
 #include <string.h>
 
-#include "package_internal.h"
-#include "pc1.h"
-#include "writer.h"
+#include "app/setuplayout.h"
+#include "coding/codingerror.h"
+#include "coding/pc1.h"
+#include "package/package_internal.h"
+#include "package/peimage.h"
 
 // Every slot a directory can have: k = size / 40 records are read, at most 32,
 // though a package holds at most 31 (the count byte keeps five bits).
@@ -27,32 +29,18 @@ static int32_t presetSize;           // 0, or the size the next open uses
 static int stopOnError;
 static int latch;
 
+// The package being written and how to finish it, registered by the writer:
+// closePackage finishes it without the reader calling into the writer.
+static FileHandle writerHandle = INVALID_FILE;
+static WriterFinish writerFinish;
+
 ConfirmOverwriteHook confirmOverwriteHook;
 BeforeTransferHook beforeTransferHook;
 AfterTransferHook afterTransferHook;
 
-int32_t getLe32(const uint8_t field[4])
-{
-    return (int32_t)((uint32_t)field[0] | (uint32_t)field[1] << 8 | (uint32_t)field[2] << 16 |
-                     (uint32_t)field[3] << 24);
-}
-
-void putLe32(uint8_t field[4], uint32_t value)
-{
-    field[0] = (uint8_t)value;
-    field[1] = (uint8_t)(value >> 8);
-    field[2] = (uint8_t)(value >> 16);
-    field[3] = (uint8_t)(value >> 24);
-}
-
 uint8_t* entryInlineValue(PackageEntry* entry)
 {
     return entry->storedSize;   // the value overlays the record from offset 23 on
-}
-
-static char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c + ('a' - 'A')) : c;
 }
 
 // The stored name ends at its first NUL or at the end of its 16-byte field; the
@@ -100,16 +88,33 @@ void updateLatch(int result)
     latch = !result && stopOnError;
 }
 
+PackageError openFailure(void)
+{
+    return codingLastError() == CODING_NO_SUCH_FILE ? PACKAGE_NO_SUCH_FILE : PACKAGE_CANNOT_OPEN;
+}
+
 FileHandle createTargetFile(const char* path)
 {
-    if (!path)
+    if (!path) {
+        setPackageError(PACKAGE_BAD_ARGUMENT);
         return INVALID_FILE;
-    if (!confirmOverwriteHook)
-        return fileCreate(path, 0, 0);
+    }
+    FileHandle file;
     int exists = 0;
-    FileHandle file = fileCreate(path, 1, &exists);
-    if (file == INVALID_FILE && exists && confirmOverwriteHook(path))
+    if (!confirmOverwriteHook) {
         file = fileCreate(path, 0, 0);
+    } else {
+        file = fileCreate(path, 1, &exists);
+        if (file == INVALID_FILE && exists) {
+            if (!confirmOverwriteHook(path)) {
+                setPackageError(PACKAGE_OVERWRITE_REFUSED);
+                return INVALID_FILE;
+            }
+            file = fileCreate(path, 0, 0);
+        }
+    }
+    if (file == INVALID_FILE)
+        setPackageError(PACKAGE_CANNOT_CREATE_TARGET);
     return file;
 }
 
@@ -167,6 +172,11 @@ static void takeDirectory(int32_t size, int32_t records)
 // count does not match is still taken at the first trial that shows the magic.
 static int readDirectory(FileHandle file, int32_t size)
 {
+    if (size < 0) {
+        setPackageError(PACKAGE_CANNOT_READ);
+        return 0;
+    }
+    setPackageError(PACKAGE_NO_DIRECTORY);   // unless one is found below
     if (size < ENTRY_SIZE)
         return 0;
     int32_t k = size / ENTRY_SIZE;
@@ -174,13 +184,16 @@ static int readDirectory(FileHandle file, int32_t size)
         k = DIRECTORY_SLOTS;
     int32_t bytes = k * ENTRY_SIZE;
     if (!fileSeek(file, size - bytes) ||
-        fileRead(file, directoryRead + (DIRECTORY_SLOTS - k) * ENTRY_SIZE, bytes) != bytes)
+        fileRead(file, directoryRead + (DIRECTORY_SLOTS - k) * ENTRY_SIZE, bytes) != bytes) {
+        setPackageError(PACKAGE_CANNOT_READ);
         return 0;
+    }
     int32_t firstMagic = 0;
     for (int32_t records = 1; records <= k; records++) {
         if (trialShowsMagic(records)) {
             if ((readerDirectory[LAST_SLOT].inlineLength & 0x1F) == records) {
                 takeDirectory(size, records);
+                setPackageError(PACKAGE_OK);
                 return 1;
             }
             if (!firstMagic)
@@ -191,6 +204,7 @@ static int readDirectory(FileHandle file, int32_t size)
         return 0;
     trialShowsMagic(firstMagic);
     takeDirectory(size, firstMagic);
+    setPackageError(PACKAGE_OK);
     return 1;
 }
 
@@ -199,16 +213,27 @@ FileHandle openPackage(const char* path)
     initPackageLibrary();
     if (readerHandle != INVALID_FILE)
         closePackage(readerHandle);
-    if (latch)
+    if (latch) {
+        setPackageError(PACKAGE_STOPPED);
         return INVALID_FILE;
+    }
     char ownPath[PACKAGE_PATH_SIZE];
     if (!path && getModulePath(ownPath, sizeof ownPath))
         path = ownPath;
     FileHandle file = path ? fileOpenRead(path) : INVALID_FILE;
+    if (file == INVALID_FILE)
+        setPackageError(path ? openFailure() : PACKAGE_CANNOT_OPEN);
     if (file != INVALID_FILE) {
-        int32_t size = presetSize ? presetSize : fileSize(file);
+        int32_t size = presetSize;
         presetSize = 0;
-        if (readDirectory(file, size))
+        if (!size) {
+            // A signer appends its certificate table to the program: the
+            // package then ends where the table starts.
+            PeSignature signature;
+            if (findPackageEnd(file, fileSize(file), &size, &signature) == SIGNATURE_MISPLACED)
+                setPackageError(PACKAGE_BAD_SIGNATURE);
+        }
+        if (size >= 0 && readDirectory(file, size))
             readerHandle = file;
         else
             fileClose(file);
@@ -227,9 +252,16 @@ int closePackage(FileHandle handle)
         readerHandle = INVALID_FILE;
         return 1;
     }
-    if (handle == packageWriterHandle())
-        return finishPackage();
+    if (handle == writerHandle && writerFinish)
+        return writerFinish();
+    setPackageError(PACKAGE_NOT_OPEN);
     return 0;
+}
+
+void registerPackageWriter(FileHandle handle, WriterFinish finish)
+{
+    writerHandle = handle;
+    writerFinish = finish;
 }
 
 // Records are visited in the order the writer appended them: from the last

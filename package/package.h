@@ -1,11 +1,14 @@
 // package.h - the package container: entry data followed by a PC1-enciphered
 // directory of 40-byte records at the very end of the file, so a package can be
 // appended to any file. One package open for reading at a time; process-wide state.
-#ifndef PACKAGE_H
-#define PACKAGE_H
+#ifndef PACKAGE_PACKAGE_H
+#define PACKAGE_PACKAGE_H
 
 #include <stdint.h>
-#include "fileio.h"
+
+#include "coding/fileio.h"
+#include "coding/littleendian.h"
+#include "package/packageerror.h"
 
 enum {
     ENTRY_SIZE = 40,
@@ -42,8 +45,15 @@ static_assert(__builtin_offsetof(PackageEntry, patchOffset) == 31, "record layou
 static_assert(__builtin_offsetof(PackageEntry, recordLength) == 35, "record layout");
 static_assert(__builtin_offsetof(PackageEntry, magic) == 36, "record layout");
 
-int32_t getLe32(const uint8_t field[4]);
-void putLe32(uint8_t field[4], uint32_t value);
+// A record's 32-bit fields, signed as the sizes and offsets they hold.
+inline int32_t getLe32(const uint8_t field[4])
+{
+    return (int32_t)readLe32(field);
+}
+inline void putLe32(uint8_t field[4], uint32_t value)
+{
+    writeLe32(field, value);
+}
 uint8_t* entryInlineValue(PackageEntry* entry);      // the 16 bytes at offset 23
 int entryNameEquals(const PackageEntry* entry, const char* name);   // ASCII case ignored
 void setEntryName(PackageEntry* entry, const char* name);           // first 16, NUL-padded
@@ -61,11 +71,16 @@ void initPackageLibrary(void);                        // idempotent
 void setStopOnError(int on);                          // also clears the latch
 int failureLatch(void);
 // Writable, unshared file; an existing one is replaced unless confirmOverwriteHook refuses.
+// Failures: PACKAGE_CANNOT_CREATE_TARGET, PACKAGE_OVERWRITE_REFUSED, PACKAGE_BAD_ARGUMENT.
 FileHandle createTargetFile(const char* path);
+// The package error for a file that fileOpenRead could not open.
+PackageError openFailure(void);
 
 // ---- Reader -------------------------------------------------------------------
 // Closes any open package, then opens path (null: the running program's file).
-// Returns the new reader handle or INVALID_FILE (no package open then).
+// Returns the new reader handle or INVALID_FILE (no package open then; why:
+// PACKAGE_NO_SUCH_FILE, PACKAGE_CANNOT_OPEN, PACKAGE_CANNOT_READ, PACKAGE_NO_DIRECTORY,
+// PACKAGE_STOPPED).
 FileHandle openPackage(const char* path);
 // The next openPackage takes this as the package size instead of the file's size.
 void presetPackageSize(int32_t size);

@@ -7,16 +7,19 @@
 //               start of the next chunk(s), the PC1 stream carried on.
 //   complete  - the whole payload is written; the filter wants no more data.
 // Every transfer operation disarms the patch when it ends.
-#include "transfer.h"
+#include "package/transfer.h"
 
 #include <stddef.h>
 #include <string.h>
 
-#include "blockstream.h"
-#include "package.h"
-#include "package_internal.h"
-#include "pc1.h"
-#include "setupconfig.h"
+#include "app/setupconfig.h"
+#include "coding/blockstream.h"
+#include "coding/codingerror.h"
+#include "coding/littleendian.h"
+#include "coding/pc1.h"
+#include "package/package.h"
+#include "package/package_internal.h"
+#include "package/peimage.h"
 
 // One buffer for every plain copy: one read and one write per 16 KB.
 static uint8_t chunkBuffer[COPY_CHUNK_SIZE];
@@ -30,6 +33,30 @@ static int patchComplete;
 static int patchContinues;
 static int32_t patchPosition;        // marker's position in this transfer's data
 static int32_t patchDataSeen;        // bytes of this transfer the filter has seen
+
+// Why the running transfer failed; set where it failed, reported at its end.
+static PackageError transferProblem;
+
+static int failTransfer(PackageError problem)
+{
+    if (transferProblem == PACKAGE_OK)
+        transferProblem = problem;
+    return 0;
+}
+
+// What a failed run of the block stream means for the package operation.
+static PackageError fromCodingError(CodingError error)
+{
+    switch (error) {
+    case CODING_CANNOT_WRITE: return PACKAGE_CANNOT_WRITE;
+    case CODING_OUTPUT_FULL: return PACKAGE_TOO_SMALL;
+    case CODING_SOURCE_SHORT: return PACKAGE_CANNOT_READ;
+    case CODING_NO_ENCODER: return PACKAGE_NO_COMPRESSION;
+    case CODING_ABORTED: return PACKAGE_ABORTED;
+    case CODING_BAD_SIZE: return PACKAGE_BAD_ARGUMENT;
+    default: return PACKAGE_DAMAGED_ENTRY;   // the blocks or the coded data
+    }
+}
 
 int32_t configPatchPosition(void)
 {
@@ -79,6 +106,8 @@ int copyChunks(TransferEnd source, TransferEnd sink, int32_t* count, TransferFla
         result = 0;
     if ((flags & XFER_TO_MEMORY) && !to)
         result = 0;
+    if (!result)
+        failTransfer(PACKAGE_BAD_ARGUMENT);
     while (result && remaining != 0) {
         int32_t chunk = remaining < COPY_CHUNK_SIZE ? remaining : COPY_CHUNK_SIZE;
         remaining -= chunk;
@@ -86,13 +115,18 @@ int copyChunks(TransferEnd source, TransferEnd sink, int32_t* count, TransferFla
             memcpy(chunkBuffer, from, (size_t)chunk);
             from += chunk;
         } else if (fileRead(source.file, chunkBuffer, chunk) != chunk) {
-            result = 0;   // cut short: what was written stays
+            result = failTransfer(PACKAGE_CANNOT_READ);   // cut short: what was written stays
             break;
         }
         if (flags & (XFER_UNSCRAMBLE | XFER_FILTER_PLAIN))
             xorBytes(chunkBuffer, chunk, key);
         if (copyFilterOn && dataFilterHook)
             copyFilterOn = dataFilterHook(chunkBuffer, chunk);
+        // A copy of a signed program is no longer covered by its signature:
+        // its headers, all in the first chunk, lose the table's directory
+        // entry and the checksum, so it reads as a clean unsigned program.
+        if ((flags & XFER_UNSIGN) && *count == 0)
+            clearSignatureFields(chunkBuffer, chunk);
         if (!(flags & XFER_UNSCRAMBLE))
             xorBytes(chunkBuffer, chunk, key);
         if (flags & XFER_TO_MEMORY) {
@@ -103,7 +137,7 @@ int copyChunks(TransferEnd source, TransferEnd sink, int32_t* count, TransferFla
             int32_t written = fileWrite(sink.file, chunkBuffer, chunk);
             *count += written;
             if (written != chunk)
-                result = 0;
+                result = failTransfer(PACKAGE_CANNOT_WRITE);
         }
     }
     patchRemaining = 0;
@@ -117,14 +151,16 @@ static int decompressData(TransferEnd source, TransferEnd sink, int32_t* count, 
     int32_t room = *count;
     *count = 0;
     if (flags & XFER_FROM_MEMORY)
-        return 0;   // the block stream reads only files
+        return failTransfer(PACKAGE_BAD_ARGUMENT);   // the block stream reads only files
     if (flags & XFER_TO_MEMORY) {
         if (!sink.memory || room < 0)
-            return 0;
+            return failTransfer(PACKAGE_BAD_ARGUMENT);
         memorySink = sink.memory;
         memorySinkCapacity = room;
     }
     int result = decompressStream(source.file, sink.file);
+    if (!result)
+        failTransfer(fromCodingError(codingLastError()));
     *count = totalWritten;
     memorySink = 0;
     memorySinkCapacity = 0;
@@ -136,9 +172,11 @@ static int compressData(TransferEnd source, TransferEnd sink, int32_t* count, Tr
     int32_t size = *count;
     *count = 0;
     if ((flags & (XFER_FROM_MEMORY | XFER_TO_MEMORY)) || size < 0)
-        return 0;   // the block stream compresses from file to file only
+        return failTransfer(PACKAGE_BAD_ARGUMENT);   // the block stream compresses from file to file only
     inputXorKey = (uint16_t)(flags & XFER_KEY);   // scrambled input is compressed unscrambled
-    int result = compressStream(source.file, sink.file, size);
+    int result = compressIfEnabled(source.file, sink.file, size);   // the program may have no encoder
+    if (!result)
+        failTransfer(fromCodingError(codingLastError()));
     *count = totalWritten;
     return result;
 }
@@ -150,6 +188,7 @@ int transferData(TransferEnd source, TransferEnd sink, int32_t* count, TransferF
     patchComplete = !patching;
     patchContinues = 0;
     patchDataSeen = 0;
+    transferProblem = PACKAGE_OK;
     if (patching)
         dataFilterHook = configPatchFilter;
     int result;
@@ -160,7 +199,9 @@ int transferData(TransferEnd source, TransferEnd sink, int32_t* count, TransferF
     else
         result = copyChunks(source, sink, count, flags);
     if (!patchComplete)
-        result = 0;
+        result = failTransfer(PACKAGE_PATCH_FAILED);
+    if (!result)
+        setPackageError(transferProblem != PACKAGE_OK ? transferProblem : PACKAGE_PATCH_FAILED);
     dataFilterHook = 0;
     copyFilterOn = readFilterOn = writeFilterOn = 0;
     inputXorKey = 0;
@@ -169,7 +210,7 @@ int transferData(TransferEnd source, TransferEnd sink, int32_t* count, TransferF
 
 static int isMarker(const uint8_t* at)
 {
-    return (uint32_t)getLe32(at) == CONFIG_MARKER_1 && (uint32_t)getLe32(at + 4) == CONFIG_MARKER_2;
+    return readLe32(at) == CONFIG_MARKER_1 && readLe32(at + 4) == CONFIG_MARKER_2;
 }
 
 void setConfigPatch(uint8_t* payload, int32_t length, int encipher, uint32_t options)
@@ -234,7 +275,7 @@ int configPatchFilter(uint8_t* chunk, int32_t n)
         if (patchRemaining <= 0)
             return 0;   // nothing armed: the transfer fails
         if ((patchOptions & PATCH_STORE_POSITION) && patchRemaining >= 4)
-            putLe32(patchSource, (uint32_t)(patchPosition + 8));
+            writeLe32(patchSource, (uint32_t)(patchPosition + 8));
         const int32_t total = patchRemaining;
         const int32_t avail = n - p - 8;
         int32_t k = total;
@@ -245,8 +286,8 @@ int configPatchFilter(uint8_t* chunk, int32_t n)
             patchComplete = 1;
         }
         if (!(patchOptions & PATCH_KEEP_MARKER)) {
-            putLe32(chunk + p, CONFIG_MAGIC);
-            putLe32(chunk + p + 4, (uint32_t)total);
+            writeLe32(chunk + p, CONFIG_MAGIC);
+            writeLe32(chunk + p + 4, (uint32_t)total);
         }
         if (patchOptions & PATCH_ENCIPHER)
             setKey(0);   // the default key
@@ -266,16 +307,23 @@ static int extractValue(const char* name, FileHandle target)
 {
     uint8_t value[ENTRY_VALUE_SIZE];
     int32_t length = 0;
-    if (!readValue(name, value, &length))
+    if (!readValue(name, value, &length)) {
+        setPackageError(PACKAGE_NO_SUCH_ENTRY);
         return 0;
-    return length == 0 || fileWrite(target, value, length) == length;
+    }
+    if (length == 0 || fileWrite(target, value, length) == length)
+        return 1;
+    setPackageError(PACKAGE_CANNOT_WRITE);
+    return 0;
 }
 
 static int extractData(const PackageEntry* entry, FileHandle target)
 {
     FileHandle package = packageReaderHandle();
-    if (!fileSeek(package, getLe32(entry->dataOffset)))
+    if (!fileSeek(package, getLe32(entry->dataOffset))) {
+        setPackageError(PACKAGE_CANNOT_READ);
         return 0;
+    }
     int32_t count = getLe32(entry->storedSize);
     if (beforeTransferHook)
         beforeTransferHook(target, count);
@@ -288,6 +336,12 @@ int extractToFile(const char* name, const char* path)
     int result = 0;
     if (!failureLatch()) {
         PackageEntry* entry = findEntry(name, FIND_DATA | FIND_VALUE);
+        if (!entry)
+            setPackageError(packageReaderHandle() == INVALID_FILE ? PACKAGE_NOT_OPEN : PACKAGE_NO_SUCH_ENTRY);
+        else if (entry->mode != ENTRY_VALUE && !entryDataFits(entry))
+            setPackageError(PACKAGE_DAMAGED_ENTRY);
+        else if (sharedTarget == INVALID_FILE && !path)
+            setPackageError(PACKAGE_BAD_ARGUMENT);
         // An entry whose data lies outside the package creates no file.
         if (entry && (entry->mode == ENTRY_VALUE || entryDataFits(entry))) {
             FileHandle target = sharedTarget;
@@ -305,6 +359,8 @@ int extractToFile(const char* name, const char* path)
         }
         disarmConfigPatch();
         updateLatch(result);
+    } else {
+        setPackageError(PACKAGE_STOPPED);
     }
     beforeTransferHook = 0;
     afterTransferHook = 0;
@@ -315,10 +371,20 @@ int extractToFile(const char* name, const char* path)
 int extractToMemory(const char* name, uint8_t* destination, int32_t capacity)
 {
     initPackageLibrary();
-    if (failureLatch())
+    if (failureLatch()) {
+        setPackageError(PACKAGE_STOPPED);
         return 0;
+    }
     int result = 0;
     PackageEntry* entry = findEntry(name, FIND_DATA);
+    if (!entry)
+        setPackageError(packageReaderHandle() == INVALID_FILE ? PACKAGE_NOT_OPEN : PACKAGE_NO_SUCH_ENTRY);
+    else if (!destination || capacity < 0)
+        setPackageError(PACKAGE_BAD_ARGUMENT);
+    else if (!entryDataFits(entry))
+        setPackageError(PACKAGE_DAMAGED_ENTRY);
+    else if (entry->mode != ENTRY_STORED && !(getLe32(entry->extractedSize) >= 0 && getLe32(entry->extractedSize) <= capacity))
+        setPackageError(PACKAGE_TOO_SMALL);
     if (entry && destination && capacity >= 0 && entryDataFits(entry) &&
         fileSeek(packageReaderHandle(), getLe32(entry->dataOffset))) {
         int32_t count;

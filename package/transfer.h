@@ -2,11 +2,12 @@
 // memory, XOR-scrambled, compressed or decompressed on the way, and optionally
 // seen by the configuration patch filter, which embeds a configuration block
 // where it finds the marker. Extraction of entries of the open package.
-#ifndef TRANSFER_H
-#define TRANSFER_H
+#ifndef PACKAGE_TRANSFER_H
+#define PACKAGE_TRANSFER_H
 
 #include <stdint.h>
-#include "fileio.h"
+
+#include "coding/fileio.h"
 
 typedef uint32_t TransferFlags;
 enum : uint32_t {
@@ -15,6 +16,7 @@ enum : uint32_t {
     XFER_DECOMPRESS = 0x200,         // wins over XFER_COMPRESS
     XFER_PATCH = 0x1000,             // fails unless the configuration was written in full
     XFER_UNSCRAMBLE = 0x2000,        // plain copy: key before the filter, not after
+    XFER_UNSIGN = 0x4000,            // plain copy: a program image's signature fields cleared
     XFER_TO_MEMORY = 0x1000000,
     XFER_FROM_MEMORY = 0x2000000,
     XFER_FILTER_PLAIN = 0x8000000    // plain copy: key before the filter and after it

@@ -9,12 +9,12 @@
 // writerRecordCount slots at the end of writerDirectory are the directory as
 // it goes into the file, newest record first, and the file's last record is
 // the first one appended: its byte 0 carries the count.
-#include "writer.h"
+#include "package/writer.h"
 
 #include <string.h>
 
-#include "package_internal.h"
-#include "pc1.h"
+#include "coding/pc1.h"
+#include "package/package_internal.h"
 
 enum { FIRST_SLOT = PACKAGE_MAX_RECORDS - 1 };
 
@@ -42,7 +42,8 @@ static void countRecord(void)
     recordNumber(0)->inlineLength = (int8_t)writerRecordCount;
 }
 
-int finishPackage(void)
+// Registered with the reader while a package is being written.
+static int finishPackage(void)
 {
     int result = 1;
     if (writerRecordCount > 0) {
@@ -54,6 +55,9 @@ int finishPackage(void)
     }
     fileClose(writerHandle);
     writerHandle = INVALID_FILE;
+    registerPackageWriter(INVALID_FILE, 0);
+    if (!result)
+        setPackageError(PACKAGE_CANNOT_WRITE);
     if (!result)
         fileDelete(writerPath);   // a package without its directory must not look whole
     return result;
@@ -66,12 +70,18 @@ FileHandle createPackage(const char* path)
         closePackage(writerHandle);
     writerRecordCount = 0;
     writerPosition = 0;
+    if (failureLatch())
+        setPackageError(PACKAGE_STOPPED);
     if (!failureLatch()) {
         size_t length = path ? strlen(path) : 0;
         if (path && length < sizeof writerPath) {   // a path we could not delete is refused
             memcpy(writerPath, path, length + 1);
             writerHandle = createTargetFile(path);
+        } else {
+            setPackageError(PACKAGE_BAD_ARGUMENT);
         }
+        if (writerHandle != INVALID_FILE)
+            registerPackageWriter(writerHandle, finishPackage);
         updateLatch(writerHandle != INVALID_FILE);
     }
     confirmOverwriteHook = 0;
@@ -108,7 +118,48 @@ static int advanceWriter(int32_t count)
 {
     int64_t end = (int64_t)writerPosition + count;
     writerPosition = end > INT32_MAX ? INT32_MAX : (int32_t)end;
+    if (end > INT32_MAX)
+        setPackageError(PACKAGE_TOO_LARGE);
     return end <= INT32_MAX;
+}
+
+int padPackageData(int32_t multiple)
+{
+    static const uint8_t zeros[8] = {0};
+    if (writerHandle == INVALID_FILE) {
+        setPackageError(PACKAGE_NOT_OPEN);
+        return 0;
+    }
+    if (multiple < 1 || multiple > (int32_t)sizeof zeros) {
+        setPackageError(PACKAGE_BAD_ARGUMENT);
+        return 0;
+    }
+    int32_t count = (multiple - writerPosition % multiple) % multiple;
+    if (fileWrite(writerHandle, zeros, count) != count) {
+        setPackageError(PACKAGE_CANNOT_WRITE);
+        return 0;
+    }
+    return advanceWriter(count);
+}
+
+// Why an add or copy cannot start: latched, no package being written, or no
+// room for a record; PACKAGE_OK when it can.
+static PackageError cannotAdd(void)
+{
+    if (failureLatch())
+        return PACKAGE_STOPPED;
+    if (writerHandle == INVALID_FILE)
+        return PACKAGE_NOT_OPEN;
+    if (!nextFreeRecord())
+        return PACKAGE_DIRECTORY_FULL;
+    return PACKAGE_OK;
+}
+
+// Keeps the reason an operation cannot start; returns the failure result.
+static int refuse(PackageError problem)
+{
+    setPackageError(problem);
+    return 0;
 }
 
 // What the record says about data that went through a transfer with these
@@ -126,9 +177,19 @@ int addFile(const char* path, const char* name, TransferFlags flags)
     int result = 0;
     if (!failureLatch()) {
         FileHandle source = INVALID_FILE;
-        if (writerHandle != INVALID_FILE && nextFreeRecord() && path)
+        PackageError problem = cannotAdd();
+        if (problem == PACKAGE_OK && !path)
+            problem = PACKAGE_BAD_ARGUMENT;
+        if (problem == PACKAGE_OK) {
             source = fileOpenRead(path);
+            if (source == INVALID_FILE)
+                problem = openFailure();
+        }
         int32_t size = source != INVALID_FILE ? fileSize(source) : -1;
+        if (problem == PACKAGE_OK && size < 0)
+            problem = PACKAGE_CANNOT_READ;
+        if (problem != PACKAGE_OK)
+            setPackageError(problem);
         if (size >= 0) {
             int32_t offset = writerPosition;
             int32_t count = size;
@@ -149,6 +210,8 @@ int addFile(const char* path, const char* name, TransferFlags flags)
         fileClose(source);
         disarmConfigPatch();
         updateLatch(result);
+    } else {
+        setPackageError(PACKAGE_STOPPED);
     }
     beforeTransferHook = 0;
     afterTransferHook = 0;
@@ -158,8 +221,8 @@ int addFile(const char* path, const char* name, TransferFlags flags)
 int addMemory(const void* source, int32_t size, const char* name, TransferFlags flags)
 {
     initPackageLibrary();
-    if (failureLatch() || writerHandle == INVALID_FILE || !nextFreeRecord())
-        return 0;
+    if (cannotAdd() != PACKAGE_OK)
+        return refuse(cannotAdd());
     int32_t offset = writerPosition;
     int32_t count = size;
     resetConfigPatchPosition();
@@ -178,8 +241,12 @@ int addMemory(const void* source, int32_t size, const char* name, TransferFlags 
 // for, both of which a value would overlay: a value is never first.
 int addValue(const char* name, const uint8_t* bytes, int32_t length)
 {
-    if (writerHandle == INVALID_FILE || writerRecordCount == 0 || !nextFreeRecord())
-        return 0;
+    if (writerHandle == INVALID_FILE)
+        return refuse(PACKAGE_NOT_OPEN);
+    if (writerRecordCount == 0)
+        return refuse(PACKAGE_BAD_ARGUMENT);
+    if (!nextFreeRecord())
+        return refuse(PACKAGE_DIRECTORY_FULL);
     appendRecord(name, 0, 0, 0, 0, 0);
     PackageEntry* entry = recordNumber(writerRecordCount - 1);
     if (length < 0 || !bytes)
@@ -197,10 +264,13 @@ int copyValue(const char* name)
 {
     initPackageLibrary();
     if (failureLatch())
-        return 0;
+        return refuse(PACKAGE_STOPPED);
     uint8_t value[ENTRY_VALUE_SIZE];
     int32_t length = 0;
-    int result = readValue(name, value, &length) && addValue(name, value, length);
+    int found = readValue(name, value, &length);
+    if (!found)
+        setPackageError(packageReaderHandle() == INVALID_FILE ? PACKAGE_NOT_OPEN : PACKAGE_NO_SUCH_ENTRY);
+    int result = found && addValue(name, value, length);
     updateLatch(result);
     return result;
 }
@@ -217,11 +287,11 @@ static PackageEntry* findWritten(const char* name)
 int aliasEntry(const char* newName, const char* existingName)
 {
     if (failureLatch() || writerHandle == INVALID_FILE)
-        return 0;
+        return refuse(failureLatch() ? PACKAGE_STOPPED : PACKAGE_NOT_OPEN);
     PackageEntry* found = findWritten(existingName);
     PackageEntry* slot = nextFreeRecord();
     if (!found || !slot)
-        return 0;
+        return refuse(found ? PACKAGE_DIRECTORY_FULL : PACKAGE_NO_SUCH_ENTRY);
     memcpy(slot, found, sizeof *slot);
     setEntryName(slot, newName);
     countRecord();
@@ -231,10 +301,10 @@ int aliasEntry(const char* newName, const char* existingName)
 int renameEntry(const char* existingName, const char* newName)
 {
     if (failureLatch() || writerHandle == INVALID_FILE)
-        return 0;
+        return refuse(failureLatch() ? PACKAGE_STOPPED : PACKAGE_NOT_OPEN);
     PackageEntry* found = findWritten(existingName);
     if (!found)
-        return 0;
+        return refuse(PACKAGE_NO_SUCH_ENTRY);
     setEntryName(found, newName);
     return 1;
 }
@@ -243,9 +313,15 @@ int copyEntry(const char* name, TransferFlags flags)
 {
     initPackageLibrary();
     if (failureLatch())
-        return 0;
+        return refuse(PACKAGE_STOPPED);
     int result = 0;
     PackageEntry* entry = findEntry(name, FIND_DATA);
+    if (cannotAdd() != PACKAGE_OK)
+        setPackageError(cannotAdd());
+    else if (!entry)
+        setPackageError(packageReaderHandle() == INVALID_FILE ? PACKAGE_NOT_OPEN : PACKAGE_NO_SUCH_ENTRY);
+    else if (!entryDataFits(entry))
+        setPackageError(PACKAGE_DAMAGED_ENTRY);
     if (entry && writerHandle != INVALID_FILE && nextFreeRecord() && entryDataFits(entry)) {
         const int stored = entry->mode == ENTRY_STORED;
         const uint8_t key = stored ? entry->xorKey : 0;   // compressed data is never keyed
@@ -282,6 +358,8 @@ int copyEntry(const char* name, TransferFlags flags)
             result = transferData(fileEnd(package), fileEnd(writerHandle), &count, t);
             if (!advanceWriter(count))
                 result = 0;
+        } else {
+            setPackageError(PACKAGE_CANNOT_READ);
         }
         if (result)
             appendRecord(name, kept, count, getLe32(entry->extractedSize), offset,

@@ -2,13 +2,14 @@
 // the records collect in memory and closePackage writes them, enciphered, as the
 // directory at the end. Entries come from files, memory, inline values, or as
 // copies of entries of the open package. One package written at a time.
-#ifndef WRITER_H
-#define WRITER_H
+#ifndef PACKAGE_WRITER_H
+#define PACKAGE_WRITER_H
 
 #include <stdint.h>
-#include "fileio.h"
-#include "package.h"
-#include "transfer.h"
+
+#include "coding/fileio.h"
+#include "package/package.h"
+#include "package/transfer.h"
 
 // Finishes any package being written, then creates path (createTargetFile rules).
 // Returns the writer handle or INVALID_FILE. Observes and updates the latch.
@@ -32,6 +33,10 @@ int copyValue(const char* name);                       // value entry of the ope
 // The open package's data entry of that name, copied under the same name;
 // XFER_COMPRESS, XFER_DECOMPRESS, XFER_UNSCRAMBLE and XFER_PATCH change it on the way.
 int copyEntry(const char* name, TransferFlags flags);
+// Zero bytes up to the next multiple (1..8) of the write position. The
+// directory's records are 40 bytes, so a package padded before it is closed
+// ends on that multiple too: a signer then appends its table right after it.
+int padPackageData(int32_t multiple);
 int aliasEntry(const char* newName, const char* existingName);   // shares the data
 int renameEntry(const char* existingName, const char* newName);
 

@@ -3,11 +3,16 @@
 
 #include <string.h>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "pc1.h"
-#include "transfer.h"
-#include "writer.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/fileio.h"
+#include "coding/pc1.h"
+#include "package/transfer.h"
+#include "package/writer.h"
+
+// Package tests compress entries (XFER_COMPRESS): the transfer engine reaches
+// the encoder once it is enabled, before any test runs.
+static const int compressionEnabled = (enableCompression(), 1);
 
 static void put32(uint8_t* at, int32_t value)
 {

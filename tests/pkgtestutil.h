@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "package.h"
+#include "package/package.h"
 #include "testutil.h"
 
 // One directory record as the tests describe it.

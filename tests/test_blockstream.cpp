@@ -9,9 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "lzhuf.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/codingerror.h"
+#include "coding/fileio.h"
+#include "coding/lzhuf.h"
 #include "testutil.h"
 
 namespace {
@@ -289,42 +291,56 @@ TEST_F(BlockStream, DamagedStreamsFail)
         const char* name;
         std::function<Bytes()> make;
         size_t decodedAtLeast;   // bytes that must still reach the sink
+        CodingError error;       // the reason the run keeps
+        int faultBlock;          // the block it refused (0: none, the coded data ran out)
     } cases[] = {
-        {"empty source", [&] { return Bytes(); }, 0},
-        {"five bytes", [&] { return Bytes(stream.begin(), stream.begin() + 5); }, 0},
-        {"first block cut", [&] { return Bytes(stream.begin(), stream.begin() + 9); }, 0},
-        {"only the first block", [&] { return Bytes(stream.begin(), stream.begin() + 10); }, 0},
-        {"first block bad magic", [&] { Bytes s = stream; s[1] = 0x44; return s; }, 0},
-        {"first block bad checksum", [&] { Bytes s = stream; s[7] ^= 1; return s; }, 0},
-        {"first block length 8", [&] { Bytes s = stream; putLe16(s, 4, 8); fixChecksum(s, 0); return s; }, 0},
-        {"data block bad magic", [&] { Bytes s = stream; s[data2] = 0x53; return s; }, 5000},
-        {"data block bad checksum", [&] { Bytes s = stream; s[data2 + 3000] ^= 0x10; return s; }, 5000},
-        {"data block length 5", [&] { Bytes s = stream; putLe16(s, data2 + 4, 5); return s; }, 5000},
-        {"data block length 4", [&] { Bytes s = stream; putLe16(s, data1 + 4, 4); return s; }, 0},
-        {"cut inside a data block", [&] { return Bytes(stream.begin(), stream.begin() + data2 + 5000); }, 5000},
-        {"cut after a full block", [&] { return Bytes(stream.begin(), stream.begin() + last); }, 5000},
-        {"last block longer than read", [&] { Bytes s = stream; putLe16(s, last + 4, le16(s, last + 4) + 1); return s; }, 5000},
-        {"last byte missing", [&] { return Bytes(stream.begin(), stream.end() - 1); }, 5000},
-        {"coded bits run out", [&] { return frame(Bytes(coded.begin(), coded.end() - 3)); }, 20000},
+        {"empty source", [&] { return Bytes(); }, 0, CODING_TRUNCATED, 1},
+        {"five bytes", [&] { return Bytes(stream.begin(), stream.begin() + 5); }, 0, CODING_TRUNCATED, 1},
+        {"first block cut", [&] { return Bytes(stream.begin(), stream.begin() + 9); }, 0, CODING_TRUNCATED, 1},
+        {"only the first block", [&] { return Bytes(stream.begin(), stream.begin() + 10); }, 0, CODING_TRUNCATED, 2},
+        {"first block bad magic", [&] { Bytes s = stream; s[1] = 0x44; return s; }, 0, CODING_BAD_MAGIC, 1},
+        {"first block bad checksum", [&] { Bytes s = stream; s[7] ^= 1; return s; }, 0, CODING_CHECKSUM, 1},
+        {"first block length 8", [&] { Bytes s = stream; putLe16(s, 4, 8); fixChecksum(s, 0); return s; }, 0,
+         CODING_BAD_LENGTH, 1},
+        {"data block bad magic", [&] { Bytes s = stream; s[data2] = 0x53; return s; }, 5000, CODING_BAD_MAGIC, 3},
+        {"data block bad checksum", [&] { Bytes s = stream; s[data2 + 3000] ^= 0x10; return s; }, 5000,
+         CODING_CHECKSUM, 3},
+        {"data block length 5", [&] { Bytes s = stream; putLe16(s, data2 + 4, 5); return s; }, 5000,
+         CODING_BAD_LENGTH, 3},
+        {"data block length 4", [&] { Bytes s = stream; putLe16(s, data1 + 4, 4); return s; }, 0,
+         CODING_BAD_LENGTH, 2},
+        {"cut inside a data block", [&] { return Bytes(stream.begin(), stream.begin() + data2 + 5000); }, 5000,
+         CODING_TRUNCATED, 3},
+        {"cut after a full block", [&] { return Bytes(stream.begin(), stream.begin() + last); }, 5000,
+         CODING_TRUNCATED, 4},
+        {"last block longer than read", [&] { Bytes s = stream; putLe16(s, last + 4, le16(s, last + 4) + 1); return s; },
+         5000, CODING_TRUNCATED, 4},
+        {"last byte missing", [&] { return Bytes(stream.begin(), stream.end() - 1); }, 5000, CODING_TRUNCATED, 4},
+        {"coded bits run out", [&] { return frame(Bytes(coded.begin(), coded.end() - 3)); }, 20000,
+         CODING_TRUNCATED, 0},
         {"coded bits run out, more data follows", [&] {
              Bytes s = frame(Bytes(coded.begin(), coded.end() - 3));
              Bytes more = randomBytes(3000, 4);
              s.insert(s.end(), more.begin(), more.end());
              return s;
-         }, 20000},
+         }, 20000, CODING_TRUNCATED, 0},
         {"size above the data", [&] {
              Bytes c = coded;
              c[0] = (uint8_t)(input.size() + 1);
              c[1] = (uint8_t)((input.size() + 1) >> 8);
              return frame(c);
-         }, 20000},
-        {"size above 2 GB", [&] { Bytes c = coded; c[3] = 0x80; return frame(c); }, 0},
-        {"size below the data", [&] { Bytes c = coded; c[1] = 0; c[0] = 100; return frame(c); }, 0},
+         }, 20000, CODING_TRUNCATED, 0},
+        {"size above 2 GB", [&] { Bytes c = coded; c[3] = 0x80; return frame(c); }, 0, CODING_TOO_LARGE, 0},
+        // Decoding stops at the size, before the last block: the stream is not whole.
+        {"size below the data", [&] { Bytes c = coded; c[1] = 0; c[0] = 100; return frame(c); }, 0,
+         CODING_TRUNCATED, 0},
     };
     for (const Case& c : cases) {
         int ok = 1;
         Bytes output = decompressFile(c.make(), &ok);
         EXPECT_EQ(ok, 0) << c.name;
+        EXPECT_EQ(codingLastError(), c.error) << c.name << ": " << codingErrorText(codingLastError());
+        EXPECT_EQ(lastBlockFault()->block, c.faultBlock) << c.name;
         EXPECT_TRUE(isPrefix(output, input)) << c.name << ": " << output.size() << " bytes";
         EXPECT_GE(output.size(), c.decodedAtLeast) << c.name;
         EXPECT_EQ(totalWritten, (int32_t)output.size()) << c.name;
@@ -402,6 +418,7 @@ TEST_F(BlockStream, AbortFromTheWriteHook)
     int ok = 1;
     Bytes output = decompressFile(stream, &ok);
     EXPECT_EQ(ok, 0);
+    EXPECT_EQ(codingLastError(), CODING_ABORTED);
     // The first buffer and the rest of the item it ended in, nothing more.
     EXPECT_TRUE(isPrefix(output, input));
     EXPECT_GE(output.size(), 10240u);
@@ -411,6 +428,7 @@ TEST_F(BlockStream, AbortFromTheWriteHook)
     writeCounts.clear();
     compressFile(input, &ok);
     EXPECT_EQ(ok, 0);
+    EXPECT_EQ(codingLastError(), CODING_ABORTED);
 
     // Between runs an abort changes nothing.
     writeHook = nullptr;
@@ -502,19 +520,21 @@ TEST_F(BlockStream, MemorySink)
         int32_t capacity;
         int result;
         Bytes expected;
+        CodingError error;
     } cases[] = {
-        {"exact", stream, (int32_t)input.size(), 1, input},
-        {"roomy", stream, (int32_t)input.size() + 1000, 1, input},
-        {"one short", stream, (int32_t)input.size() - 1, 0, Bytes()},
-        {"none", stream, 0, 0, Bytes()},
-        {"match cut at the size", shortened, 100, 1, Bytes(100, 'x')},
-        {"empty entry, no memory", compressed(Bytes()), 0, 1, Bytes()},
+        {"exact", stream, (int32_t)input.size(), 1, input, CODING_OK},
+        {"roomy", stream, (int32_t)input.size() + 1000, 1, input, CODING_OK},
+        {"one short", stream, (int32_t)input.size() - 1, 0, Bytes(), CODING_OUTPUT_FULL},
+        {"none", stream, 0, 0, Bytes(), CODING_OUTPUT_FULL},
+        {"match cut at the size", shortened, 100, 1, Bytes(100, 'x'), CODING_OK},
+        {"empty entry, no memory", compressed(Bytes()), 0, 1, Bytes(), CODING_OK},
     };
     for (const Case& c : cases) {
         int ok = -1;
         bool guardIntact = false;
         Bytes output = decompressToMemory(c.file, c.capacity, &ok, &guardIntact);
         EXPECT_EQ(ok, c.result) << c.name;
+        EXPECT_EQ(codingLastError(), c.error) << c.name;
         EXPECT_TRUE(guardIntact) << c.name;
         EXPECT_TRUE(output == c.expected) << c.name;
         EXPECT_EQ(memorySink, nullptr) << c.name;
@@ -532,22 +552,79 @@ TEST_F(BlockStream, FailedWritesAndShortSources)
     writeFileBytes(in, stream);
     FileHandle source = fileOpenRead(in.c_str());
     EXPECT_EQ(decompressStream(source, INVALID_FILE), 0);
+    EXPECT_EQ(codingLastError(), CODING_CANNOT_WRITE);
     EXPECT_EQ(totalWritten, 0);
     fileClose(source);
 
     writeFileBytes(in, input);
     source = fileOpenRead(in.c_str());
     EXPECT_EQ(compressStream(source, INVALID_FILE, (int32_t)input.size()), 0);
+    EXPECT_EQ(codingLastError(), CODING_CANNOT_WRITE);
     fileClose(source);
 
     // A source that ends before the size the caller gave.
     int ok = 1;
     compressFile(input, &ok, (int32_t)input.size() + 100);
     EXPECT_EQ(ok, 0);
+    EXPECT_EQ(codingLastError(), CODING_SOURCE_SHORT);
     compressFile(input, &ok, -1 - (int32_t)input.size());
     EXPECT_EQ(ok, 0);
+    EXPECT_EQ(codingLastError(), CODING_BAD_SIZE);
     // Fewer than all: fine.
     Bytes part = compressFile(input, &ok, 5000);
     EXPECT_EQ(ok, 1);
     EXPECT_EQ(decompressFile(part, &ok), Bytes(input.begin(), input.begin() + 5000));
+}
+
+// The transfer engine compresses through compressIfEnabled: without a driver
+// it fails before writing anything and says why; enableCompression restores it.
+TEST_F(BlockStream, CompressionNeedsTheEncoderEnabled)
+{
+    const Bytes input = textBytes(3000, 17);
+    const std::string in = tempPath("block.enable.in");
+    const std::string out = tempPath("block.enable.out");
+    writeFileBytes(in, input);
+    for (int enabled = 0; enabled <= 1; enabled++) {
+        if (enabled)
+            enableCompression();
+        else
+            setCompressDriver(nullptr);
+        inputXorKey = 0x21;   // a per-run setting the call must clear either way
+        FileHandle source = fileOpenRead(in.c_str());
+        FileHandle sink = fileCreate(out.c_str(), 0, nullptr);
+        int ok = compressIfEnabled(source, sink, (int32_t)input.size());
+        fileClose(source);
+        fileClose(sink);
+        EXPECT_EQ(ok, enabled);
+        EXPECT_EQ(codingLastError(), enabled ? CODING_OK : CODING_NO_ENCODER);
+        EXPECT_EQ(inputXorKey, 0);
+        Bytes unscrambled = input;
+        for (uint8_t& b : unscrambled)
+            b ^= 0x21;
+        if (enabled)
+            EXPECT_EQ(readFileBytes(out), compressed(unscrambled));
+        else
+            EXPECT_TRUE(readFileBytes(out).empty());
+    }
+}
+
+// The file layer says why an open or create failed.
+TEST(FileLayer, OpenAndCreateFailuresKeepTheirReason)
+{
+    const std::string missing = tempPath("no-such-file-here");
+    EXPECT_EQ(fileOpenRead(missing.c_str()), INVALID_FILE);
+    EXPECT_EQ(codingLastError(), CODING_NO_SUCH_FILE);
+    EXPECT_NE(fileLastSystemError(), 0);
+
+    const std::string inMissingFolder = tempPath("no-such-folder") + "/file";
+    EXPECT_EQ(fileCreate(inMissingFolder.c_str(), 0, nullptr), INVALID_FILE);
+    EXPECT_EQ(codingLastError(), CODING_CANNOT_CREATE);
+    char text[128] = "unchanged";
+    fileSystemErrorText(fileLastSystemError(), text, (int32_t)sizeof text);
+    EXPECT_STRNE(text, "unchanged");
+    EXPECT_GT(strlen(text), 0u);
+    char tiny[4] = {'x', 'x', 'x', 'x'};
+    fileSystemErrorText(fileLastSystemError(), tiny, 3);
+    EXPECT_EQ(tiny[3], 'x');   // never past the capacity given
+    EXPECT_LT(strlen(tiny), 3u);
 }

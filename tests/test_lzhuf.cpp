@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <string>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "lzhuf.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/fileio.h"
+#include "coding/lzhuf.h"
+#include "coding/lzhuf_encode.h"
 #include "testutil.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "pc1.h"
+#include "coding/pc1.h"
 #include "pkgtestutil.h"
-#include "transfer.h"
-#include "writer.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 
 class PackageReader : public PackageTest {};
 

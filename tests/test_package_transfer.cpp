@@ -3,10 +3,13 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "pc1.h"
+#include <functional>
+
+#include "coding/pc1.h"
 #include "pkgtestutil.h"
-#include "setupconfig.h"
-#include "transfer.h"
+#include "app/setupconfig.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 
 class PackageTransfer : public PackageTest {};
 
@@ -524,4 +527,79 @@ TEST_F(PackageTransfer, PatchAtMarkerSearchesOnlyItsRange)
             EXPECT_EQ(slice(out, 1008, length), slice(memory, c.payloadAt, length)) << c.what;
         }
     }
+}
+
+static int refuseOverwrite(const char*)
+{
+    return 0;
+}
+
+// Each failing operation keeps the reason a tool reports.
+TEST_F(PackageTransfer, FailuresSayWhy)
+{
+    RawPackage package;
+    package.addStored("Plain", bytesOf("hello"));
+    package.addStored("Outside", bytesOf("data"));
+    package.addCompressed("Damaged", textBytes(3000, 1));
+    package.addValue("Value", bytesOf("v"));
+    package.records[1].dataOffset = 1000000;          // past the end of the package
+    package.data[(size_t)package.records[2].dataOffset + 20] ^= 0xFF;   // a data block's payload
+    const std::string path = package.write("why.pkg");
+    const std::string noDirectory = tempPath("plain.bin");
+    writeFileBytes(noDirectory, randomBytes(500, 3));
+    const std::string out = tempPath("why.out");
+    const std::string existing = tempPath("why.existing");
+    writeFileBytes(existing, bytesOf("keep"));
+    const std::string inMissingFolder = tempPath("no-such-folder") + "/out.bin";
+    uint8_t memory[16];
+    auto opened = [&] { return openPackage(path.c_str()) != INVALID_FILE; };
+
+    struct Case {
+        const char* what;
+        std::function<int()> run;
+        PackageError error;
+    } cases[] = {
+        {"open a missing file", [&] { return (int)(openPackage(tempPath("missing.pkg").c_str()) != INVALID_FILE); },
+         PACKAGE_NO_SUCH_FILE},
+        {"open a file without a directory", [&] { return (int)(openPackage(noDirectory.c_str()) != INVALID_FILE); },
+         PACKAGE_NO_DIRECTORY},
+        {"extract with no package open", [&] { return extractToFile("Plain", out.c_str()); }, PACKAGE_NOT_OPEN},
+        {"extract a missing entry", [&] { return opened() && extractToFile("Nothing", out.c_str()); },
+         PACKAGE_NO_SUCH_ENTRY},
+        {"extract into a missing folder", [&] { return opened() && extractToFile("Plain", inMissingFolder.c_str()); },
+         PACKAGE_CANNOT_CREATE_TARGET},
+        {"extract over a file the hook keeps", [&] {
+             if (!opened())
+                 return 1;
+             confirmOverwriteHook = refuseOverwrite;
+             return extractToFile("Plain", existing.c_str());
+         }, PACKAGE_OVERWRITE_REFUSED},
+        {"extract data outside the package", [&] { return opened() && extractToFile("Outside", out.c_str()); },
+         PACKAGE_DAMAGED_ENTRY},
+        {"extract damaged compressed data", [&] { return opened() && extractToFile("Damaged", out.c_str()); },
+         PACKAGE_DAMAGED_ENTRY},
+        {"extract into too little memory", [&] { return opened() && extractToMemory("Damaged", memory, 16); },
+         PACKAGE_TOO_SMALL},
+        {"create a package in a missing folder", [&] { return (int)(createPackage(inMissingFolder.c_str()) != INVALID_FILE); },
+         PACKAGE_CANNOT_CREATE_TARGET},
+        {"add with no package being written", [&] { return addMemory("x", 1, "X", 0); }, PACKAGE_NOT_OPEN},
+        {"add a missing file", [&] {
+             return createPackage(out.c_str()) != INVALID_FILE && addFile(tempPath("missing.src").c_str(), "M", 0);
+         }, PACKAGE_NO_SUCH_FILE},
+        {"a value as the first record", [&] {
+             return createPackage(out.c_str()) != INVALID_FILE && addValue("V", memory, 1);
+         }, PACKAGE_BAD_ARGUMENT},
+        {"copy a missing entry", [&] {
+             return opened() && createPackage(out.c_str()) != INVALID_FILE && copyEntry("Nothing", 0);
+         }, PACKAGE_NO_SUCH_ENTRY},
+    };
+    for (const Case& c : cases) {
+        setPackageError(PACKAGE_OK);
+        EXPECT_EQ(c.run(), 0) << c.what;
+        EXPECT_EQ(packageLastError(), c.error) << c.what << ": " << packageErrorText(packageLastError());
+        closePackage(packageWriterHandle());
+        closePackage(packageReaderHandle());
+        confirmOverwriteHook = nullptr;
+    }
+    EXPECT_EQ(readFileBytes(existing), bytesOf("keep"));
 }

@@ -9,9 +9,9 @@
 #endif
 
 #include "pkgtestutil.h"
-#include "setupconfig.h"
-#include "transfer.h"
-#include "writer.h"
+#include "app/setupconfig.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 
 class PackageWriter : public PackageTest {};
 

@@ -1,7 +1,7 @@
 // PC1 stream cipher: known streams, key handling and stream continuation.
 #include <gtest/gtest.h>
 
-#include "pc1.h"
+#include "coding/pc1.h"
 #include "testutil.h"
 
 static Bytes cryptAll(const char* key, Bytes data, int encipher)

@@ -4,7 +4,11 @@
 
 #include "coding/fileio.h"
 #include "coding/littleendian.h"
+#include "package/package.h"
+#include "package/packageerror.h"
 #include "package/peimage.h"
+#include "package/writer.h"
+#include "pkgtestutil.h"
 #include "testutil.h"
 
 namespace {
@@ -175,4 +179,127 @@ TEST(PeImage, ClearingTheSignatureTouchesOnlyChecksumAndDirectory)
         EXPECT_EQ(clearSignatureFields(cutCopy.data(), (int32_t)cutCopy.size()), 0);
         EXPECT_EQ(cutCopy, cut);
     }
+}
+
+// ---- the package library on signed files ----------------------------------
+
+class SignedPackage : public PackageTest {};
+
+namespace {
+
+// A setup as the builder writes it: the program image as "MAIN" at offset 0,
+// a product file, the directory; padded so that it ends on a multiple of 8.
+Bytes setupPackage(Bytes* mainImage)
+{
+    *mainImage = imageHeaders(0x10B, 3000);
+    const Bytes product = textBytes(777, 5);
+    std::string path = tempPath("setup.pkg");
+    EXPECT_NE(createPackage(path.c_str()), INVALID_FILE);
+    EXPECT_EQ(addMemory(mainImage->data(), (int32_t)mainImage->size(), "MAIN", 0), 1);
+    EXPECT_EQ(addMemory(product.data(), (int32_t)product.size(), "File1", 0), 1);
+    EXPECT_EQ(padPackageData(8), 1);
+    EXPECT_EQ(closePackage(packageWriterHandle()), 1);
+    return readFileBytes(path);
+}
+
+}  // namespace
+
+TEST_F(SignedPackage, BuilderPaddingEndsThePackageOnAMultipleOfEight)
+{
+    Bytes image;
+    Bytes file = setupPackage(&image);
+    EXPECT_EQ(file.size() % 8, 0u);
+    // 3000 + 777 data bytes, then seven zero bytes, then two records.
+    ASSERT_EQ(file.size(), 3000u + 777 + 7 + 2 * ENTRY_SIZE);
+    EXPECT_EQ(Bytes(file.begin() + 3777, file.begin() + 3784), Bytes(7, 0));
+    std::string path = tempPath("padded.pkg");
+    writeFileBytes(path, file);
+    ASSERT_NE(openPackage(path.c_str()), INVALID_FILE);
+    Bytes content;
+    EXPECT_TRUE(extractBytes("File1", content));
+    EXPECT_EQ(content, textBytes(777, 5));
+    // Already aligned: nothing more is written; without a package: refused.
+    ASSERT_NE(createPackage(tempPath("aligned.pkg").c_str()), INVALID_FILE);
+    EXPECT_EQ(addMemory(image.data(), 3000, "MAIN", 0), 1);
+    EXPECT_EQ(padPackageData(8), 1);
+    EXPECT_EQ(fileTell(packageWriterHandle()), 3000);
+    EXPECT_EQ(closePackage(packageWriterHandle()), 1);
+    EXPECT_EQ(padPackageData(8), 0);
+    EXPECT_EQ(packageLastError(), PACKAGE_NOT_OPEN);
+}
+
+TEST_F(SignedPackage, OpensBeforeACertificateTableAndNowhereElse)
+{
+    Bytes image;
+    const Bytes unsigned_ = setupPackage(&image);
+    const int32_t end = (int32_t)unsigned_.size();
+    const struct {
+        const char* what;
+        int32_t tableAt;         // -1: no table in the headers
+        uint32_t tableSize;
+        Bytes after;             // appended after the package
+        bool opens;
+        PackageError error;
+    } layouts[] = {
+        {"no table", -1, 0, {}, true, PACKAGE_OK},
+        {"a table right after the package", end, 1504, certificate(1500), true, PACKAGE_OK},
+        {"a table after the signer's own padding", end + 8, 1504,
+         [] { Bytes b(8, 0); append(b, certificate(1500)); return b; }(), false, PACKAGE_NO_DIRECTORY},
+        {"a table pointing outside the file", end + 4096, 1504, certificate(1500), false, PACKAGE_BAD_SIGNATURE},
+        {"a table pointing into the package", end - 40, 1544,
+         [] { Bytes b = certificate(1500); return b; }(), false, PACKAGE_BAD_SIGNATURE},
+        {"a table followed by bytes", end, 1504, [] { Bytes b = certificate(1500); append(b, bytesOf("junk0000"));
+                                                     return b; }(), false, PACKAGE_BAD_SIGNATURE},
+        {"no table named, bytes appended", -1, 0, certificate(1500), false, PACKAGE_NO_DIRECTORY},
+    };
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        Bytes file = unsigned_;
+        if (layout.tableAt >= 0)
+            setSecurity(file, 0x10B, (uint32_t)layout.tableAt, layout.tableSize);
+        append(file, layout.after);
+        std::string path = tempPath("signed.exe");
+        writeFileBytes(path, file);
+        FileHandle handle = openPackage(path.c_str());
+        EXPECT_EQ(handle != INVALID_FILE, layout.opens);
+        if (layout.opens) {
+            EXPECT_EQ(packageEntryCount(), 2);
+            Bytes content;
+            EXPECT_TRUE(extractBytes("File1", content));
+            EXPECT_EQ(content, textBytes(777, 5));
+            closePackage(handle);
+        } else {
+            EXPECT_EQ(packageLastError(), layout.error);
+        }
+    }
+}
+
+TEST_F(SignedPackage, CopyOfTheProgramLosesOnlyItsSignatureFields)
+{
+    Bytes image;
+    Bytes file = setupPackage(&image);
+    setSecurity(file, 0x10B, (uint32_t)file.size(), 1504);
+    append(file, certificate(1500));
+    std::string setup = tempPath("signed-setup.exe"), copy = tempPath("uninst.exe");
+    writeFileBytes(setup, file);
+    ASSERT_NE(openPackage(setup.c_str()), INVALID_FILE);
+    ASSERT_NE(createPackage(copy.c_str()), INVALID_FILE);
+    ASSERT_EQ(copyEntry("MAIN", XFER_UNSIGN), 1);
+    ASSERT_EQ(closePackage(packageWriterHandle()), 1);
+    closePackage(packageReaderHandle());
+
+    const Bytes written = readFileBytes(copy);
+    ASSERT_GE(written.size(), image.size());
+    Bytes main(written.begin(), written.begin() + (long)image.size());
+    int32_t offset = -1, size = -1;
+    ASSERT_EQ(signatureDirectory(main.data(), (int32_t)main.size(), &offset, &size), 1);
+    EXPECT_EQ(offset, 0);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(readLe32(&main[optionalAt + 64]), 0u);
+    Bytes expected(file.begin(), file.begin() + (long)image.size());
+    clearSignatureFields(expected.data(), (int32_t)expected.size());
+    EXPECT_EQ(main, expected);
+    // The copy opens as a package without any table.
+    ASSERT_NE(openPackage(copy.c_str()), INVALID_FILE);
+    EXPECT_EQ(getExtractedSize("MAIN"), (int32_t)image.size());
 }

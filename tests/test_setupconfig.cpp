@@ -5,10 +5,10 @@
 
 #include <string.h>
 
-#include "pc1.h"
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "coding/littleendian.h"
+#include "coding/pc1.h"
 #include "testutil.h"
 
 // A block of 8 header bytes, the 1044-byte payload area and 64 bytes that follow it.

@@ -131,7 +131,9 @@ TEST(VersionInfo, PlaceholderMissingOrTwiceIsRefused)
     Bytes before = twice;
     EXPECT_NE(writeVersionTexts(twice, demoTexts()).find("product name"), std::string::npos);
     EXPECT_EQ(twice, before);
+    EXPECT_TRUE(reservesVersionFields(twice));
     Bytes none(4000, 0);
+    EXPECT_FALSE(reservesVersionFields(none));
     EXPECT_NE(writeVersionTexts(none, demoTexts()), "");
     VersionTexts back;
     EXPECT_FALSE(readVersionTexts(none, back));

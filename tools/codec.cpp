@@ -21,10 +21,12 @@
 #include <system_error>
 #include <vector>
 
-#include "blockstream.h"
-#include "fileio.h"
-#include "lzhuf.h"
-#include "pc1.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/codingerror.h"
+#include "coding/fileio.h"
+#include "coding/littleendian.h"
+#include "coding/pc1.h"
 
 // ---- Reporting ----------------------------------------------------------------
 
@@ -53,20 +55,12 @@ static int usage(FILE* to, int status)
     return status;
 }
 
-static uint16_t get16(const uint8_t* p)
+// The system's reason for the last failed file operation ("No such file or directory").
+static std::string systemReason(void)
 {
-    return (uint16_t)(p[0] | (p[1] << 8));
-}
-
-static uint32_t get32(const uint8_t* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
-static void put16(uint8_t* p, uint16_t value)
-{
-    p[0] = (uint8_t)value;
-    p[1] = (uint8_t)(value >> 8);
+    char text[256];
+    fileSystemErrorText(fileLastSystemError(), text, (int32_t)sizeof text);
+    return text;
 }
 
 // ---- Files --------------------------------------------------------------------
@@ -99,7 +93,10 @@ static int openInput(const std::string& path, Input* input)
     }
     input->file = fileOpenRead(path.c_str());
     if (input->file == INVALID_FILE) {
-        report(path, "cannot be opened for reading");
+        if (codingLastError() == CODING_NO_SUCH_FILE)
+            report(path, "no such file");
+        else
+            report(path, "cannot be opened for reading: %s", systemReason().c_str());
         return 0;
     }
     input->size = fileSize(input->file);
@@ -132,7 +129,7 @@ static int createTemporary(const std::string& path, const char* suffix, Output* 
             break;
     }
     output->temporary.clear();   // not ours: never to be deleted
-    report(path, "cannot create a file next to it (missing folder or no write permission)");
+    report(path, "cannot create a file next to it: %s", systemReason().c_str());
     return 0;
 }
 
@@ -159,7 +156,7 @@ static int commitOutput(Output* output)
         fileClose(output->file);
     output->file = INVALID_FILE;
     if (!fileRename(output->temporary.c_str(), output->path.c_str())) {
-        report(output->path, "cannot be replaced (in use or no write permission)");
+        report(output->path, "cannot be replaced: %s", systemReason().c_str());
         discardOutput(output);
         return 0;
     }
@@ -173,116 +170,6 @@ static int writeAll(FileHandle file, const uint8_t* bytes, int32_t count)
     return count <= 0 || fileWrite(file, bytes, count) == count;
 }
 
-// ---- Block framing --------------------------------------------------------------
-
-// The framing as the block stream's reader sees it: it reads 10 bytes for the
-// first block and then 10240 bytes at a time, and takes every byte of a read
-// after the 6-byte header as coded data.
-struct BlockWalk {
-    int ok;                  // every read passed the block check
-    char problem[200];       // what is wrong, when ok is 0
-    uint32_t declaredSize;   // from the first block
-    int32_t blocks;          // reads that passed
-    int32_t endOffset;       // bytes read in all
-    int exact;               // every block's length equals its read, as written by pack
-    int lastShort;           // the last read was shorter than a full block
-};
-
-// Gets the coded bytes of each block that passes; returns 0 to stop the walk.
-typedef int (*PayloadVisitor)(void* context, const uint8_t* payload, int32_t length);
-
-static int failWalk(BlockWalk* walk, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(walk->problem, sizeof walk->problem, format, arguments);
-    va_end(arguments);
-    walk->ok = 0;
-    return 0;
-}
-
-// Checks one read of n bytes (asked for readSize) the way the reader does.
-static int checkBlock(BlockWalk* walk, const uint8_t* block, int32_t n, int32_t readSize, int32_t offset)
-{
-    int32_t number = walk->blocks + 1;
-    if (n < BLOCK_HEADER_SIZE)
-        return failWalk(walk, "truncated: block %" PRId32 " at offset %" PRId32 " has %" PRId32
-                        " of the 6 header bytes", number, offset, n);
-    uint16_t magic = get16(block);
-    uint16_t stored = get16(block + 2);
-    int32_t length = get16(block + 4);
-    if (magic != BLOCK_MAGIC)
-        return failWalk(walk, "bad magic 0x%04X in block %" PRId32 " at offset %" PRId32
-                        " (expected 0x%04X)", magic, number, offset, (unsigned)BLOCK_MAGIC);
-    if (length < BLOCK_HEADER_SIZE)
-        return failWalk(walk, "bad length %" PRId32 " in block %" PRId32 " at offset %" PRId32
-                        " (less than its 6-byte header)", length, number, offset);
-    if (length > n) {
-        if (n < readSize)
-            return failWalk(walk, "truncated: block %" PRId32 " at offset %" PRId32 " is %" PRId32
-                            " bytes long but the file ends after %" PRId32, number, offset, length, n);
-        return failWalk(walk, "bad length %" PRId32 " in block %" PRId32 " at offset %" PRId32
-                        " (at most %" PRId32 ")", length, number, offset, readSize);
-    }
-    uint16_t computed = blockChecksum(block + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE);
-    if (computed != stored)
-        return failWalk(walk, "checksum mismatch in block %" PRId32 " at offset %" PRId32
-                        " (stored 0x%04X, computed 0x%04X)", number, offset, stored, computed);
-    return 1;
-}
-
-// Walks every read of the file from its current position until the end of the
-// file or the first read that fails its check.
-static void walkBlocks(FileHandle file, BlockWalk* walk, PayloadVisitor visit, void* context)
-{
-    static uint8_t block[BLOCK_SIZE];
-    memset(walk, 0, sizeof *walk);
-    walk->ok = 1;
-    walk->exact = 1;
-    int32_t readSize = FIRST_BLOCK_SIZE;
-    for (;;) {
-        int32_t n = fileRead(file, block, readSize);
-        if (n == 0) {
-            if (walk->blocks == 0)
-                failWalk(walk, "truncated: the file is empty");
-            return;
-        }
-        if (!checkBlock(walk, block, n, readSize, walk->endOffset))
-            return;
-        int32_t length = get16(block + 4);
-        if (length != n)
-            walk->exact = 0;
-        if (walk->blocks == 0) {
-            if (n < FIRST_BLOCK_SIZE) {
-                failWalk(walk, "truncated: the first block has %" PRId32 " of its 10 bytes", n);
-                return;
-            }
-            walk->declaredSize = get32(block + BLOCK_HEADER_SIZE);
-        }
-        walk->blocks++;
-        walk->endOffset += n;
-        walk->lastShort = n < BLOCK_SIZE;
-        if (visit && !visit(context, block + BLOCK_HEADER_SIZE, n - BLOCK_HEADER_SIZE))
-            return;
-        readSize = BLOCK_SIZE;
-    }
-}
-
-// Checks a file just written by pack: it must read back as pack writes it,
-// so a short or failed write shows here.
-static int verifyPacked(const std::string& temporary, const std::string& path, int32_t expectedBytes)
-{
-    FileHandle file = fileOpenRead(temporary.c_str());
-    if (file == INVALID_FILE)
-        return report(path, "cannot read back what was written");
-    BlockWalk walk;
-    walkBlocks(file, &walk, nullptr, nullptr);
-    fileClose(file);
-    if (!walk.ok || !walk.exact || !walk.lastShort || walk.endOffset != expectedBytes)
-        return report(path, "writing failed (disk full?)");
-    return 1;
-}
-
 // ---- Commands -----------------------------------------------------------------
 
 // Compresses in into the temporary file of output.
@@ -294,18 +181,20 @@ static int packInto(const std::string& in, Output* output)
     int done = compressStream(input.file, output->file, input.size);
     int32_t consumed = fileTell(input.file);
     fileClose(input.file);
-    int32_t written = totalWritten;
-    if (!done)
-        return report(in, "compression was aborted");
-    if (consumed < input.size)
-        return report(in, "ended after %" PRId32 " of %" PRId32 " bytes (changed while reading?)",
-                      consumed, input.size);
-    if (fileTell(output->file) != written)
+    if (!done) {
+        switch (codingLastError()) {
+        case CODING_SOURCE_SHORT:
+            return report(in, "ended after %" PRId32 " of %" PRId32 " bytes (changed while reading?)",
+                          consumed, input.size);
+        case CODING_CANNOT_WRITE:
+            return report(output->path, "writing failed (disk full?)");
+        default:
+            return report(in, "compression failed: %s", codingErrorText(codingLastError()));
+        }
+    }
+    if (fileTell(output->file) != totalWritten)
         return report(output->path, "writing failed (disk full?)");
-    // Closed first: Windows does not let a file that is open for writing be read.
-    fileClose(output->file);
-    output->file = INVALID_FILE;
-    return verifyPacked(output->temporary, output->path, written);
+    return 1;
 }
 
 static int commandPack(const std::string& in, const std::string& out)
@@ -320,60 +209,66 @@ static int commandPack(const std::string& in, const std::string& out)
     return commitOutput(&output);
 }
 
+// Says why a decompress run failed, as the block stream found it: in is the
+// input's name for messages, output the file being written.
+static int reportUnpackFailure(const std::string& in, const Output* output)
+{
+    const BlockFault* fault = lastBlockFault();
+    const int32_t block = fault->block, offset = fault->offset, n = fault->bytesRead;
+    const int32_t length = fault->length;
+    switch (codingLastError()) {
+    case CODING_CANNOT_WRITE:
+        return report(output->path, "writing failed after %" PRId32 " of %" PRIu32 " bytes (disk full?)",
+                      totalWritten, streamAnnouncedSize());
+    case CODING_BAD_MAGIC:
+        return report(in, "bad magic 0x%04X in block %" PRId32 " at offset %" PRId32 " (expected 0x%04X)",
+                      (unsigned)fault->magic, block, offset, (unsigned)BLOCK_MAGIC);
+    case CODING_BAD_LENGTH:
+        if (length < BLOCK_HEADER_SIZE)
+            return report(in, "bad length %" PRId32 " in block %" PRId32 " at offset %" PRId32
+                          " (less than its 6-byte header)", length, block, offset);
+        if (block == 1)
+            return report(in, "bad length %" PRId32 " in block 1 (the first block is 10 bytes)", length);
+        return report(in, "bad length %" PRId32 " in block %" PRId32 " at offset %" PRId32 " (at most %d)",
+                      length, block, offset, (int)BLOCK_SIZE);
+    case CODING_CHECKSUM:
+        return report(in, "checksum mismatch in block %" PRId32 " at offset %" PRId32
+                      " (stored 0x%04X, computed 0x%04X)", block, offset,
+                      (unsigned)fault->storedChecksum, (unsigned)fault->computedChecksum);
+    case CODING_TRUNCATED:
+        if (block == 0)
+            return report(in, "truncated: the coded data runs out after %" PRId32 " of the %" PRIu32
+                          " bytes it announces", totalWritten, streamAnnouncedSize());
+        if (block == 1 && n == 0)
+            return report(in, "truncated: the file is empty");
+        if (n == 0)
+            return report(in, "truncated: the file ends after block %" PRId32 " (offset %" PRId32
+                          ") before the last block", block - 1, offset);
+        if (n < BLOCK_HEADER_SIZE)
+            return report(in, "truncated: block %" PRId32 " at offset %" PRId32 " has %" PRId32
+                          " of the 6 header bytes", block, offset, n);
+        return report(in, "truncated: block %" PRId32 " at offset %" PRId32 " is %" PRId32
+                      " bytes long but the file ends after %" PRId32, block, offset, length, n);
+    case CODING_TOO_LARGE:
+        return report(in, "announces %" PRIu32 " bytes; 2 GB or more is not supported", streamAnnouncedSize());
+    default:
+        return report(in, "%s", codingErrorText(codingLastError()));
+    }
+}
+
 // Decompresses the blocks of in (named display for messages) into output.
 static int unpackInto(const std::string& in, const std::string& display, Output* output)
 {
     Input input;
     if (!openInput(in, &input))
         return 0;
-
-    // The first block tells the size, so an unreadable file is named before decoding.
-    BlockWalk first;
-    uint8_t head[FIRST_BLOCK_SIZE];
-    int32_t n = fileRead(input.file, head, FIRST_BLOCK_SIZE);
-    memset(&first, 0, sizeof first);
-    if (n == 0) {
-        fileClose(input.file);
-        return report(display, "truncated: the file is empty");
-    }
-    if (!checkBlock(&first, head, n, FIRST_BLOCK_SIZE, 0) || n < FIRST_BLOCK_SIZE) {
-        fileClose(input.file);
-        if (first.problem[0] == 0)
-            return report(display, "truncated: the first block has %" PRId32 " of its 10 bytes", n);
-        return report(display, "%s", first.problem);
-    }
-    uint32_t declared = get32(head + BLOCK_HEADER_SIZE);
-    if (declared > MAX_FILE_SIZE) {
-        fileClose(input.file);
-        return report(display, "announces %" PRIu32 " bytes; 2 GB or more is not supported", declared);
-    }
-
-    fileSeek(input.file, 0);
     int done = decompressStream(input.file, output->file);
-    int32_t written = totalWritten;
-    uint32_t overrun = decoderOverrunBits();
-    if (done && overrun == 0 && (uint32_t)written == declared) {
-        fileClose(input.file);
-        if (fileTell(output->file) != written)
-            return report(output->path, "writing failed (disk full?)");
-        return 1;
-    }
-    if (done && overrun == 0 && (uint32_t)written < declared) {
-        // The decoder produced every byte; the sink took fewer.
-        fileClose(input.file);
-        return report(output->path, "writing failed after %" PRId32 " of %" PRIu32 " bytes (disk full?)",
-                      written, declared);
-    }
-
-    // Name the reason: the first read that fails its check, as the reader met it.
-    BlockWalk walk;
-    fileSeek(input.file, 0);
-    walkBlocks(input.file, &walk, nullptr, nullptr);
     fileClose(input.file);
-    if (!walk.ok)
-        return report(display, "%s", walk.problem);
-    return report(display, "truncated: the coded data runs out after %" PRId32 " of the %" PRIu32
-                  " bytes it announces", written, declared);
+    if (!done)
+        return reportUnpackFailure(display, output);
+    if (fileTell(output->file) != totalWritten)
+        return report(output->path, "writing failed (disk full?)");
+    return 1;
 }
 
 static int commandUnpack(const std::string& in, const std::string& out)
@@ -388,20 +283,21 @@ static int commandUnpack(const std::string& in, const std::string& out)
     return commitOutput(&output);
 }
 
-// encode: pack, then keep only the coded bytes of each block.
-struct Strip {
-    FileHandle sink;
-    int failed;
-};
-
-static int stripPayload(void* context, const uint8_t* payload, int32_t length)
+// encode: pack, then keep only the coded bytes of each block. The blocks were
+// just written by pack: a 10-byte first block, then 10240-byte blocks while
+// they fill, then a shorter last one.
+static int stripHeaders(FileHandle blocks, FileHandle sink)
 {
-    Strip* strip = (Strip*)context;
-    if (!writeAll(strip->sink, payload, length)) {
-        strip->failed = 1;
-        return 0;
+    static uint8_t block[BLOCK_SIZE];
+    int32_t want = FIRST_BLOCK_SIZE;
+    for (;;) {
+        int32_t n = fileRead(blocks, block, want);
+        if (n < BLOCK_HEADER_SIZE || !writeAll(sink, block + BLOCK_HEADER_SIZE, n - BLOCK_HEADER_SIZE))
+            return 0;
+        if (want == BLOCK_SIZE && n < BLOCK_SIZE)
+            return 1;
+        want = BLOCK_SIZE;
     }
-    return 1;
 }
 
 static int commandEncode(const std::string& in, const std::string& out)
@@ -413,6 +309,8 @@ static int commandEncode(const std::string& in, const std::string& out)
         discardOutput(&blocks);
         return 0;
     }
+    // Closed first: Windows does not let a file that is open for writing be read.
+    fileClose(blocks.file);
     blocks.file = fileOpenRead(blocks.temporary.c_str());
     if (blocks.file == INVALID_FILE || !openOutput(out, &output)) {
         if (blocks.file == INVALID_FILE)
@@ -420,11 +318,9 @@ static int commandEncode(const std::string& in, const std::string& out)
         discardOutput(&blocks);
         return 0;
     }
-    Strip strip = {output.file, 0};
-    BlockWalk walk;
-    walkBlocks(blocks.file, &walk, stripPayload, &strip);
+    int stripped = stripHeaders(blocks.file, output.file);
     discardOutput(&blocks);
-    if (!walk.ok || strip.failed) {
+    if (!stripped) {
         report(out, "writing failed (disk full?)");
         discardOutput(&output);
         return 0;
@@ -436,9 +332,9 @@ static int commandEncode(const std::string& in, const std::string& out)
 static int frameBlock(FileHandle sink, uint8_t* block, int32_t payloadLength)
 {
     int32_t length = payloadLength + BLOCK_HEADER_SIZE;
-    put16(block, BLOCK_MAGIC);
-    put16(block + 2, blockChecksum(block + BLOCK_HEADER_SIZE, payloadLength));
-    put16(block + 4, (uint16_t)length);
+    writeLe16(block, BLOCK_MAGIC);
+    writeLe16(block + 2, blockChecksum(block + BLOCK_HEADER_SIZE, payloadLength));
+    writeLe16(block + 4, (uint32_t)length);
     return writeAll(sink, block, length);
 }
 

@@ -3,7 +3,7 @@
 // it writes, and gives a file and memory the same bytes.
 #include <string.h>
 
-#include "blockstream.h"
+#include "coding/blockstream.h"
 #include "fuzz_util.h"
 
 // Small enough that most streams overflow it, so the bound is exercised.

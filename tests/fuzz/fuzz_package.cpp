@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "fuzz_util.h"
-#include "package.h"
-#include "pc1.h"
-#include "transfer.h"
-#include "writer.h"
+#include "package/package.h"
+#include "coding/pc1.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 
 typedef std::vector<uint8_t> Bytes;
 

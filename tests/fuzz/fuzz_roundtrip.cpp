@@ -4,7 +4,8 @@
 // that the source is scrambled with and the compressor takes off again.
 #include <string.h>
 
-#include "blockstream.h"
+#include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
 #include "fuzz_util.h"
 
 static uint16_t get16(const uint8_t* p)

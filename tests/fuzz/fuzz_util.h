@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "fileio.h"
+#include "coding/fileio.h"
 
 // Larger inputs teach the fuzzer nothing new and only slow it down.
 #define FUZZ_MAX_INPUT (1 << 20)

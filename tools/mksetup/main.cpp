@@ -17,13 +17,18 @@
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "coding/blockstream.h"
+#include "coding/blockstream_encode.h"
+#include "coding/codingerror.h"
 #include "coding/littleendian.h"
 #include "package/package.h"
+#include "package/packageerror.h"
+#include "package/peimage.h"
 #include "package/transfer.h"
 #include "package/writer.h"
 #include "script.h"
 #include "stub.h"
 #include "userfiles.h"
+#include "versioninfo.h"
 
 #ifndef MKSETUP_VERSION
 #define MKSETUP_VERSION "0.0"
@@ -166,6 +171,26 @@ static std::string entryFileName(int index)
     char name[32];
     snprintf(name, sizeof name, FILE_ENTRY_FORMAT, index);
     return name;
+}
+
+// Why the package library's last operation failed, in words: the system's
+// reason for a file, the codec's for damaged data.
+static std::string packageReason()
+{
+    PackageError e = packageLastError();
+    std::string text = packageErrorText(e);
+    if (e == PACKAGE_DAMAGED_ENTRY && codingLastError() != CODING_OK)
+        return text + " (" + codingErrorText(codingLastError()) + ")";
+    if (e == PACKAGE_NO_SUCH_FILE || e == PACKAGE_CANNOT_OPEN || e == PACKAGE_CANNOT_READ ||
+        e == PACKAGE_CANNOT_CREATE_TARGET || e == PACKAGE_CANNOT_WRITE) {
+        int32_t code = fileLastSystemError();
+        if (code != 0) {
+            char system[256];
+            fileSystemErrorText(code, system, sizeof system);
+            return text + ": " + system;
+        }
+    }
+    return text;
 }
 
 static int refuseOverwrite(const char*)
@@ -316,6 +341,22 @@ static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::
         return 1;
     }
     const SetupScript& script = plan.script;
+    // The file's properties and the system's prompts name the product.
+    std::string stubName = plan.stubPath.empty() ? std::string("the built-in setup program") : plan.stubPath;
+    VersionTexts texts;
+    texts.productName = scriptField(script, "ProductName").text;
+    texts.productVersion = scriptField(script, "ProductVersion").text;
+    texts.description = texts.productName + " Setup";
+    texts.company = script.publisher.text;
+    if (!reservesVersionFields(plan.stub)) {
+        fprintf(stderr, "%s\n", shown(stubName + ": warning: no reserved version fields: the file's properties will not name the product", 0).c_str());
+    } else {
+        std::string versionProblem = writeVersionTexts(plan.stub, texts);
+        if (!versionProblem.empty()) {
+            error("%s: %s", stubName.c_str(), versionProblem.c_str());
+            return 1;
+        }
+    }
     int64_t total = 0;
     plan.fileSizes.assign(script.files.size(), 0);
     for (size_t i = 1; i < script.files.size(); i++) {
@@ -363,7 +404,7 @@ static bool addProductFiles(BuildPlan& plan)
         afterTransferHook = progressAfter;
         int32_t before = fileTell(packageWriterHandle());
         if (!addFile(f.path.c_str(), entry.c_str(), XFER_COMPRESS)) {
-            plan.failure = f.path + ": could not be read and compressed";
+            plan.failure = f.path + ": could not be read and compressed: " + packageReason();
             return false;
         }
         progress.done += plan.fileSizes[i];
@@ -449,6 +490,12 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
     FileHandle package = createTemporaryPackage(plan);
     bool ok = package != INVALID_FILE;
     ok = ok && addSetupProgram(plan) && addProductFiles(plan) && addDecorations(plan);
+    // The package ends on a multiple of 8, so a signer appends its
+    // certificate table right after it, and the setup finds the package there.
+    if (ok && !padPackageData(8)) {
+        plan.failure = plan.temp + ": cannot write: " + packageReason();
+        ok = false;
+    }
     tickHook = nullptr;
     if (progress.shown)
         fprintf(stderr, "\r%60s\r", "");
@@ -484,7 +531,14 @@ static int openSetup(const char* path)
         return 0;
     }
     if (openPackage(path) == INVALID_FILE) {
-        error("%s: no package directory found: not a setup, or its end is cut off or damaged", path);
+        PackageError e = packageLastError();
+        if (e == PACKAGE_BAD_SIGNATURE)
+            error("%s: the program's headers name a certificate table, but it does not end the file right after "
+                  "the package: changed after signing, or signed without the builder's padding", path);
+        else if (e == PACKAGE_NO_DIRECTORY)
+            error("%s: no package directory found: not a setup, or its end is cut off or damaged", path);
+        else
+            error("%s: cannot open: %s", path, packageReason().c_str());
         return 0;
     }
     return 1;
@@ -529,8 +583,9 @@ static std::string extractOne(const std::string& name, const std::string& folder
     fileClose(probe);
     // The file is ours now; the extraction replaces it in place.
     if (!extractToFile(name.c_str(), temp.c_str())) {
+        std::string reason = packageReason();
         fileDelete(temp.c_str());   // no half-written file stays behind
-        return "damaged or cut short; nothing written";
+        return reason + "; nothing written";
     }
     if (isSymbolicLink(target)) {
         fileDelete(temp.c_str());
@@ -608,7 +663,7 @@ static bool readEntry(const char* name, std::vector<uint8_t>& bytes, std::string
     }
     bytes.assign((size_t)size + 1, 0);   // one spare byte: a longer stream must fail, not fit
     if (!extractToMemory(name, bytes.data(), size)) {
-        problem = "damaged: its data does not decode (block check failed or cut short)";
+        problem = std::string("damaged: its data does not decode (") + codingErrorText(codingLastError()) + ")";
         return false;
     }
     if (e->mode != ENTRY_STORED && totalWritten != getLe32(e->extractedSize)) {
@@ -721,8 +776,18 @@ static int verifySetup(const char* path)
         error("%s: %s", path, problem.c_str());
         return 1;
     }
-    if (!quiet)
-        printf("%s: OK: %d entries, %d files, configuration readable\n", path, count, (int)names.size());
+    if (quiet)
+        return 0;
+    printf("%s: OK: %d entries, %d files, configuration readable\n", path, count, (int)names.size());
+    FileHandle file = fileOpenRead(path);
+    int32_t end;
+    PeSignature signature;
+    if (findPackageEnd(file, fileSize(file), &end, &signature) == SIGNATURE_AT_END)
+        printf("%s: signed: certificate table at offset %d, %d bytes, right after the package\n", path,
+               signature.tableOffset, signature.tableSize);
+    else
+        printf("%s: not signed\n", path);
+    fileClose(file);
     return 0;
 }
 
@@ -744,6 +809,7 @@ static int printConfig(const char* path)
 
 int main(int argc, char** argv)
 {
+    enableCompression();   // entries are added with XFER_COMPRESS
     // Global options anywhere before the command; per-command options anywhere after it.
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string command;

@@ -59,6 +59,16 @@ long findOnly(const std::vector<uint8_t>& image, const char* placeholder)
 
 }  // namespace
 
+bool reservesVersionFields(const std::vector<uint8_t>& image)
+{
+    for (const Field& field : fields) {
+        std::vector<uint8_t> pattern = utf16Of(field.placeholder);
+        if (std::search(image.begin(), image.end(), pattern.begin(), pattern.end()) != image.end())
+            return true;
+    }
+    return false;
+}
+
 std::string writeVersionTexts(std::vector<uint8_t>& image, const VersionTexts& texts)
 {
     long at[sizeof fields / sizeof fields[0]];

@@ -15,6 +15,9 @@ struct VersionTexts {
     std::string company;         // the publisher; may be empty
 };
 
+// True when image reserves any of the fields (a stub of this project's).
+bool reservesVersionFields(const std::vector<uint8_t>& image);
+
 // Each placeholder must occur exactly once in image; each text must fit its
 // field (8-bit text, read as Windows-1252). Returns an empty string when the
 // fields were written, else what is wrong (image untouched then).

@@ -1,0 +1,392 @@
+// lzhuf_encode.cpp - LZHUF encoder: the match finder (binary search trees
+// over the ring window), the bit output and the encode loop over the shared
+// model (lzhuf_model.h). Coded streams are bit for bit those of the 1988
+// algorithm; only its faults are mended (see encodeSymbol). A program that only
+// decodes leaves this file out.
+#include "coding/lzhuf_encode.h"
+
+#include "coding/lzhuf_model.h"
+
+// ---- Encoder state (about 26 KB besides the model) ---------------------------
+
+// Match finder: one binary tree per first byte. Window positions are nodes
+// 0..4095, 4096 is nil, and 4097 + byte is the root of that byte's tree,
+// whose right child is the tree's top node. The two children of a node sit
+// side by side, so the search picks one by index rather than by a branch.
+enum { LEFT = 0, RIGHT = 1 };
+static uint16_t treeChild[WINDOW_SIZE + 257][2];
+static uint16_t parentNode[WINDOW_SIZE + 1];
+static unsigned matchLength;
+static unsigned matchPosition;                // distance back minus one
+
+// Bit output: pending bits at the top of a 16-bit buffer.
+static unsigned bitOutBuffer;
+static int bitOutCount;
+
+// ---- Bit output -----------------------------------------------------------------
+
+static inline void emitByte(unsigned byte)
+{
+    putByteQuick(byte & 0xFF);
+}
+
+// Sends the top length bits (1..16) of the 16-bit word code.
+static void putBits(int length, unsigned code)
+{
+    bitOutBuffer |= code >> bitOutCount;
+    bitOutCount += length;
+    if (bitOutCount >= 8) {
+        emitByte(bitOutBuffer >> 8);
+        bitOutCount -= 8;
+        if (bitOutCount >= 8) {
+            emitByte(bitOutBuffer & 0xFF);
+            bitOutCount -= 8;
+            bitOutBuffer = (code << (length - bitOutCount)) & 0xFFFF;
+        } else {
+            bitOutBuffer = (bitOutBuffer << 8) & 0xFFFF;
+        }
+    }
+}
+
+// Sends the top length bits (1..32) of a 32-bit word, in 16-bit pieces.
+static inline void putBitsWide(int length, uint32_t code)
+{
+    if (length > 16) {
+        putBits(16, code >> 16);
+        putBits(length - 16, code & 0xFFFF);
+    } else {
+        putBits(length, code >> 16);
+    }
+}
+
+static void flushBits(void)
+{
+    if (bitOutCount > 0)
+        emitByte(bitOutBuffer >> 8);
+}
+
+// Sends the Huffman code of symbol, the bit nearest the root first, and counts
+// the symbol. A code longer than 16 bits goes out in pieces: the 1988 encoder
+// kept only the 16 bits nearest the root, so a leaf that deep came out wrong.
+// The decoder walks bit by bit and reads any length. Returns the code length.
+static unsigned encodeSymbol(unsigned symbol)
+{
+    // Bits are gathered leaf first; each full word is held back until the
+    // bits nearer the root have gone out.
+    uint32_t heldWords[(TABLE_SIZE + 31) / 32];
+    unsigned heldCount = 0;
+    uint32_t code = 0;
+    int length = 0;
+    uint16_t above[TABLE_SIZE];   // the nodes passed, nearest the leaf first
+    unsigned depth = 0;
+    unsigned leaf = parent[symbol + TABLE_SIZE];
+    unsigned n = leaf;
+    do {
+        if (length == 32) {
+            heldWords[heldCount++] = code;
+            code = 0;
+            length = 0;
+        }
+        code >>= 1;
+        if (n & 1)
+            code |= 0x80000000u;
+        length++;
+        n = parent[n];
+        above[depth++] = (uint16_t)n;
+    } while (n != ROOT);
+    updateAlongPath(symbol, leaf, above, 1, depth);
+    putBitsWide(length, code);
+    unsigned total = (unsigned)length + heldCount * 32;
+    while (heldCount > 0)
+        putBitsWide(32, heldWords[--heldCount]);
+    return total;
+}
+
+static void encodePosition(unsigned position)
+{
+    unsigned u = position >> 6;
+    putBits(positionTables.encodeLength[u], (unsigned)positionTables.encodeCode[u] << 8);
+    putBits(6, (position & 0x3F) << 10);
+}
+
+// ---- Match finder -----------------------------------------------------------------
+
+static void startTrees(void)
+{
+    for (unsigned i = WINDOW_SIZE + 1; i <= WINDOW_SIZE + 256; i++)
+        treeChild[i][RIGHT] = TREE_NIL;
+    for (unsigned i = 0; i < WINDOW_SIZE; i++)
+        parentNode[i] = TREE_NIL;
+}
+
+// Number of equal bytes (1..60) of the 60-byte strings at key and node, the
+// first byte being equal already; *difference gets key byte minus node byte
+// at the first difference, or 0 when all 60 agree.
+static inline unsigned commonLength(const uint8_t* key, const uint8_t* node, int* difference)
+{
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (unsigned i = 1; i < LOOKAHEAD; i += 8) {
+        uint64_t a, b;
+        memcpy(&a, key + i, 8);
+        memcpy(&b, node + i, 8);
+        uint64_t x = a ^ b;
+        if (x != 0) {
+            unsigned at = i + ((unsigned)__builtin_ctzll(x) >> 3);
+            if (at >= LOOKAHEAD)
+                break;
+            // The first differing byte decides, as in the byte order of memory.
+            *difference = __builtin_bswap64(a) > __builtin_bswap64(b) ? 1 : -1;
+            return at;
+        }
+    }
+#else
+    for (unsigned i = 1; i < LOOKAHEAD; i++) {
+        if (key[i] != node[i]) {
+            *difference = (int)key[i] - (int)node[i];
+            return i;
+        }
+    }
+#endif
+    *difference = 0;
+    return LOOKAHEAD;
+}
+
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define LEAD_WORDS 1
+// Bytes 1..8 of the string at position p as a big-endian number, so that
+// numbers compare as the strings do. Position TREE_NIL reads bytes past the
+// window, never used.
+static inline uint64_t leadWord(unsigned p)
+{
+    uint64_t w;
+    memcpy(&w, &textBuffer[p + 1], 8);
+    return __builtin_bswap64(w);
+}
+#else
+#define LEAD_WORDS 0
+#endif
+
+// Puts window position r into the tree of its first byte and finds the longest
+// match for the 60 bytes at r on the way (the nearest of equally long ones).
+// A node that matches all 60 bytes is replaced by r.
+static void insertNode(unsigned r)
+{
+    const uint8_t* key = &textBuffer[r];
+    unsigned p = WINDOW_SIZE + 1 + key[0];
+    unsigned side = RIGHT;
+    unsigned bestLength = 0;
+    unsigned bestPosition = matchPosition;
+    treeChild[r][LEFT] = treeChild[r][RIGHT] = TREE_NIL;
+#if LEAD_WORDS
+    const uint64_t keyWord = leadWord(r);
+    unsigned next = treeChild[p][side];
+    uint64_t nextWord = leadWord(next);
+#endif
+    for (;;) {
+#if !LEAD_WORDS
+        unsigned next = treeChild[p][side];
+#endif
+        if (next == TREE_NIL) {
+            treeChild[p][side] = (uint16_t)r;
+            parentNode[r] = (uint16_t)p;
+            matchLength = bestLength;
+            matchPosition = bestPosition;
+            return;
+        }
+        p = next;
+        unsigned i;
+#if LEAD_WORDS
+        // Both children and their lead words are fetched while p is compared,
+        // and the side is taken without a branch (it goes either way at
+        // random): the walk then waits on one load a level instead of three.
+        unsigned left = treeChild[p][LEFT];
+        unsigned right = treeChild[p][RIGHT];
+        uint64_t leftWord = leadWord(left);
+        uint64_t rightWord = leadWord(right);
+        uint64_t x = keyWord ^ nextWord;
+        if (x != 0) {
+            i = 1 + ((unsigned)__builtin_clzll(x) >> 3);
+            side = keyWord > nextWord ? RIGHT : LEFT;
+        } else {
+            int difference;
+            i = commonLength(key, &textBuffer[p], &difference);
+            side = difference >= 0 ? RIGHT : LEFT;
+        }
+        uint64_t pick = 0 - (uint64_t)side;   // all ones for RIGHT
+        next = left ^ ((left ^ right) & (unsigned)pick);
+        nextWord = leftWord ^ ((leftWord ^ rightWord) & pick);
+#else
+        int difference;
+        i = commonLength(key, &textBuffer[p], &difference);
+        side = difference >= 0 ? RIGHT : LEFT;
+#endif
+        if (i > THRESHOLD) {
+            // Longer wins; of equally long ones the nearer.
+            unsigned position = ((r - p) & WINDOW_MASK) - 1;
+            int better = i > bestLength || (i == bestLength && position < bestPosition);
+            bestPosition = better ? position : bestPosition;
+            bestLength = better ? i : bestLength;
+            if (i >= LOOKAHEAD)
+                break;
+        }
+    }
+    matchLength = bestLength;
+    matchPosition = bestPosition;
+    // p holds the same 60 bytes: r takes its place.
+    unsigned up = parentNode[p];
+    parentNode[r] = (uint16_t)up;
+    treeChild[r][LEFT] = treeChild[p][LEFT];
+    treeChild[r][RIGHT] = treeChild[p][RIGHT];
+    parentNode[treeChild[p][LEFT]] = (uint16_t)r;
+    parentNode[treeChild[p][RIGHT]] = (uint16_t)r;
+    treeChild[up][treeChild[up][RIGHT] == p ? RIGHT : LEFT] = (uint16_t)r;
+    parentNode[p] = TREE_NIL;
+}
+
+static void deleteNode(unsigned p)
+{
+    if (parentNode[p] == TREE_NIL)
+        return;
+    unsigned q;
+    if (treeChild[p][RIGHT] == TREE_NIL) {
+        q = treeChild[p][LEFT];
+    } else if (treeChild[p][LEFT] == TREE_NIL) {
+        q = treeChild[p][RIGHT];
+    } else {
+        // Two children: the rightmost node of the left subtree takes p's place.
+        q = treeChild[p][LEFT];
+        if (treeChild[q][RIGHT] != TREE_NIL) {
+            do {
+                q = treeChild[q][RIGHT];
+            } while (treeChild[q][RIGHT] != TREE_NIL);
+            treeChild[parentNode[q]][RIGHT] = treeChild[q][LEFT];
+            parentNode[treeChild[q][LEFT]] = parentNode[q];
+            treeChild[q][LEFT] = treeChild[p][LEFT];
+            parentNode[treeChild[p][LEFT]] = (uint16_t)q;
+        }
+        treeChild[q][RIGHT] = treeChild[p][RIGHT];
+        parentNode[treeChild[p][RIGHT]] = (uint16_t)q;
+    }
+    unsigned up = parentNode[p];
+    parentNode[q] = (uint16_t)up;
+    treeChild[up][treeChild[up][RIGHT] == p ? RIGHT : LEFT] = (uint16_t)q;
+    parentNode[p] = TREE_NIL;
+}
+
+// ---- Encoder ----------------------------------------------------------------------
+//
+// States of a run:
+//   header     writeSizeHeader; size 0 ends the run here
+//   prime      window start, first 60 bytes read, positions r-60..r inserted
+//   item       code the match at r (or a literal) ...
+//   slide      ... then take as many new bytes, moving s and r on; while the
+//              look-ahead still holds bytes, back to item
+//   finish     send the pending bits
+
+int encodeStream(void)
+{
+    bitOutBuffer = 0;
+    bitOutCount = 0;
+    if (codecIo.writeSizeHeader() == 0)
+        return 0;
+    const CodecTraceHook trace = codecTraceHook;   // read once: tests only
+    startModel();
+    startTrees();
+    startWindow();
+    unsigned s = 0;
+    unsigned r = INITIAL_FILL;
+    int length = 0;
+    while (length < LOOKAHEAD) {
+        unsigned c = takeByteQuick();
+        if (c > 0xFF)
+            break;
+        textBuffer[r + length] = (uint8_t)c;
+        length++;
+    }
+    for (unsigned i = 1; i <= LOOKAHEAD; i++)
+        insertNode(r - i);
+    insertNode(r);
+    do {
+        if ((int)matchLength > length)
+            matchLength = (unsigned)length;
+        if (matchLength <= THRESHOLD) {
+            matchLength = 1;
+            unsigned bits = encodeSymbol(textBuffer[r]);
+            if (trace)
+                trace(textBuffer[r], 0, bits);
+        } else {
+            unsigned symbol = 255 - THRESHOLD + matchLength;
+            unsigned bits = encodeSymbol(symbol);
+            encodePosition(matchPosition);
+            if (trace)
+                trace(symbol, matchPosition, bits);
+        }
+        unsigned step = matchLength;
+        unsigned i = 0;
+        for (; i < step; i++) {
+            unsigned c = takeByteQuick();
+            if (c > 0xFF)
+                break;
+            deleteNode(s);
+            textBuffer[s] = (uint8_t)c;
+            if (s < MIRROR_SIZE)
+                textBuffer[s + WINDOW_SIZE] = (uint8_t)c;
+            s = (s + 1) & WINDOW_MASK;
+            r = (r + 1) & WINDOW_MASK;
+            insertNode(r);
+        }
+        for (; i < step; i++) {   // the input has ended: the look-ahead shrinks
+            deleteNode(s);
+            s = (s + 1) & WINDOW_MASK;
+            r = (r + 1) & WINDOW_MASK;
+            if (--length)
+                insertNode(r);
+        }
+    } while (length > 0);
+    flushBits();
+    return 1;
+}
+
+// Bytes that did not fit the caller's buffer in encodeSymbolsForTest.
+static int32_t testOverflow;
+
+static void countOverflowByte(unsigned)
+{
+    testOverflow++;
+}
+
+static void countOverflowBytes(const uint8_t*, int32_t count)
+{
+    testOverflow += count;
+}
+
+// The test plugs its own buffer into the byte sink, so the bit output stays
+// the same code as in a real run and never writes past capacity.
+int32_t encodeSymbolsForTest(const uint16_t* symbols, int32_t count, uint8_t* out,
+                             int32_t capacity, unsigned* longestCode)
+{
+    unsigned longest = 0;
+    const CodecIo saved = codecIo;
+    if (!out || capacity < 0)
+        capacity = 0;
+    codecIo.outputNext = out;
+    codecIo.outputRoomEnd = out ? out + capacity : out;
+    codecIo.ticksLeft = INT32_MAX;
+    codecIo.writeByte = countOverflowByte;
+    codecIo.writeBytes = countOverflowBytes;
+    testOverflow = 0;
+    bitOutBuffer = 0;
+    bitOutCount = 0;
+    startModel();
+    for (int32_t i = 0; i < count; i++) {
+        unsigned bits = encodeSymbol(symbols[i] < SYMBOL_COUNT ? symbols[i] : 0);
+        if (bits > longest)
+            longest = bits;
+    }
+    flushBits();
+    int32_t written = out ? (int32_t)(codecIo.outputNext - out) : 0;
+    codecIo = saved;
+    if (longestCode)
+        *longestCode = longest;
+    return testOverflow == 0 ? written : -1;
+}

@@ -1,0 +1,85 @@
+// The install worker's progress hook: the bar moves by visible steps only,
+// ends at the last position, and every call still sees the Cancel button.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/setupstate.h"
+#include "install/worker.h"
+
+namespace {
+
+int positionsSent;
+WPARAM lastPosition;
+
+LRESULT CALLBACK countingBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PBM_SETPOS) {
+        positionsSent++;
+        lastPosition = wParam;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND makeCountingBar()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = countingBar;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = "CountingProgressBar";
+    RegisterClassA(&windowClass);
+    // A message-only window: no display is needed to count what it receives.
+    return CreateWindowA("CountingProgressBar", "", 0, 0, 0, 10, 10, HWND_MESSAGE, NULL, windowClass.hInstance, NULL);
+}
+
+int abortQuestions;
+bool refuseAbort(HWND) { abortQuestions++; return false; }
+
+}  // namespace
+
+TEST(Worker, ProgressBarMovesByVisibleStepsAndEndsFull)
+{
+    HWND bar = makeCountingBar();
+    ASSERT_TRUE(bar != NULL);
+    const struct {
+        int32_t range;
+        int32_t block;
+        int maxSends;
+    } cases[] = {
+        {19300000, 10240, 257},    // a 19 MB product in 10 KB blocks: about 1900 writes
+        {1000, 10240, 1},          // one write passes the whole range
+        {100, 1, 100},             // a range below 256 bytes: every byte is a visible step
+        {0, 4096, 1},              // nothing to decode: the bar is set once
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.range);
+        setupConfig.progressRange = c.range;
+        workerSlots.progressBar = bar;
+        workerSlots.confirmAbort = refuseAbort;
+        progressTotal = 0;
+        progressShown = 0;
+        positionsSent = 0;
+        abortQuestions = 0;
+        int32_t remaining = c.range > 0 ? c.range : c.block;
+        int presses = 0;
+        while (remaining > 0) {
+            int32_t n = remaining < c.block ? remaining : c.block;
+            // Cancel between any two writes is seen by the very next one.
+            if (presses < 3 && progressTotal > 0) {
+                abortRequested = 1;
+                presses++;
+            }
+            installProgressHook(n);
+            EXPECT_EQ(abortRequested, 0);
+            remaining -= n;
+        }
+        EXPECT_EQ(abortQuestions, presses);
+        EXPECT_LE(positionsSent, c.maxSends);
+        EXPECT_GE(positionsSent, 1);
+        EXPECT_EQ((int32_t)lastPosition, progressTotal);   // the bar ends where the writing ended
+    }
+    workerSlots.progressBar = NULL;
+    DestroyWindow(bar);
+}
