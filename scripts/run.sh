@@ -42,13 +42,25 @@ mksetup="$BUILD/native/tools/mksetup/mksetup"
 "$mksetup" list "$ROOT/dist/DemoSetup.exe"
 "$mksetup" verify "$ROOT/dist/DemoSetup.exe"
 echo "setup program (i686 stub): $(wc -c <"$BUILD/win32/app/tambsetup.exe") bytes"
+# The Windows tools build the same setup from the same script.
+mkdir -p "$BUILD/run"
+if have_wine64; then
+    use_wine_prefix win64
+    wine "$BUILD/win64/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.win64.exe"
+    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win64.exe" || die "the x86_64 Windows mksetup builds a different setup"
+    echo "windows:  the x86_64 mksetup under Wine builds the same setup"
+fi
 if have_wine32; then
-    # The Windows tool builds the same setup from the same script.
     use_wine_prefix win32
     wine "$BUILD/win32/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.win32.exe"
-    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win32.exe" || die "the Windows mksetup builds a different setup"
+    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win32.exe" || die "the i686 Windows mksetup builds a different setup"
     echo "windows:  the i686 mksetup under Wine builds the same setup"
 fi
+step "packages (build/native: .deb; build/win32, build/win64: .zip)"
+for b in native win32 win64; do
+    (cd "$BUILD/$b" && cpack --config CPackTools.cmake >/dev/null) || die "cpack failed in build/$b"
+done
+ls "$BUILD"/native/*.deb "$BUILD"/win32/*.zip "$BUILD"/win64/*.zip
 
 step "codec round trip"
 out="$BUILD/run"
