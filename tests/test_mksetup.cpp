@@ -498,6 +498,16 @@ TEST(MksetupTool, DiagnosesGiveTheRealReason)
         EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.arguments << ": " << r.err;
         EXPECT_EQ(r.err.find("damaged or cut short"), std::string::npos) << r.err;
     }
+    // Damaged data is named as such, with the codec's reason.
+    Bytes flipped = readFileBytes(setup);
+    flipped[fakeStub().size() + 200] ^= 0x40;
+    writeFileBytes(f.folder + "/Flipped.exe", flipped);
+    ToolRun damaged = runSplit("extract " + q(f.folder + "/Flipped.exe") + " File1 -d " + q(f.folder + "/d"));
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("entry \"File1\": the entry is damaged"), std::string::npos) << damaged.err;
+    EXPECT_NE(damaged.err.find("checksum"), std::string::npos) << damaged.err;
+    EXPECT_FALSE(fileExists(f.folder + "/d/File1"));
+
     // A missing folder is created.
     std::string dir = f.folder + "/new";
     ToolRun r = runSplit("extract " + q(setup) + " -d " + q(dir));

@@ -349,7 +349,7 @@ static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::
     texts.description = texts.productName + " Setup";
     texts.company = script.publisher.text;
     if (!reservesVersionFields(plan.stub)) {
-        fprintf(stderr, "%s\n", shown(stubName + ": warning: no reserved version fields: the file's properties will not name the product", 0).c_str());
+        fprintf(stderr, "%s\n", shown("warning: " + stubName + ": no reserved version fields: the file's properties will not name the product", 0).c_str());
     } else {
         std::string versionProblem = writeVersionTexts(plan.stub, texts);
         if (!versionProblem.empty()) {
