@@ -22,10 +22,8 @@ HANDLE createPrivateFile(const char* path)
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, makeBatchAccess(), FALSE};
     if (!attributes.lpSecurityDescriptor)
         return INVALID_HANDLE_VALUE;
-    // A file of that name may have been left, or planted, with another
-    // access list or other names linked to it: it goes, and a new one is
-    // made or none is.
-    DeleteFileA(path);
+    // Only a new file: one that was there could carry another access list or
+    // other names linked to it.
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &attributes, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     LocalFree(attributes.lpSecurityDescriptor);

@@ -10,9 +10,9 @@
 // the system has no access lists.
 PSECURITY_DESCRIPTOR makeBatchAccess(void);
 
-// Removes any file at path and creates it new (never opens an existing one)
-// with that access list. Returns the handle for writing, or
-// INVALID_HANDLE_VALUE when that cannot be done.
+// Creates a new file at path (never opens an existing one, never removes
+// one) with that access list. Returns the handle for writing, or
+// INVALID_HANDLE_VALUE when something is at path or the file cannot be made.
 HANDLE createPrivateFile(const char* path);
 
 #endif

@@ -16,11 +16,13 @@ static const char* extensionOf(const char* name)
     return length >= 4 ? name + length - 4 : "";
 }
 
-void removeInstallation(void)
+int removeInstallation(char* leftovers, int capacity)
 {
+    int left = 0;
+    leftovers[0] = 0;
     setInstallDirFromModule();
     if (!installDir[0])
-        return;   // no folder known: nothing of ours can be named
+        return 0;   // no folder known: nothing of ours can be named
     closeRunningInstance();
     int count = configFileCount();
     char path[sizeof installDir];
@@ -28,7 +30,13 @@ void removeInstallation(void)
         // A name that would reach out of the folder is not ours to delete.
         if (!isPlainFileName(fileNameAt(index)) || !formInstalledPath(path, sizeof path, index))
             continue;
-        DeleteFileA(path);
+        // The running program's own file too, so the batch file can delete it.
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileA(path) && index > 0 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            left++;
+            appendText(leftovers, capacity, path);   // cut when full: the count still tells
+            appendText(leftovers, capacity, "\n");
+        }
         char* extension = (char*)extensionOf(path);
         if (findNoCase(extension, ".hlp") == 1) {
             // The help index files that WinHelp writes next to the help file.
@@ -58,4 +66,5 @@ void removeInstallation(void)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
     if (setupConfig.startupArguments[0] != '|')
         removeShortcut(product, "%s", 1);
+    return left;
 }

@@ -4,9 +4,11 @@
 #define INSTALL_REMOVAL_H
 
 // Deletes, in the folder of the running program only, the configured files
-// that are plain file names (a ".hlp" with its ".gid" and ".fts"), "Samples"
-// and the folder when empty, then the shortcuts the install made and the
-// uninstall key. Failures are skipped.
-void removeInstallation(void);
+// that are plain file names (read-only ones too; a ".hlp" with its ".gid" and
+// ".fts"), "Samples" and the folder when empty, then the shortcuts the install
+// made and the uninstall key. Failures are skipped, but every installed file
+// other than the running program that is still there afterwards is named in
+// leftovers, one path a line (as many as fit capacity). Returns their number.
+int removeInstallation(char* leftovers, int capacity);
 
 #endif

@@ -4,15 +4,17 @@
 #include <windows.h>
 
 #include "app/setupstate.h"
+#include "app/textformat.h"
 #include "install/batchaccess.h"
 
 enum {
-    // Three paths of up to 259 characters, every one of them a doubled "%"
-    // at worst, the batch's own name and its words: 3 * 2 * 259 + 10 + 60 < 1700.
-    BATCH_TEXT_SIZE = 1700
+    // Three paths of up to 259 characters and the batch's own, every one of
+    // them a doubled "%" at worst, the round counter and the words:
+    // 4 * 2 * 259 + 64 + 160 < 2400.
+    BATCH_TEXT_SIZE = 2400,
+    BATCH_NAME_TRIES = 16
 };
 
-static const char batchPath[] = "\\DelUS.bat";
 static char batchText[BATCH_TEXT_SIZE];
 static WCHAR batchWideText[BATCH_TEXT_SIZE];   // on its way to the OEM code page
 
@@ -31,21 +33,33 @@ static char* putText(char* at, char* end, const char* text, int doublePercent)
     return at;
 }
 
-int formSelfDeleteBatch(char* text, int capacity, const char* path, const char* folder)
+int formSelfDeleteBatch(char* text, int capacity, const char* path, const char* folder, const char* batchPath,
+                        int rounds)
 {
-    // Repeat deleting the uninstaller until its process has let go of it,
-    // remove the folder if it is empty by then, and delete the batch itself.
-    static const char* const parts[] = {":Repeat\r\ndel \"", "\"\r\nif exist \"", "\" goto Repeat\r\nrmdir \"",
+    // Delete the uninstaller until its process has let go of it, pausing a
+    // second each round (ping is there on every system, and both command
+    // interpreters run it); count the rounds in a growing string, which both
+    // interpreters can compare; remove the folder if it is empty by then, and
+    // delete the batch itself.
+    static const char* const parts[] = {"set n=\r\n:Repeat\r\ndel \"", "\"\r\nif not exist \"",
+                                        "\" goto Done\r\nset n=%n%x\r\nif \"%n%\"==\"",
+                                        "\" goto Done\r\nping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\nrmdir \"",
                                         "\"\r\ndel \"", "\"\r\n"};
-    const char* paths[] = {path, path, folder, batchPath};
+    char counter[SELF_DELETE_ROUNDS + 1];
+    if (rounds < 1 || rounds > SELF_DELETE_ROUNDS)
+        rounds = SELF_DELETE_ROUNDS;
+    for (int i = 0; i < rounds; i++)
+        counter[i] = 'x';
+    counter[rounds] = 0;
+    const char* values[] = {path, path, counter, folder, batchPath};
     if (capacity <= 0)
         return -1;
     char* at = text;
     char* end = text + capacity - 1;   // the terminator's place
-    for (int i = 0; i < 5; i++) {
+    for (int i = 0; i < 6; i++) {
         at = putText(at, end, parts[i], 0);
-        if (i < 4)
-            at = putText(at, end, paths[i], 1);
+        if (i < 5)
+            at = putText(at, end, values[i], 1);
     }
     if (!at) {
         text[0] = 0;
@@ -68,35 +82,60 @@ static int toOemText(char* text, int capacity)
            !inexact;
 }
 
-void launchSelfDelete(void)
+HANDLE createBatchFile(const char* folder, int seed, char path[BATCH_PATH_SIZE])
+{
+    // A name someone else holds, file or folder, is theirs: never deleted or
+    // reused, since what is there could be changed by them after the check.
+    for (int i = 0; i < BATCH_NAME_TRIES; i++) {
+        if (formatText(path, BATCH_PATH_SIZE, "%s\\DelUS%d.bat", folder, seed + i) < 0)
+            break;
+        HANDLE file = createPrivateFile(path);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+    }
+    path[0] = 0;
+    return INVALID_HANDLE_VALUE;
+}
+
+int launchSelfDelete(void)
 {
     char path[MAX_PATH];
+    char batchPath[BATCH_PATH_SIZE];
     char* text = batchText;
     DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
     setInstallDirFromModule();
-    if (length == 0 || length >= MAX_PATH || !installDir[0] ||
-        formSelfDeleteBatch(text, BATCH_TEXT_SIZE, path, installDir) < 0 || !toOemText(text, BATCH_TEXT_SIZE))
-        return;
-    HANDLE file = createPrivateFile(batchPath);
+    if (length == 0 || length >= MAX_PATH || !installDir[0])
+        return 0;
+    // An access list only protects where the drive keeps one (not on FAT).
+    DWORD flags = 0;
+    if (!GetVolumeInformationA(NULL, NULL, 0, NULL, NULL, &flags, NULL, 0) || !(flags & FILE_PERSISTENT_ACLS))
+        return 0;
+    // The name is hard to guess, and nothing of someone else's is used anyway.
+    HANDLE file = createBatchFile("", (int)((GetTickCount() ^ (GetCurrentProcessId() << 12)) & 0xFFFFFF), batchPath);
     if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD size = (DWORD)lstrlenA(text), written = 0;
-    BOOL complete = WriteFile(file, text, size, &written, NULL) && written == size;
+        return 0;
+    DWORD size = 0, written = 0;
+    if (formSelfDeleteBatch(text, BATCH_TEXT_SIZE, path, installDir, batchPath, SELF_DELETE_ROUNDS) > 0 &&
+        toOemText(text, BATCH_TEXT_SIZE)) {
+        size = (DWORD)lstrlenA(text);
+        WriteFile(file, text, size, &written, NULL);
+    }
     CloseHandle(file);
-    if (!complete) {
+    if (!size || written != size) {
         DeleteFileA(batchPath);   // half a batch file must not run
-        return;
+        return 0;
     }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    char command[sizeof batchPath];
-    lstrcpyA(command, batchPath);   // CreateProcess may write into its command line
-    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\",
-                        &startup, &process))
-        return;
+    // CreateProcess may write into its command line: batchPath is ours.
+    if (!CreateProcessA(NULL, batchPath, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\",
+                        &startup, &process)) {
+        DeleteFileA(batchPath);
+        return 0;
+    }
     // The batch only gets the processor when this program leaves it, and
     // its loop waits for this program's file to be free anyway.
     SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);
@@ -105,4 +144,5 @@ void launchSelfDelete(void)
     CloseHandle(process.hProcess);
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
+    return 1;
 }

@@ -12,6 +12,7 @@ enum {
     UNINSTALL_REMOVE = 2,
     UNINSTALL_WELCOME = 3,
     TEXT_SIZE = 512,
+    LEFTOVERS_SIZE = 512,   // a few paths; a longer list is cut
     WELCOME_RESULT_GO = 1
 };
 
@@ -35,21 +36,36 @@ static void showUninstallWelcome(HWND)
                "components and shortcuts that were installed on your computer by the %s setup program."
                "\n\nIf you do not want to remove the software, then click on Cancel.",
                name, name);
-    INT_PTR answer = showTextDialog(&welcomeDialog, text);
-    scheduleState(answer == WELCOME_RESULT_GO ? (int)UNINSTALL_REMOVE : (int)STATE_CLOSE);
+    if (showTextDialog(&welcomeDialog, text) == WELCOME_RESULT_GO) {
+        scheduleState(UNINSTALL_REMOVE);
+    } else {
+        setExitCode(EXIT_CANCELLED);
+        scheduleState(STATE_CLOSE);
+    }
 }
 
 static void removeProduct(HWND)
 {
-    removeInstallation();
-    char text[TEXT_SIZE];
-    formatText(text, sizeof text,
-               "The uninstall program has successfully removed the %s %s software from your computer."
-               "\n\nIf you would like to use this software again, you will need to run the setup program "
-               "and re-install it.\n\nPress the OK button.",
-               setupConfig.productName, setupConfig.productVersion);
+    char leftovers[LEFTOVERS_SIZE];
+    char text[TEXT_SIZE + LEFTOVERS_SIZE];
+    if (removeInstallation(leftovers, sizeof leftovers)) {
+        // Success is only said when it is true: the files that stayed are named.
+        setExitCode(EXIT_FAILED);
+        formatText(text, sizeof text,
+                   "The uninstall program removed the %s %s software from your computer, except for "
+                   "these files, which could not be deleted:\n\n%s\nYou may delete them yourself."
+                   "\n\nPress the OK button.",
+                   setupConfig.productName, setupConfig.productVersion, leftovers);
+    } else {
+        formatText(text, sizeof text,
+                   "The uninstall program has successfully removed the %s %s software from your computer."
+                   "\n\nIf you would like to use this software again, you will need to run the setup "
+                   "program and re-install it.\n\nPress the OK button.",
+                   setupConfig.productName, setupConfig.productVersion);
+    }
     showTextDialog(&finishedDialog, text);
-    launchSelfDelete();
+    if (!launchSelfDelete())
+        setExitCode(EXIT_FAILED);
     scheduleState(STATE_CLOSE);
 }
 

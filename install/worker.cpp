@@ -12,6 +12,7 @@
 #include "app/setupstate.h"
 #include "app/textformat.h"
 #include "coding/blockstream.h"
+#include "install/keptfiles.h"
 #include "install/runningcopy.h"
 #include "install/shell.h"
 #include "package/package.h"
@@ -113,6 +114,19 @@ static int composeUninstaller(const char* path)
     return written;
 }
 
+int setupIsWhole(void)
+{
+    if (setupConfigProblem(&setupConfig, NULL) != CONFIG_OK || getStoredSize(MAIN_ENTRY_NAME) < 0)
+        return 0;
+    for (int index = 1; index < setupConfig.fileCount; index++) {
+        char entryName[ENTRY_NAME_BUFFER];
+        formatText(entryName, sizeof entryName, FILE_ENTRY_FORMAT, index);
+        if (getStoredSize(entryName) < 0)
+            return 0;
+    }
+    return 1;
+}
+
 static void reportWriteFailure(const char* path)
 {
     char text[sizeof installDir + 96];
@@ -170,8 +184,15 @@ DWORD WINAPI InstallWorker(LPVOID)
             formatText(path, sizeof path, index == 0 ? "%s" : "%s\\Samples", installDir);
             CreateDirectoryA(path, NULL);   // it may be there already
         }
-        int written = 0;
-        if (formInstalledPath(path, sizeof path, index)) {
+        int written = formInstalledPath(path, sizeof path, index);
+        // An old file that cannot be moved aside is left alone, and not counted:
+        // the rollback must not delete it.
+        if (written && !keepAside(index, path)) {
+            reportWriteFailure(path);
+            failed = 1;
+            break;
+        }
+        if (written) {
             SetDlgItemTextA(workerSlots.dialog, workerSlots.fileLabelControl, path);
             char entryName[ENTRY_NAME_BUFFER];
             formatText(entryName, sizeof entryName, FILE_ENTRY_FORMAT, index);
@@ -193,6 +214,7 @@ DWORD WINAPI InstallWorker(LPVOID)
     abortLatch = 1;   // from here on Cancel has no effect
     EnableWindow(GetDlgItem(workerSlots.dialog, IDCANCEL), FALSE);
     registerProduct();
+    discardKept(count);
     return WORKER_INSTALLED;
 }
 

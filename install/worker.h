@@ -13,7 +13,7 @@
 enum {
     WORKER_INSTALLED = 1,
     WORKER_ABORTED = 2,      // the user confirmed the abort question
-    WORKER_FAILED = 3        // a file could not be written; the user was told which
+    WORKER_FAILED = 3        // a file could not be written or moved aside; the user was told which
 };
 
 // What the installing dialog lends the worker, filled before it starts.
@@ -34,6 +34,10 @@ extern int pumpCounter;
 extern HANDLE workerThread;               // null when the worker ran in place
 extern volatile int workerResult;
 extern int workerInPlace;                 // test builds: act as if no thread could be made
+
+// 1 when the configuration passes setupConfigProblem and the open setup
+// package holds "MAIN" and every file's entry: only then is anything written.
+int setupIsWhole(void);
 
 // Starts InstallWorker on a thread, or, when no thread can be created, runs
 // it here to its end (workerResult then holds the result). Returns 1.

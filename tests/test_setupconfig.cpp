@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "coding/littleendian.h"
@@ -252,6 +254,75 @@ static Bytes makeBitmap(uint32_t width, uint32_t height, uint32_t colours)
     writeLe16(&image[28], 8);
     writeLe32(&image[46], colours);
     return image;
+}
+
+// The installer's check before it writes anything: each class of bad name or
+// count is refused, whatever the builder would have let through.
+TEST(SetupLayout, ConfigurationCheck)
+{
+    struct Case {
+        const char* names;        // '|' between names
+        int count;
+        const char* folder;
+        const char* subfolder;
+        const char* product;
+        int problem;
+        int index;                // for CONFIG_FILE_NAME
+    };
+    const Case cases[] = {
+        {"Uninst.exe|Demo.exe|Help.hlp|A.txt|S1.txt", 5, "Demo Product", "", "Demo", CONFIG_OK, 0},
+        {"UNINSTALL.EXE|Demo.exe", 2, "", "Tools", "Demo", CONFIG_OK, 0},
+        {"Uninst.exe", 1, "Demo", "", "Demo", CONFIG_FILE_COUNT, 0},
+        {"Uninst.exe|Demo.exe", 0, "Demo", "", "Demo", CONFIG_FILE_COUNT, 0},
+        {"Uninst.exe|Demo.exe", -3, "Demo", "", "Demo", CONFIG_FILE_COUNT, 0},
+        {"Uninst.exe|Demo.exe", MAX_SETUP_FILES + 1, "Demo", "", "Demo", CONFIG_FILE_COUNT, 0},
+        {"Uninst.exe|Demo.exe", 3, "Demo", "", "Demo", CONFIG_FILE_NAME, 2},   // the list ends early
+        {"Uninst.exe|..\\..\\evil.txt", 2, "Demo", "", "Demo", CONFIG_FILE_NAME, 1},
+        {"Uninst.exe|Demo.exe|../x.txt", 3, "Demo", "", "Demo", CONFIG_FILE_NAME, 2},
+        {"Uninst.exe|Demo.exe...", 2, "Demo", "", "Demo", CONFIG_FILE_NAME, 1},
+        {"Uninst.exe|Demo.exe|C:x.txt", 3, "Demo", "", "Demo", CONFIG_FILE_NAME, 2},
+        {"Uninst.exe|Demo.exe|a|b|NUL.txt", 5, "Demo", "", "Demo", CONFIG_FILE_NAME, 4},
+        {"..\\Uninst.exe|Demo.exe", 2, "Demo", "", "Demo", CONFIG_FILE_NAME, 0},
+        {"Setup.exe|Demo.exe", 2, "Demo", "", "Demo", CONFIG_UNINSTALLER_NAME, 0},
+        {"Uninst.exe|Demo.exe", 2, "Demo", "", "", CONFIG_PRODUCT_NAME, 0},
+        {"Uninst.exe|Demo.exe", 2, "..\\..\\windows\\system32", "", "Demo", CONFIG_FOLDER_NAME, 0},
+        {"Uninst.exe|Demo.exe", 2, "Demo.", "", "Demo", CONFIG_FOLDER_NAME, 0},
+        {"Uninst.exe|Demo.exe", 2, "C:\\Windows", "", "Demo", CONFIG_FOLDER_NAME, 0},
+        {"Uninst.exe|Demo.exe", 2, "Demo", "Tools\\More", "Demo", CONFIG_FOLDER_NAME, 0},
+        {"Uninst.exe|Demo.exe", 2, "Demo", "..", "Demo", CONFIG_FOLDER_NAME, 0},
+    };
+    for (const Case& c : cases) {
+        SetupConfig config;
+        memset(&config, 0, sizeof config);
+        std::string names = c.names;
+        for (char& ch : names)
+            if (ch == '|')
+                ch = 0;
+        memcpy(config.fileNames, names.data(), names.size());
+        config.fileCount = c.count;
+        strcpy(config.installFolderName, c.folder);
+        strcpy(config.startMenuSubfolder, c.subfolder);
+        strcpy(config.productName, c.product);
+        int index = -1;
+        EXPECT_EQ(setupConfigProblem(&config, &index), c.problem) << c.names << " / " << c.folder << " / " << c.subfolder;
+        if (c.problem == CONFIG_FILE_NAME) {
+            EXPECT_EQ(index, c.index) << c.names;
+        }
+    }
+
+    // A full list whose last name runs to the end of the field without its
+    // NUL is no name.
+    SetupConfig config;
+    memset(&config, 0, sizeof config);
+    strcpy(config.productName, "Demo");
+    memcpy(config.fileNames, "Uninst.exe\0", 11);
+    memset(config.fileNames + 11, 'a', sizeof config.fileNames - 11);
+    config.fileCount = 2;
+    int index = -1;
+    EXPECT_EQ(setupConfigProblem(&config, &index), CONFIG_FILE_NAME);
+    EXPECT_EQ(index, 1);
+    config.fileNames[sizeof config.fileNames - 1] = 0;
+    EXPECT_EQ(setupConfigProblem(&config, nullptr), CONFIG_OK);
 }
 
 TEST(SetupLayout, BitmapCheckAcceptsWhatThePainterReadsSafely)

@@ -9,41 +9,54 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "install/batchaccess.h"
 #include "install/selfdelete.h"
 
 TEST(Uninstaller, BatchTextNamesEveryPathAsItIs)
 {
-    char text[600];
-    int length = formSelfDeleteBatch(text, sizeof text, "C:\\Program Files\\Demo\\Uninst.exe", "C:\\Program Files\\Demo");
-    const char* expected = ":Repeat\r\ndel \"C:\\Program Files\\Demo\\Uninst.exe\"\r\n"
-                           "if exist \"C:\\Program Files\\Demo\\Uninst.exe\" goto Repeat\r\n"
-                           "rmdir \"C:\\Program Files\\Demo\"\r\ndel \"\\DelUS.bat\"\r\n";
+    char text[1200];
+    int length = formSelfDeleteBatch(text, sizeof text, "C:\\Program Files\\Demo\\Uninst.exe", "C:\\Program Files\\Demo",
+                                     "\\DelUS12.bat", 3);
+    const char* expected = "set n=\r\n:Repeat\r\ndel \"C:\\Program Files\\Demo\\Uninst.exe\"\r\n"
+                           "if not exist \"C:\\Program Files\\Demo\\Uninst.exe\" goto Done\r\n"
+                           "set n=%n%x\r\nif \"%n%\"==\"xxx\" goto Done\r\n"
+                           "ping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\n"
+                           "rmdir \"C:\\Program Files\\Demo\"\r\ndel \"\\DelUS12.bat\"\r\n";
     EXPECT_STREQ(text, expected);
     EXPECT_EQ(length, (int)strlen(expected));
 
     // "%PATH%" in a folder name must stay those characters: the interpreter
     // expands %...% even inside quotes, and %% is its one way to say "%".
-    length = formSelfDeleteBatch(text, sizeof text, "C:\\100% %PATH%\\Uninst.exe", "C:\\100% %PATH%");
-    expected = ":Repeat\r\ndel \"C:\\100%% %%PATH%%\\Uninst.exe\"\r\n"
-               "if exist \"C:\\100%% %%PATH%%\\Uninst.exe\" goto Repeat\r\n"
-               "rmdir \"C:\\100%% %%PATH%%\"\r\ndel \"\\DelUS.bat\"\r\n";
+    length = formSelfDeleteBatch(text, sizeof text, "C:\\100% %PATH%\\Uninst.exe", "C:\\100% %PATH%", "\\DelUS1.bat", 1);
+    expected = "set n=\r\n:Repeat\r\ndel \"C:\\100%% %%PATH%%\\Uninst.exe\"\r\n"
+               "if not exist \"C:\\100%% %%PATH%%\\Uninst.exe\" goto Done\r\n"
+               "set n=%n%x\r\nif \"%n%\"==\"x\" goto Done\r\n"
+               "ping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\n"
+               "rmdir \"C:\\100%% %%PATH%%\"\r\ndel \"\\DelUS1.bat\"\r\n";
     EXPECT_STREQ(text, expected);
     EXPECT_EQ(length, (int)strlen(expected));
+
+    // The loop is always bounded: a count out of range takes the full bound.
+    for (int rounds : {0, -5, SELF_DELETE_ROUNDS + 1}) {
+        formSelfDeleteBatch(text, sizeof text, "C:\\U.exe", "C:\\", "\\B.bat", rounds);
+        std::string bound = "if \"%n%\"==\"" + std::string(SELF_DELETE_ROUNDS, 'x') + "\" goto Done";
+        EXPECT_NE(std::string(text).find(bound), std::string::npos) << rounds;
+    }
 }
 
 TEST(Uninstaller, BatchTextThatDoesNotFitIsRefused)
 {
     const char* path = "C:\\A%\\U.exe";
-    char full[200];
-    int needed = formSelfDeleteBatch(full, sizeof full, path, "C:\\A%");
+    char full[400];
+    int needed = formSelfDeleteBatch(full, sizeof full, path, "C:\\A%", "\\B.bat", 2);
     ASSERT_GT(needed, 0);
     // Exactly fitting, one short (the cut falls on a doubled "%" or elsewhere), none.
     for (int capacity : {needed + 1, needed, needed - 1, 24, 23, 1, 0}) {
-        char buffer[220];
+        char buffer[420];
         memset(buffer, 'x', sizeof buffer);
-        int length = formSelfDeleteBatch(buffer, capacity, path, "C:\\A%");
+        int length = formSelfDeleteBatch(buffer, capacity, path, "C:\\A%", "\\B.bat", 2);
         if (capacity > needed) {
             EXPECT_EQ(length, needed);
             EXPECT_STREQ(buffer, full);
@@ -145,54 +158,123 @@ TEST(Uninstaller, OnlyAdministratorsAndTheSystemMayChangeTheBatchFile)
     LocalFree(descriptor);
 }
 
-TEST(Uninstaller, BatchFileIsAlwaysMadeNew)
+TEST(Uninstaller, BatchFileIsAlwaysMadeNewUnderAFreeName)
 {
     std::string folder = tempFolder();
-    std::string path = folder + "\\DelUS.bat";
+    char path[BATCH_PATH_SIZE];
+    std::string squattedFolder = folder + "\\DelUS7.bat";
+    std::string squattedFile = folder + "\\DelUS8.bat";
     std::string link = folder + "\\planted-link.bat";
 
-    // No file yet.
-    DeleteFileA(path.c_str());
-    HANDLE file = createPrivateFile(path.c_str());
+    // No file yet: the first name.
+    HANDLE file = createBatchFile(folder.c_str(), 5, path);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     writeAll(file, "echo ours\r\n");
+    EXPECT_EQ(std::string(path), folder + "\\DelUS5.bat");
     EXPECT_EQ(readFile(path), "echo ours\r\n");
+    DeleteFileA(path);
 
-    // A file planted beforehand, with a second name its planter keeps: a
-    // reused file would be changed through that name between its writing
-    // and its run. A new file takes the name; the old one stays the planter's.
-    writeFile(path, "echo planted\r\n", "D:(A;;FA;;;WD)");
+    // A folder and a file planted under the next names (the file with a
+    // second name its planter keeps): neither is touched, neither is used,
+    // and the batch file takes the first free name.
+    ASSERT_TRUE(CreateDirectoryA(squattedFolder.c_str(), NULL));
+    writeFile(squattedFile, "echo planted\r\n", "D:(A;;FA;;;WD)");
     DeleteFileA(link.c_str());
-    ASSERT_TRUE(CreateHardLinkA(link.c_str(), path.c_str(), NULL));
-    file = createPrivateFile(path.c_str());
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), squattedFile.c_str(), NULL));
+    file = createBatchFile(folder.c_str(), 7, path);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     writeAll(file, "echo ours\r\n");
+    EXPECT_EQ(std::string(path), folder + "\\DelUS9.bat");
     EXPECT_EQ(readFile(path), "echo ours\r\n");
+    EXPECT_EQ(readFile(squattedFile), "echo planted\r\n");
     EXPECT_EQ(readFile(link), "echo planted\r\n") << "the planted file was written into";
+    EXPECT_EQ(GetFileAttributesA(squattedFolder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+
+    // Every name taken: no batch file at all.
+    std::vector<std::string> taken;
+    for (int n = 20; n < 36; n++) {
+        taken.push_back(folder + "\\DelUS" + std::to_string(n) + ".bat");
+        ASSERT_TRUE(CreateDirectoryA(taken.back().c_str(), NULL));
+    }
+    EXPECT_EQ(createBatchFile(folder.c_str(), 20, path), INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(path, "");
+
+    for (const std::string& name : taken)
+        RemoveDirectoryA(name.c_str());
+    RemoveDirectoryA(squattedFolder.c_str());
+    DeleteFileA(squattedFile.c_str());
     DeleteFileA(link.c_str());
-    DeleteFileA(path.c_str());
+    DeleteFileA((folder + "\\DelUS9.bat").c_str());
+    RemoveDirectoryA(folder.c_str());
 }
 
-TEST(Uninstaller, BatchFileThatCannotBeReplacedIsNotMade)
+// ---- the batch run ----
+
+// Runs the batch file as the uninstaller does (the command line is the
+// file) and waits for it to end, 40 s at most. Returns the milliseconds it
+// took, or -1 when it did not end.
+static long runBatch(const std::string& batch)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process;
+    std::string command = batch;
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process))
+        return -2;
+    DWORD start = GetTickCount();
+    DWORD waited = WaitForSingleObject(process.hProcess, 40000);
+    long took = (long)(GetTickCount() - start);
+    if (waited != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return waited == WAIT_OBJECT_0 ? took : -1;
+}
+
+static std::string writeBatch(const std::string& folder, const std::string& target, int rounds)
+{
+    std::string batch = folder + "\\run.bat";
+    static char text[2400];
+    EXPECT_GT(formSelfDeleteBatch(text, sizeof text, target.c_str(), folder.c_str(), batch.c_str(), rounds), 0);
+    DeleteFileA(batch.c_str());
+    writeFile(batch, text, NULL);
+    return batch;
+}
+
+TEST(Uninstaller, BatchDeletesTheProgramAndItsFolderThenItself)
+{
+    std::string folder = tempFolder() + "\\installed";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    std::string target = folder + "\\Uninst.exe";
+    writeFile(target, "MZ", NULL);
+    std::string batch = writeBatch(folder, target, 3);
+    EXPECT_GE(runBatch(batch), 0) << "the batch did not end";
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(batch.c_str()), INVALID_FILE_ATTRIBUTES) << "the batch file stayed";
+    // The folder held the batch file itself until its last line: with the
+    // batch elsewhere (the drive's root), it goes; here it is emptied.
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA(tempFolder().c_str());
+}
+
+TEST(Uninstaller, BatchGivesUpOnAFileThatNeverGoes)
 {
     std::string folder = tempFolder();
-    std::string path = folder + "\\DelUS.bat";
-
-    // Someone holds the planted file open: it cannot go away now, so no
-    // batch file is made, and the planted one is left as it is.
-    writeFile(path, "echo planted\r\n", NULL);
-    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                                NULL);
+    std::string target = folder + "\\Held.exe";
+    writeFile(target, "MZ", NULL);
+    // Held open without delete sharing, as a program that never ends would.
+    HANDLE holder = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(createPrivateFile(path.c_str()), INVALID_HANDLE_VALUE);
+    std::string batch = writeBatch(folder, target, 3);
+    long took = runBatch(batch);
     CloseHandle(holder);
-    EXPECT_EQ(readFile(path), "echo planted\r\n");
-    DeleteFileA(path.c_str());
-
-    // A folder of that name: not a file to delete, and nothing is made.
-    ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL));
-    EXPECT_EQ(createPrivateFile(path.c_str()), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    RemoveDirectoryA(path.c_str());
+    EXPECT_GE(took, 0) << "the batch loops for good";
+    // Three rounds with a pause each: not a spin, and not much more.
+    EXPECT_GE(took, 1500) << "no pause between the tries";
+    EXPECT_EQ(GetFileAttributesA(batch.c_str()), INVALID_FILE_ATTRIBUTES) << "the batch file stayed";
+    EXPECT_NE(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(target.c_str());
     RemoveDirectoryA(folder.c_str());
 }

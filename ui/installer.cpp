@@ -3,9 +3,11 @@
 
 #include <commctrl.h>
 
+#include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
 #include "install/installdir.h"
+#include "install/keptfiles.h"
 #include "install/worker.h"
 #include "package/package.h"
 #include "resources/resource.h"
@@ -169,11 +171,12 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
     case WM_TIMER: {
         KillTimer(dialog, TIMER_DIALOG);
         char path[sizeof installDir];
-        for (int index = 0; index < installedFileCount; index++) {
+        // Last first: where a name came twice, the first run's copy is the old file.
+        for (int index = installedFileCount - 1; index >= 0; index--) {
             if (!formInstalledPath(path, sizeof path, index))
                 continue;
             SetDlgItemTextA(dialog, IDC_CURRENT_FILE, path);
-            DeleteFileA(path);
+            restoreKept(index, path);
         }
         // Only empty folders go; a folder that held files before stays.
         if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
@@ -200,7 +203,10 @@ static void runProduct(void)
 static void showWelcome(HWND window)
 {
     setupPackage = openPackage(NULL);
-    if (setupPackage == INVALID_FILE) {
+    // A setup that names files outside its folder, or lacks one, is damaged
+    // just as a cut one is: nothing of it is written.
+    if (setupPackage == INVALID_FILE || !setupIsWhole()) {
+        setExitCode(EXIT_DAMAGED);
         MessageBoxA(window,
                     "This setup program is truncated.  It's most likely that the download wasn't fully "
                     "completed.  Please get a new copy.",
@@ -209,6 +215,7 @@ static void showWelcome(HWND window)
         return;
     }
     if (!installDirFits) {
+        setExitCode(EXIT_FAILED);
         char text[sizeof installDir + 96];
         formatText(text, sizeof text, "The install folder is too long for the files of this product:\n\n%s\n\n"
                    "Setup cannot continue.", installDir);
@@ -223,7 +230,12 @@ static void showWelcome(HWND window)
                "When you are ready to start installing the program, click Finish.",
                name, name, setupConfig.productVersion);
     TextDialog welcome = {IDD_WELCOME + paletteOffset, IDC_TEXT, welcomeButtons, 3};
-    scheduleState(showTextDialog(&welcome, text) == WELCOME_RESULT_GO ? (int)STATE_INSTALL : (int)STATE_CLOSE);
+    if (showTextDialog(&welcome, text) == WELCOME_RESULT_GO) {
+        scheduleState(STATE_INSTALL);
+    } else {
+        setExitCode(EXIT_CANCELLED);
+        scheduleState(STATE_CLOSE);
+    }
 }
 
 static void runInstall(HWND)
@@ -232,6 +244,8 @@ static void runInstall(HWND)
     INT_PTR result = showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, installingDialogProc);
     closePackage(setupPackage);
     setupPackage = INVALID_FILE;
+    if (result != WORKER_INSTALLED)
+        setExitCode(result == WORKER_ABORTED ? EXIT_CANCELLED : EXIT_FAILED);
     scheduleState(result == WORKER_INSTALLED ? STATE_FINISHED : STATE_ROLLBACK);
 }
 
@@ -251,7 +265,9 @@ static void runRollback(HWND)
 
 static void checkInstallDir(HWND)
 {
-    installDirFits = resolveInstallDir();
+    // A configuration that fails the check gives no folder and no write at all;
+    // the welcome state then calls the setup damaged.
+    installDirFits = setupConfigProblem(&setupConfig, NULL) == CONFIG_OK && resolveInstallDir();
 }
 
 static void closeSetupPackage(void)

@@ -15,6 +15,12 @@ static HINSTANCE windowInstance;
 static const SetupFlow* flow;
 static int pendingState;
 static int decorationStep;
+static int exitCode;
+
+void setExitCode(int code)
+{
+    exitCode = code;
+}
 
 void scheduleState(int state)
 {
@@ -107,7 +113,7 @@ static LRESULT CALLBACK setupWindowProc(HWND window, UINT message, WPARAM wParam
         SetTimer(window, TIMER_DECORATION, DECORATION_DELAY_MS, NULL);
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(0);
+        PostQuitMessage(exitCode);
         return 1;
     case WM_PAINT:
         return paintBitmapSlots(window);
@@ -154,7 +160,7 @@ int runSetupWindow(HINSTANCE instance, HINSTANCE previous, const SetupFlow* setu
                                   desktop.left, desktop.top, desktop.right - desktop.left,
                                   desktop.bottom - desktop.top, NULL, NULL, instance, NULL);
     if (!window)
-        return 1;   // no window, no flow: the message loop would never end
+        return EXIT_NO_WINDOW;   // no window, no flow: the message loop would never end
     MSG message = {};
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);

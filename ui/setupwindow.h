@@ -17,6 +17,18 @@
 
 enum { STATE_CLOSE = 1 };          // every flow's end; its other states are 2 and up
 
+// The program's exit codes, as a caller of the setup or the uninstaller sees them.
+enum {
+    EXIT_DONE = 0,                 // installed, or removed
+    EXIT_NO_WINDOW = 1,            // the setup window could not be made
+    EXIT_CANCELLED = 2,            // the user cancelled; nothing was changed
+    EXIT_DAMAGED = 3,              // truncated or damaged setup; nothing was written
+    EXIT_FAILED = 4                // install rolled back, or files left after removal
+};
+
+// The code the message loop ends with (EXIT_DONE unless set).
+void setExitCode(int code);
+
 typedef void (*StateStep)(HWND window);
 
 struct FlowState {
@@ -38,7 +50,7 @@ struct SetupFlow {
 
 // Registers the class (first instance only, with background as its brush),
 // covers the desktop with the window and runs the messages until the flow
-// closes it. Returns the exit code, or 1 when no window could be made.
+// closes it. Returns the code setExitCode gave, or EXIT_NO_WINDOW.
 int runSetupWindow(HINSTANCE instance, HINSTANCE previous, const SetupFlow* flow, HBRUSH background);
 
 // Stores the state; 50 ms later its step runs.
