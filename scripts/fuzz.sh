@@ -17,6 +17,7 @@ configure_build fuzz -DTAMB_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMP
 
 targets=(fuzz_decompress fuzz_roundtrip)
 [ -f "$ROOT/tests/fuzz/fuzz_package.cpp" ] && targets+=(fuzz_package)
+targets+=(fuzz_bitmap fuzz_script)
 cmake --build "$BUILD/fuzz" -j "$JOBS" --target "${targets[@]}"
 
 mkdir -p "$BUILD/fuzz/crashes"

@@ -1,7 +1,10 @@
 #!/bin/bash
 # run.sh [--show] [FILE] - the main job: installs what is missing, builds
 # everything (native, Windows x86_64 and i686), builds the demo product's setup
-# executable dist/DemoSetup.exe with mksetup from examples/demo/setup.ini and
+# executable dist/DemoSetup.exe with mksetup from examples/demo/setup.ini (no
+# stub argument: mksetup carries the i686 setup program), checks that the
+# Windows mksetup under Wine builds the same bytes where wine32 is installed,
+# and
 # prints its listing, and round-trips FILE through the codec tool (pack,
 # unpack, compare), printing the sizes and the ratio. Without FILE the sample
 # is the project's own source text. Where Wine is installed the Windows tool
@@ -31,18 +34,33 @@ step "Windows i686 build (build/win32)"
 build_win32
 
 step "demo setup (dist/DemoSetup.exe)"
-# The i686 setup program is the shipped one; the demo product is staged next to
-# its script, since its executable is a build product.
-stage="$BUILD/run/demo"
-rm -rf "$stage"
-mkdir -p "$stage" "$ROOT/dist"
-cp examples/demo/setup.ini examples/demo/*.txt examples/demo/*.bmp "$stage/"
-cp "$BUILD/win32/examples/demo/Demo.exe" "$stage/"
+# mksetup carries the i686 setup program; the script finds Demo.exe in the
+# i686 build.
+mkdir -p "$ROOT/dist"
 mksetup="$BUILD/native/tools/mksetup/mksetup"
-"$mksetup" build "$stage/setup.ini" -o "$ROOT/dist/DemoSetup.exe" --stub "$BUILD/win32/app/tambsetup.exe"
+"$mksetup" build examples/demo/setup.ini -o "$ROOT/dist/DemoSetup.exe"
 "$mksetup" list "$ROOT/dist/DemoSetup.exe"
 "$mksetup" verify "$ROOT/dist/DemoSetup.exe"
 echo "setup program (i686 stub): $(wc -c <"$BUILD/win32/app/tambsetup.exe") bytes"
+# The Windows tools build the same setup from the same script.
+mkdir -p "$BUILD/run"
+if have_wine64; then
+    use_wine_prefix win64
+    wine "$BUILD/win64/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.win64.exe"
+    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win64.exe" || die "the x86_64 Windows mksetup builds a different setup"
+    echo "windows:  the x86_64 mksetup under Wine builds the same setup"
+fi
+if have_wine32; then
+    use_wine_prefix win32
+    wine "$BUILD/win32/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.win32.exe"
+    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win32.exe" || die "the i686 Windows mksetup builds a different setup"
+    echo "windows:  the i686 mksetup under Wine builds the same setup"
+fi
+step "packages (build/native: .deb; build/win32, build/win64: .zip)"
+for b in native win32 win64; do
+    (cd "$BUILD/$b" && cpack --config CPackTools.cmake >/dev/null) || die "cpack failed in build/$b"
+done
+ls "$BUILD"/native/*.deb "$BUILD"/win32/*.zip "$BUILD"/win64/*.zip
 
 step "codec round trip"
 out="$BUILD/run"

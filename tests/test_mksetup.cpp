@@ -48,8 +48,9 @@ struct Fixture {
 };
 
 // A folder with sources, a stub and a valid script. A line of setupExtra
-// replaces the default line of the same key (keeping its line number) or is
-// added at the end of [Setup] (line 9 on).
+// replaces the default line of the same key (keeping its line number), "-Key"
+// drops it, any other is added at the end of [Setup] (line 10 on). [Setup]
+// is line 1; with the default files [Files] is line 11, Main.exe line 12.
 static Fixture makeProject(const std::string& tag, const std::string& setupExtra = "",
                            const std::string& filesText = "")
 {
@@ -64,13 +65,19 @@ static Fixture makeProject(const std::string& tag, const std::string& setupExtra
     writeFileBytes(f.folder + "/Empty.txt", Bytes());
     std::vector<std::string> setup = {"ProductName = Demo", "ProductVersion = 1.0", "InstallFolder = Demo Product",
                                       "RunningWindowClass = DemoWnd", "SamplesDescription = samples",
-                                      "StartupArguments = -min", "Stub = stub.exe"};
+                                      "StartupArguments = -min", "Stub = stub.exe", "Program = Main.exe"};
     size_t at = 0;
     while (at < setupExtra.size()) {
         std::string line = setupExtra.substr(at, setupExtra.find('\n', at) - at);
         at += line.size() + 1;
         std::string key = line.substr(0, line.find(' '));
         bool replaced = false;
+        if (key[0] == '-') {
+            for (std::string& d : setup)
+                if (d.substr(0, d.find(' ')) == key.substr(1))
+                    d = "; dropped";
+            continue;
+        }
         for (std::string& d : setup)
             if (d.substr(0, d.find(' ')) == key) {
                 d = line;
@@ -79,8 +86,8 @@ static Fixture makeProject(const std::string& tag, const std::string& setupExtra
         if (!replaced)
             setup.push_back(line);
     }
-    std::string files = filesText.empty() ? "Uninst.exe\nMain.exe = Main.exe\nReadme.txt = Readme.txt\n"
-                                            "Data.bin = Data.bin\nS1.txt = S1.txt\nEmpty.txt = Empty.txt\n"
+    std::string files = filesText.empty() ? "Main.exe = Main.exe\nReadme.txt = Readme.txt\n"
+                                            "Data.bin = Data.bin\n[Samples]\nS1.txt = S1.txt\nEmpty.txt = Empty.txt\n"
                                           : filesText;
     std::string text = "[Setup]\n";
     for (const std::string& line : setup)
@@ -104,42 +111,66 @@ TEST(MksetupScript, ValidScriptHasNoErrors)
     EXPECT_EQ(scriptErrors(f), std::vector<std::string>());
 }
 
+static std::vector<std::string> scriptWarnings(const Fixture& f)
+{
+    SetupScript script;
+    std::vector<std::string> errors;
+    loadScript(f.script, script, errors);
+    return script.warnings;
+}
+
+static bool anyContains(const std::vector<std::string>& lines, const std::string& fragment)
+{
+    for (const std::string& line : lines)
+        if (line.find(fragment) != std::string::npos)
+            return true;
+    return false;
+}
+
 TEST(MksetupScript, ErrorsNameLineKeyAndProblem)
 {
-    const std::string base = "Uninst.exe\nMain.exe = Main.exe\n";
+    const std::string base = "Main.exe = Main.exe\n";
     struct Case {
         const char* tag;
         std::string setupExtra;
         std::string files;
-        std::string expected;    // ":LINE: key: what" fragment
+        std::string expected;    // ":LINE: error: key: what" fragment
     } cases[] = {
-        {"longname", "ProductName = A product name of 32 characters.\n", "", ":2: ProductName: \"A product name of 32 characters.\" is 32 characters; at most 31 fit"},
-        {"noname", "ProductName =\n", "", ":2: ProductName: a product name is required"},
-        {"version", "ProductVersion = 1.0.0.12\n", "", ":3: ProductVersion: \"1.0.0.12\" is 8 characters; at most 7 fit"},
-        {"folder", "InstallFolder = Demo\\Sub\n", "", ":4: InstallFolder: a file name may not contain a path separator"},
-        {"label", "InstallingLabelFormat = Now installing the product %s...\n", "", ":9: InstallingLabelFormat: \"Now installing the product %s...\" is 32 characters; at most 31 fit"},
-        {"fmt", "UninstallShortcutFormat = Remove\n", "", ":9: UninstallShortcutFormat: must contain %s (the product name) exactly once"},
-        {"fmt2", "UninstallShortcutFormat = %s %d\n", "", ":9: UninstallShortcutFormat: only %s (the product name) and %% may follow '%'"},
-        {"colour", "BackgroundColor = blue\n", "", ":9: BackgroundColor: \"blue\" is not a colour of the form #RRGGBB"},
-        {"unknown", "Colour = #000000\n", "", ":9: Colour: unknown key in [Setup]"},
-        {"twice", "productName = Again\n", "", ":9: productName: given twice (first on line 2)"},
-        {"sep", "", base + "sub/x.txt = S1.txt\n", ":13: [Files] sub/x.txt: a file name may not contain a path separator"},
-        {"bslash", "", base + "a\\b.txt = S1.txt\n", ":13: [Files] a\\b.txt: a file name may not contain a path separator"},
-        {"dotdot", "", base + "..x = S1.txt\n", ":13: [Files] ..x: \"..\" is not allowed in a file name"},
-        {"drive", "", base + "C:x.txt = S1.txt\n", ":13: [Files] C:x.txt: a file name may not contain a drive letter or ':'"},
-        {"reserved", "", base + "a?.txt = S1.txt\n", ":13: [Files] a?.txt: reserved character '?' in file name"},
-        {"device", "", base + "nul.txt = S1.txt\n", ":13: [Files] nul.txt: \"NUL\" is a reserved device name"},
-        {"device2", "", base + "Com1 = S1.txt\n", ":13: [Files] Com1: \"COM1\" is a reserved device name"},
-        {"dup", "", base + "main.EXE = S1.txt\n", ":13: [Files] main.EXE: duplicate file name (line 12) in the same folder"},
-        {"uninst", "", "Remove.exe\nMain.exe = Main.exe\n", ":11: [Files] Remove.exe: the uninstaller's name must contain \"uninst\", or it would run as an installer"},
-        {"uninstexe", "", "Uninst.bat\nMain.exe = Main.exe\n", ":11: [Files] Uninst.bat: the uninstaller's name must end in \".exe\""},
-        {"uninstsrc", "", "Uninst.exe = Main.exe\nMain.exe = Main.exe\n", ":11: [Files] Uninst.exe: the uninstaller (the first file) has no source: the installer composes it"},
-        {"mainexe", "", "Uninst.exe\nMain.txt = S1.txt\n", ":12: [Files] Main.txt: the main program (the second file) must be an \".exe\""},
-        {"missing", "", base + "Gone.txt = Gone.txt\n", ":13: [Files] Gone.txt: cannot read source \"Gone.txt\": No such file or directory"},
-        {"nosource", "", base + "NoSource.txt\n", ":13: [Files] NoSource.txt: no source file given (name = source path)"},
-        {"few", "", "Uninst.exe\n", ":11: [Files]: at least two files are needed"},
-        {"deco", "", base + "[Decoration]\nLOGOS = x.bmp\n", ":14: LOGOS: not a decorative bitmap"},
-        {"decofile", "", base + "[Decoration]\nLOGO = nothere.bmp\n", ":14: [Decoration] LOGO: cannot read \"nothere.bmp\""},
+        {"longname", "ProductName = A product name of 32 characters.\n", "", ":2: error: ProductName: \"A product name of 32 characters.\" is 32 characters; at most 31 fit"},
+        {"noname", "ProductName =\n", "", ":2: error: [Setup] ProductName: a product name is required"},
+        {"control", "ProductName = A\x1b]0;x\x07\n", "", ":2: error: ProductName: \"A\\x1B]0;x\\x07\" holds a control character"},
+        {"version", "ProductVersion = 1.0.0.12\n", "", ":3: error: ProductVersion: \"1.0.0.12\" is 8 characters; at most 7 fit"},
+        {"folder", "InstallFolder = Demo\\Sub\n", "", ":4: error: InstallFolder: a file name may not contain a path separator"},
+        {"pipe", "StartupArguments = |\n", "", ":7: error: StartupArguments: a leading '|' is no argument; write \"StartupShortcut = no\""},
+        {"label", "InstallingLabelFormat = Now installing the product %s...\n", "", ":10: error: InstallingLabelFormat: \"Now installing the product %s...\" is 32 characters; at most 31 fit"},
+        {"fmt", "UninstallShortcutFormat = Remove\n", "", ":10: error: UninstallShortcutFormat: must contain %s (the product name) exactly once"},
+        {"fmt2", "UninstallShortcutFormat = %s %d\n", "", ":10: error: UninstallShortcutFormat: only %s (the product name) and %% may follow '%'"},
+        {"colour", "BackgroundColor = blue\n", "", ":10: error: BackgroundColor: \"blue\" is not a colour of the form #RRGGBB"},
+        {"unknown", "Colour = #000000\n", "", ":10: error: Colour: unknown key in [Setup]"},
+        {"twice", "productName = Again\n", "", ":10: error: productName: given twice (first on line 2)"},
+        {"startword", "StartupShortcut = maybe\n", "", ":10: error: StartupShortcut: \"maybe\" is neither yes nor no"},
+        {"publisher", "Publisher = " + std::string(64, 'p') + "\n", "", ":10: error: Publisher: \"" + std::string(64, 'p') + "\" is 64 characters; at most 63 fit"},
+        {"uninst", "Uninstaller = Remove.exe\n", "", ":10: error: [Setup] Uninstaller Remove.exe: the uninstaller's name must contain \"uninst\", or it would run as an installer"},
+        {"uninstexe", "Uninstaller = Uninst.bat\n", "", ":10: error: [Setup] Uninstaller Uninst.bat: the uninstaller's name must end in \".exe\""},
+        {"noprogram", "-Program\n", "", ":1: error: [Setup] Program: missing; name the main program, one of the files of [Files]"},
+        {"emptyprogram", "Program =\n", "", ":9: error: [Setup] Program: empty; name the main program"},
+        {"wrongprogram", "Program = Mian.exe\n", "", ":9: error: Program: \"Mian.exe\" is not a file of [Files] (did you mean \"Main.exe\"?)"},
+        {"mainexe", "Program = Main.txt\n", "Main.txt = S1.txt\n", ":9: error: Program: the main program \"Main.txt\" must be an \".exe\""},
+        {"sep", "", base + "sub/x.txt = S1.txt\n", ":13: error: [Files] sub/x.txt: a file name may not contain a path separator"},
+        {"bslash", "", base + "a\\b.txt = S1.txt\n", ":13: error: [Files] a\\b.txt: a file name may not contain a path separator"},
+        {"dotdot", "", base + "..x = S1.txt\n", ":13: error: [Files] ..x: \"..\" is not allowed in a file name"},
+        {"drive", "", base + "C:x.txt = S1.txt\n", ":13: error: [Files] C:x.txt: a file name may not contain a drive letter or ':'"},
+        {"reserved", "", base + "a?.txt = S1.txt\n", ":13: error: [Files] a?.txt: reserved character '?' in file name"},
+        {"device", "", base + "nul.txt = S1.txt\n", ":13: error: [Files] nul.txt: \"NUL\" is a reserved device name"},
+        {"device2", "", base + "Com1 = S1.txt\n", ":13: error: [Files] Com1: \"COM1\" is a reserved device name"},
+        {"dup", "", base + "main.EXE = S1.txt\n", ":13: error: [Files] main.EXE: duplicate file name (line 12) in the same folder"},
+        {"dupuninst", "", base + "uninst.EXE = S1.txt\n", ":13: error: [Files] uninst.EXE: the uninstaller has this name"},
+        {"missing", "", base + "Gone.txt = Gone.txt\n", ":13: error: [Files] Gone.txt: cannot read source \"Gone.txt\": No such file or directory"},
+        {"nosource", "", base + "NoSource.txt\n", ":13: error: [Files] NoSource.txt: no source file given (name = source path)"},
+        {"fourfiles", "", base + "A.txt = S1.txt\nB.txt = S1.txt\nC.txt = S1.txt\n", ":15: error: [Files] C.txt: [Files] holds at most three files, the program included"},
+        {"gap", "", base + "[Samples]\nS1.txt = S1.txt\n", ":13: error: [Samples]: samples need exactly three files in [Files]"},
+        {"deco", "", base + "[Decoration]\nLOGOS = x.bmp\n", ":14: error: LOGOS: not a decorative bitmap (BLUE, DIMENSION, LOGO, TAMBERLYN, TOPSHADOW, ORANGE, BLUEWHITE, WHITEBLUE) (did you mean \"LOGO\"?)"},
+        {"decofile", "", base + "[Decoration]\nLOGO = nothere.bmp\n", ":14: error: [Decoration] LOGO: cannot read \"nothere.bmp\""},
     };
     for (const Case& c : cases) {
         Fixture f = makeProject(std::string("err_") + c.tag, c.setupExtra, c.files);
@@ -152,18 +183,102 @@ TEST(MksetupScript, ErrorsNameLineKeyAndProblem)
     }
 }
 
+// Findings of a new user's first runs: what a slip of the pen gives.
+TEST(MksetupScript, DiagnosesMisspellingsWithoutInventedLines)
+{
+    // A misspelt section: one error with a suggestion; its keys are not reported again.
+    Fixture f = makeProject("section", "", "Main.exe = Main.exe\n[Filez]\nReadme.txt = Readme.txt\nData.bin = Data.bin\n");
+    std::vector<std::string> errors = scriptErrors(f);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(errors[0].find(":13: error: [Filez]: unknown section (expected [Setup], [Files], [Samples] or [Decoration]) (did you mean \"Files\"?)"),
+              std::string::npos) << errors[0];
+    EXPECT_FALSE(anyContains(errors, ":14:") || anyContains(errors, ":15:") || anyContains(errors, "unknown key"));
+
+    // A misspelt required key: a suggestion at its line, and "missing" at the
+    // section's header, never at the script's last line.
+    f = makeProject("key", "-ProductName\nProductNmae = Demo\n");
+    errors = scriptErrors(f);
+    EXPECT_TRUE(anyContains(errors, ":10: error: ProductNmae: unknown key in [Setup] (did you mean \"ProductName\"?)"));
+    EXPECT_TRUE(anyContains(errors, ":1: error: [Setup] ProductName: missing; a product name is required"));
+    int lastLine = 0;
+    for (char ch : readText(f.script))
+        lastLine += ch == '\n';
+    EXPECT_FALSE(anyContains(errors, ":" + std::to_string(lastLine) + ":"));
+
+    // No [Setup] at all: "missing", with no line.
+    f = makeProject("nosetup");
+    writeText(f.script, "[Files]\nMain.exe = Main.exe\n");
+    errors = scriptErrors(f);
+    EXPECT_TRUE(anyContains(errors, f.script + ": error: [Setup] ProductName: missing")) << errors[0];
+}
+
+TEST(MksetupScript, WarnsOfValuesThatMakeOddTexts)
+{
+    EXPECT_EQ(scriptWarnings(makeProject("nowarn")), std::vector<std::string>());
+    struct Case {
+        const char* tag;
+        std::string setupExtra;
+        std::string files;
+        std::string expected;
+    } cases[] = {
+        {"version", "ProductVersion =\n", "", ":3: warning: [Setup] ProductVersion: empty: the dialogs show the product name followed by a bare \"V\""},
+        {"noversion", "-ProductVersion\n", "", ":1: warning: [Setup] ProductVersion: empty"},
+        {"folder", "InstallFolder =\n", "", ":4: warning: [Setup] InstallFolder: empty: the files go straight into Program Files"},
+        {"samples", "SamplesDescription =\n", "", ":6: warning: [Setup] SamplesDescription: empty while [Samples] holds files"},
+        {"nosamples", "", "Main.exe = Main.exe\n", ":6: warning: SamplesDescription: given, but [Samples] holds no files"},
+        {"args", "StartupShortcut = no\n", "", ":7: warning: StartupArguments: no Startup shortcut is made"},
+    };
+    for (const Case& c : cases) {
+        Fixture f = makeProject(std::string("warn_") + c.tag, c.setupExtra, c.files);
+        EXPECT_EQ(scriptErrors(f), std::vector<std::string>()) << c.tag;
+        EXPECT_TRUE(anyContains(scriptWarnings(f), c.expected)) << c.tag << ": expected " << c.expected;
+    }
+}
+
+TEST(MksetupScript, StartupShortcutWordAndFileLayout)
+{
+    // The named files land on the fixed layout: uninstaller, program, the other
+    // files, then the samples from the fifth on; "no" is the setup program's '|'.
+    Fixture f = makeProject("layout", "StartupShortcut = no\nStartupArguments =\nUninstaller = Remove-Uninst.exe\n",
+                            "Readme.txt = Readme.txt\nMain.exe = Main.exe\nData.bin = Data.bin\n[Samples]\nS1.txt = S1.txt\n");
+    SetupScript script;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(loadScript(f.script, script, errors)) << errors[0];
+    SetupConfig config;
+    fillSetupConfig(script, config);
+    const char names[] = "Remove-Uninst.exe\0Main.exe\0Readme.txt\0Data.bin\0S1.txt";
+    EXPECT_EQ(memcmp(config.fileNames, names, sizeof names), 0);
+    EXPECT_EQ(config.fileCount, 5);
+    EXPECT_STREQ(config.startupArguments, "|");
+}
+
+TEST(MksetupScript, MessagesEscapeControlsAndCutLongValues)
+{
+    EXPECT_EQ(shown("a\x1b]0;t\x07z"), "a\\x1B]0;t\\x07z");
+    EXPECT_EQ(shown(std::string(100, 'v'), 10), std::string(10, 'v') + "...");
+    // A 1 MB value and a terminal escape in the script: every message stays short and plain.
+    Fixture f = makeProject("huge", "ProductName = " + std::string(1 << 20, 'x') + "\nColour\x1b]0;pwned\x07 = 1\n");
+    std::vector<std::string> errors = scriptErrors(f);
+    ASSERT_GE(errors.size(), 2u);
+    for (const std::string& e : errors) {
+        EXPECT_LT(e.size(), 400u);
+        for (char ch : e)
+            EXPECT_FALSE((unsigned char)ch < 0x20) << e;
+    }
+}
+
 TEST(MksetupScript, LimitsOfTheFileList)
 {
     // 23 files fit (31 records); a 24th does not.
-    std::string files = "Uninst.exe\nMain.exe = Main.exe\n";
-    for (int i = 2; i < 24; i++)
+    std::string files = "Main.exe = Main.exe\nA.txt = S1.txt\nB.txt = S1.txt\n[Samples]\n";
+    for (int i = 4; i < 24; i++)
         files += "F" + std::to_string(i) + ".txt = S1.txt\n";
     std::vector<std::string> errors = scriptErrors(makeProject("many", "", files));
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find(":34: [Files]: too many files"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find(":35: error: [Samples]: too many files"), std::string::npos) << errors[0];
 
     // 512 bytes of names: 17 names of 29 characters plus the first two overflow.
-    files = "Uninst.exe\nMain.exe = Main.exe\n";
+    files = "Main.exe = Main.exe\nA.txt = S1.txt\nB.txt = S1.txt\n[Samples]\n";
     for (int i = 0; i < 17; i++)
         files += std::string(26, (char)('a' + i)) + ".tx = S1.txt\n";
     errors = scriptErrors(makeProject("names", "", files));
@@ -175,7 +290,7 @@ TEST(MksetupScript, LimitsOfTheFileList)
     // Installed paths over 255 characters under C:\Program Files (x86).
     std::string longName(200, 'n');
     errors = scriptErrors(makeProject("path", "InstallFolder = " + std::string(40, 'f') + "\n",
-                                      "Uninst.exe\nMain.exe = Main.exe\n" + longName + ".txt = S1.txt\n"));
+                                      "Main.exe = Main.exe\n" + longName + ".txt = S1.txt\n"));
     found = false;
     for (const std::string& e : errors)
         found = found || e.find("the installed path would be 268 characters") != std::string::npos;
@@ -210,7 +325,7 @@ TEST(MksetupScript, BitmapsTheLoaderWouldRefuse)
     // A palettized replacement with another colour table conflicts with the defaults.
     Bytes otherTable = good;
     otherTable[14 + 40 + 4 * 7] ^= 0xFF;
-    Fixture f = makeProject("palette", "", "Uninst.exe\nMain.exe = Main.exe\n[Decoration]\nLOGO = logo.bmp\n");
+    Fixture f = makeProject("palette", "", "Main.exe = Main.exe\n[Decoration]\nLOGO = logo.bmp\n");
     writeFileBytes(f.folder + "/logo.bmp", otherTable);
     std::vector<std::string> errors = scriptErrors(f);
     ASSERT_FALSE(errors.empty());
@@ -274,34 +389,205 @@ TEST(MksetupTool, BuildListVerifyExtractRoundTrip)
     closePackage(packageReaderHandle());
 }
 
-TEST(MksetupTool, ReproducibleAndConfigRoundTrip)
-{
-    Fixture f = makeProject("repro");
-    std::string a = f.folder + "/A.exe", b = f.folder + "/B.exe", out;
-    ASSERT_EQ(run(tool + " build '" + f.script + "' -o '" + a + "'"), 0);
-    ASSERT_EQ(run(tool + " build '" + f.script + "' -o '" + b + "'"), 0);
-    EXPECT_EQ(readFileBytes(a), readFileBytes(b));
+// Runs the tool with stdout and stderr kept apart (timeout: a blocking read
+// fails the test instead of hanging it).
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
 
-    // config prints a script that builds the same configuration again.
-    ASSERT_EQ(run(tool + " config '" + a + "'", &out), 0) << out;
-    EXPECT_NE(out.find("ProductName = Demo\n"), std::string::npos) << out;
-    std::string again = out.substr(0, out.find("[Files]")) + "Stub = stub.exe\n\n[Files]\nUninst.exe\n"
-                        "Main.exe = Main.exe\nReadme.txt = Readme.txt\nData.bin = Data.bin\nS1.txt = S1.txt\n"
-                        "Empty.txt = Empty.txt\n";
-    writeText(f.folder + "/again.ini", again);
-    std::string c = f.folder + "/C.exe";
-    ASSERT_EQ(run(tool + " build '" + f.folder + "/again.ini' -o '" + c + "'", &out), 0) << out;
-    EXPECT_EQ(readFileBytes(a), readFileBytes(c));
+static ToolRun runSplit(const std::string& arguments)
+{
+    std::string full = "timeout 30 " + tool + " " + arguments + " > " + tempPath("o.txt") + " 2> " + tempPath("e.txt");
+    int status = system(full.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(tempPath("o.txt")), readText(tempPath("e.txt"))};
+}
+
+static std::string q(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+TEST(MksetupTool, ConfigOutputRebuildsTheSameSetup)
+{
+    // Through a fake stub (MAIN carries its configuration: the markers come
+    // back) and through the built-in setup program.
+    for (bool builtIn : {false, true}) {
+        Fixture f = makeProject(builtIn ? "config_builtin" : "config_stub", builtIn ? "-Stub\n" : "");
+        std::string a = f.folder + "/A.exe", dir = f.folder + "/extracted", b = f.folder + "/B.exe";
+        ToolRun r = runSplit("build " + q(f.script) + " -o " + q(a));
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(runSplit("-q extract " + q(a) + " -d " + q(dir)).status, 0);
+        r = runSplit("config " + q(a));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("ProductName = Demo\n"), std::string::npos) << r.out;
+        writeText(dir + "/setup.ini", r.out);
+        r = runSplit("build " + q(dir + "/setup.ini") + " -o " + q(b));
+        ASSERT_EQ(r.status, 0) << r.err << r.out;
+        EXPECT_EQ(readFileBytes(a), readFileBytes(b)) << (builtIn ? "built-in" : "stub");
+        // The same script and inputs give the same bytes.
+        ASSERT_EQ(runSplit("-q build " + q(f.script) + " -o " + q(b)).status, 0);
+        EXPECT_EQ(readFileBytes(a), readFileBytes(b));
+    }
+}
+
+TEST(MksetupTool, CommandLineConventions)
+{
+    Fixture f = makeProject("cli");
+    std::string setup = f.folder + "/S.exe";
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* onStdout;    // fragment, or null
+        const char* onStderr;
+    } cases[] = {
+        {"--help", 0, "usage: mksetup", nullptr},
+        {"-h", 0, "mksetup extract SETUP", nullptr},
+        {"help", 0, "commands:", nullptr},
+        {"help build", 0, "usage: mksetup build SCRIPT", nullptr},
+        {"build --help", 0, "--stub STUB", nullptr},
+        {"extract -h", 0, "created when missing", nullptr},
+        {"--version", 0, "mksetup ", nullptr},
+        {"", 2, nullptr, "usage: mksetup"},
+        {"bogus x", 2, nullptr, "error: unknown command \"bogus\""},
+        {"biuld x", 2, nullptr, "(did you mean \"build\"?)"},
+        {"help lsit", 2, nullptr, "(did you mean \"list\"?)"},
+        {"--frob list x", 2, nullptr, "error: unknown option \"--frob\""},
+        {"build " + q(f.script) + " --frob", 2, nullptr, "error: unknown option \"--frob\" for build"},
+        {"build " + q(f.script) + " -o", 2, nullptr, "error: -o needs a value"},
+        {"build", 2, nullptr, "error: build: which script?"},
+        {"-q build " + q(f.script) + " -o " + q(setup), 0, "", nullptr},   // stderr: the fake stub's warning
+        {"--stub " + q(f.folder + "/stub.exe") + " -o " + q(setup) + " build " + q(f.script), 2, nullptr, "unknown option \"--stub\""},
+        {"build -o " + q(setup) + " " + q(f.script), 0, "total", nullptr},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = runSplit(c.arguments);
+        EXPECT_EQ(r.status, c.status) << c.arguments << "\n" << r.err;
+        if (c.onStdout) {
+            EXPECT_TRUE(*c.onStdout ? r.out.find(c.onStdout) != std::string::npos : r.out.empty()) << c.arguments << ": " << r.out;
+        }
+        if (c.onStderr) {
+            EXPECT_TRUE(*c.onStderr ? r.err.find(c.onStderr) != std::string::npos : r.err.empty()) << c.arguments << ": " << r.err;
+        }
+    }
+    // Options in any order: the folder before the setup.
+    std::string dir = f.folder + "/x";
+    ToolRun r = runSplit("extract -d " + q(dir) + " " + q(setup) + " File1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFileBytes(dir + "/File1"), readFileBytes(f.folder + "/Main.exe"));
+}
+
+TEST(MksetupTool, DiagnosesGiveTheRealReason)
+{
+    Fixture f = makeProject("reasons");
+    std::string setup = f.folder + "/S.exe";
+    ASSERT_EQ(runSplit("-q build " + q(f.script) + " -o " + q(setup)).status, 0);
+    struct Case {
+        std::string arguments;
+        const char* expected;
+    } cases[] = {
+        {"list " + q(f.folder + "/missing.exe"), "missing.exe: cannot open: No such file or directory"},
+        {"verify " + q(f.folder + "/missing.exe"), "cannot open: No such file or directory"},
+        {"list " + q(f.folder + "/Main.exe"), "no package directory found"},
+        {"extract " + q(setup) + " -d " + q(f.folder + "/Main.exe/sub"), "Main.exe/sub: cannot create the folder: Not a directory"},
+        {"build " + q(f.folder + "/nothere.ini"), "nothere.ini: error: cannot read the script: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = runSplit(c.arguments);
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.arguments << ": " << r.err;
+        EXPECT_EQ(r.err.find("damaged or cut short"), std::string::npos) << r.err;
+    }
+    // Damaged data is named as such, with the codec's reason.
+    Bytes flipped = readFileBytes(setup);
+    flipped[fakeStub().size() + 200] ^= 0x40;
+    writeFileBytes(f.folder + "/Flipped.exe", flipped);
+    ToolRun damaged = runSplit("extract " + q(f.folder + "/Flipped.exe") + " File1 -d " + q(f.folder + "/d"));
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("entry \"File1\": the entry is damaged"), std::string::npos) << damaged.err;
+    EXPECT_NE(damaged.err.find("checksum"), std::string::npos) << damaged.err;
+    EXPECT_FALSE(fileExists(f.folder + "/d/File1"));
+
+    // A missing folder is created.
+    std::string dir = f.folder + "/new";
+    ToolRun r = runSplit("extract " + q(setup) + " -d " + q(dir));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFileBytes(dir + "/File2"), readFileBytes(f.folder + "/Readme.txt"));
+}
+
+// Adversarial runs: the output never replaces an input, no file of the
+// user's is deleted or written through a link, nothing blocks on a FIFO.
+TEST(MksetupTool, SafeWithTheUsersFiles)
+{
+    Fixture f = makeProject("safe");
+    ASSERT_EQ(system(("ln '" + f.folder + "/Readme.txt' '" + f.folder + "/hardlink.txt' && ln -s Data.bin '" +
+                      f.folder + "/symlink.bin'").c_str()), 0);
+    const char* inputs[] = {"Main.exe", "Readme.txt", "setup.ini", "stub.exe", "hardlink.txt", "symlink.bin", "./S1.txt"};
+    for (const char* name : inputs) {
+        std::string path = f.folder + "/" + name;
+        Bytes before = readFileBytes(path);
+        ToolRun r = runSplit("build " + q(f.script) + " -o " + q(path));
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_NE(r.err.find("the output is the same file as"), std::string::npos) << name << ": " << r.err;
+        EXPECT_EQ(readFileBytes(path), before) << name;
+    }
+
+    // A file of the user's named like a temporary file stays; a link planted
+    // there is not written through.
+    std::string out = f.folder + "/Out.exe";
+    writeText(out + ".tmp", "the user's notes");
+    ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(out));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readText(out + ".tmp"), "the user's notes");
+    ASSERT_EQ(system(("rm '" + out + ".tmp' && ln -s '" + f.folder + "/victim.txt' '" + out + ".tmp'").c_str()), 0);
+    writeText(f.folder + "/victim.txt", "keep");
+    ASSERT_EQ(runSplit("-q build " + q(f.script) + " -o " + q(out)).status, 0);
+    EXPECT_EQ(readText(f.folder + "/victim.txt"), "keep");
+    std::string listing;
+    ASSERT_EQ(run("ls -a '" + f.folder + "'", &listing), 0);
+    EXPECT_EQ(listing.find("Out.exe."), listing.find("Out.exe.tmp")) << "a temporary file stayed behind:\n" << listing;
+
+    // extract never writes through a link in its folder, and writes the rest.
+    std::string dir = f.folder + "/x";
+    ASSERT_EQ(system(("mkdir '" + dir + "' && ln -s '" + f.folder + "/victim.txt' '" + dir + "/File1'").c_str()), 0);
+    r = runSplit("extract " + q(out) + " -d " + q(dir));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File1\" is a symbolic link; not followed or replaced"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(f.folder + "/victim.txt"), "keep");
+    EXPECT_EQ(readFileBytes(dir + "/File2"), readFileBytes(f.folder + "/Readme.txt"));
+
+    // Sources that are not regular files: refused at once.
+    ASSERT_EQ(system(("mkfifo '" + f.folder + "/fifo'").c_str()), 0);
+    struct Case {
+        const char* tag;
+        std::string setupExtra, files;
+        const char* expected;
+    } cases[] = {
+        {"fifo", "", "Main.exe = Main.exe\nPipe.txt = fifo\n", "[Files] Pipe.txt: cannot read source \"fifo\": not a regular file"},
+        {"zero", "", "Main.exe = Main.exe\nZero.txt = /dev/zero\n", "cannot read source \"/dev/zero\": not a regular file"},
+        {"deco", "", "Main.exe = Main.exe\n[Decoration]\nLOGO = fifo\n", "[Decoration] LOGO: cannot read \"fifo\": not a regular file"},
+        {"stub", "Stub = fifo\n", "", "fifo: cannot read the setup program (stub): not a regular file"},
+    };
+    for (const Case& c : cases) {
+        Fixture g = makeProject(std::string("safe_") + c.tag, c.setupExtra, c.files);
+        ASSERT_EQ(system(("mkfifo '" + g.folder + "/fifo'").c_str()), 0);
+        r = runSplit("build " + q(g.script) + " -o " + q(g.folder + "/S.exe"));
+        EXPECT_EQ(r.status, 1) << c.tag;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.tag << ": " << r.err;
+        EXPECT_FALSE(fileExists(g.folder + "/S.exe"));
+    }
+    r = runSplit("build " + q(f.folder + "/fifo"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot read the script: not a regular file"), std::string::npos) << r.err;
 }
 
 TEST(MksetupTool, FailuresLeaveNothingBehind)
 {
-    Fixture f = makeProject("fail", "", "Uninst.exe\nMain.exe = Main.exe\nGone.txt = Gone.txt\n");
+    Fixture f = makeProject("fail", "", "Main.exe = Main.exe\nGone.txt = Gone.txt\n");
     std::string setup = f.folder + "/Setup.exe", out;
     EXPECT_EQ(run(tool + " build '" + f.script + "' -o '" + setup + "'", &out), 1);
-    EXPECT_NE(out.find("setup.ini:13: [Files] Gone.txt: cannot read source"), std::string::npos) << out;
+    EXPECT_NE(out.find("setup.ini:13: error: [Files] Gone.txt: cannot read source"), std::string::npos) << out;
     EXPECT_FALSE(fileExists(setup));
-    EXPECT_FALSE(fileExists(setup + ".tmp"));
 
     // A stub without markers is refused.
     Fixture g = makeProject("nostub");
@@ -309,6 +595,9 @@ TEST(MksetupTool, FailuresLeaveNothingBehind)
     EXPECT_EQ(run(tool + " build '" + g.script + "' -o '" + setup + "'", &out), 1);
     EXPECT_NE(out.find("no configuration markers"), std::string::npos) << out;
     EXPECT_FALSE(fileExists(setup));
+    std::string listing;
+    ASSERT_EQ(run("ls -a '" + g.folder + "'", &listing), 0);
+    EXPECT_EQ(listing.find(".tmp"), std::string::npos) << listing;
 }
 
 TEST(MksetupTool, DamagedSetupsFailVerify)
@@ -336,4 +625,30 @@ TEST(MksetupTool, DamagedSetupsFailVerify)
     writeFileBytes(setup, config);
     EXPECT_EQ(run(tool + " verify '" + setup + "'", &out), 1);
     EXPECT_NE(out.find("MAIN"), std::string::npos) << out;
+}
+
+// The documentation's complete example is the demo's script, and it builds
+// (in a copy of the repository's layout, with a stand-in for the demo program).
+TEST(MksetupTool, DocumentedExampleBuilds)
+{
+    const std::string source = TAMB_SOURCE_DIR;
+    std::string docs = readText(source + "/docs/script.md");
+    size_t start = docs.find("```ini\n");
+    ASSERT_NE(start, std::string::npos);
+    start += 7;
+    std::string example = docs.substr(start, docs.find("```", start) - start);
+    EXPECT_EQ(example, readText(source + "/examples/demo/setup.ini"));
+
+    std::string root = tempPath("docs_example"), demo = root + "/examples/demo";
+    ASSERT_EQ(system(("mkdir -p '" + demo + "' '" + root + "/build/win32/examples/demo'").c_str()), 0);
+    for (const char* name : {"Help.txt", "License.txt", "Sample1.txt", "Sample2.txt", "Pattern.bmp"})
+        writeFileBytes(demo + "/" + name, readFileBytes(source + "/examples/demo/" + name));
+    writeFileBytes(root + "/build/win32/examples/demo/Demo.exe", randomBytes(20000, 9));
+    writeText(demo + "/setup.ini", example);
+    ToolRun r = runSplit("build " + q(demo + "/setup.ini") + " -o " + q(root + "/Demo.exe"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");   // no warnings either
+    r = runSplit("verify " + q(root + "/Demo.exe"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("7 files"), std::string::npos) << r.out;
 }

@@ -1,16 +1,12 @@
 // mksetup - builds a setup executable from a setup script, and inspects one.
-//   mksetup build SCRIPT [-o OUT] [--stub STUB]
-//   mksetup list SETUP
-//   mksetup extract SETUP [NAME...] -d DIR
-//   mksetup verify SETUP
-//   mksetup config SETUP
+// "mksetup --help" lists the commands, "mksetup help COMMAND" explains one.
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #define isatty _isatty
@@ -22,20 +18,100 @@
 #include "app/setuplayout.h"
 #include "coding/blockstream.h"
 #include "coding/blockstream_encode.h"
+#include "coding/codingerror.h"
+#include "coding/littleendian.h"
 #include "package/package.h"
 #include "package/packageerror.h"
 #include "package/peimage.h"
 #include "package/transfer.h"
 #include "package/writer.h"
 #include "script.h"
+#include "stub.h"
+#include "userfiles.h"
 #include "versioninfo.h"
 
-static const char* const usage =
-    "usage: mksetup build SCRIPT [-o OUT] [--stub STUB]   build a setup executable\n"
-    "       mksetup list SETUP                            list the package entries\n"
-    "       mksetup extract SETUP [NAME...] -d DIR        extract entries into DIR\n"
-    "       mksetup verify SETUP                          decode and check everything\n"
-    "       mksetup config SETUP                          print the embedded configuration\n";
+#ifndef MKSETUP_VERSION
+#define MKSETUP_VERSION "0.0"
+#endif
+
+static bool quiet;   // -q: no table, no progress; errors and warnings still go to stderr
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* help;
+};
+
+static const Command commands[] = {
+    {"build", "build SCRIPT [-o OUT] [--stub STUB]",
+     "Builds a setup executable from a setup script (see docs/script.md).\n"
+     "  -o OUT       the setup to write (default: the script's Output, else the\n"
+     "               script's name with .exe); never one of the inputs\n"
+     "  --stub STUB  the setup program to build from (default: the script's Stub,\n"
+     "               else the i686 setup program built into mksetup)\n"
+     "The output is written to a new file beside it and renamed into place only\n"
+     "when every step succeeded.\n"},
+    {"list", "list SETUP", "Lists the package entries of a setup executable.\n"},
+    {"extract", "extract SETUP [NAME...] -d DIR",
+     "Extracts entries (all by default) into DIR, which is created when missing.\n"
+     "Files are written under their entry names; a symbolic link in DIR is never\n"
+     "followed or replaced.\n"},
+    {"verify", "verify SETUP", "Decodes every entry and checks every block, the configuration and the bitmaps.\n"},
+    {"config", "config SETUP",
+     "Prints the embedded configuration as a complete script. Saved into the folder\n"
+     "that 'mksetup extract SETUP -d DIR' filled, it rebuilds the same setup:\n"
+     "  mksetup extract S.exe -d D && mksetup config S.exe > D/setup.ini &&\n"
+     "  mksetup build D/setup.ini -o S2.exe      (S2.exe is identical to S.exe)\n"},
+    {"help", "help [COMMAND]", "Explains one command, or lists them all.\n"},
+};
+
+static void printUsage(FILE* out)
+{
+    fprintf(out, "usage: mksetup [-q] COMMAND [ARGUMENTS]\n\ncommands:\n");
+    for (const Command& c : commands)
+        fprintf(out, "  mksetup %s\n", c.synopsis);
+    fprintf(out, "\noptions:\n"
+                 "  -h, --help     this text; 'mksetup help COMMAND' or 'COMMAND --help' for one command\n"
+                 "  --version      the version of mksetup\n"
+                 "  -q, --quiet    print nothing but errors and warnings\n"
+                 "\nExit status: 0 success, 1 a problem with the script, a file or a setup,\n"
+                 "2 a bad command line.\n");
+}
+
+static const Command* findCommand(const std::string& name)
+{
+    for (const Command& c : commands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+static void printCommandHelp(const Command& c)
+{
+    printf("usage: mksetup %s\n\n%s", c.synopsis, c.help);
+}
+
+// "error: ..." on stderr, control characters escaped.
+static void error(const char* format, ...)
+{
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    fprintf(stderr, "%s\n", shown(std::string("error: ") + text, 0).c_str());
+}
+
+// A command-line problem: named, with a pointer to the help. Exit status 2.
+static int usageError(const std::string& what, const char* command)
+{
+    error("%s", what.c_str());
+    if (command)
+        fprintf(stderr, "try 'mksetup help %s'\n", command);
+    else
+        fprintf(stderr, "try 'mksetup --help'\n");
+    return 2;
+}
 
 static double secondsNow()
 {
@@ -97,13 +173,42 @@ static std::string entryFileName(int index)
     return name;
 }
 
-static bool writeTempFile(const std::string& path, const std::vector<uint8_t>& bytes)
+// Why the package library's last operation failed, in words: the system's
+// reason for a file, the codec's for damaged data.
+static std::string packageReason()
 {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
+    PackageError e = packageLastError();
+    std::string text = packageErrorText(e);
+    if (e == PACKAGE_DAMAGED_ENTRY && codingLastError() != CODING_OK)
+        return text + " (" + codingErrorText(codingLastError()) + ")";
+    if (e == PACKAGE_NO_SUCH_FILE || e == PACKAGE_CANNOT_OPEN || e == PACKAGE_CANNOT_READ ||
+        e == PACKAGE_CANNOT_CREATE_TARGET || e == PACKAGE_CANNOT_WRITE) {
+        int32_t code = fileLastSystemError();
+        if (code != 0) {
+            char system[256];
+            fileSystemErrorText(code, system, sizeof system);
+            return text + ": " + system;
+        }
+    }
+    return text;
+}
+
+static int refuseOverwrite(const char*)
+{
+    return 0;
+}
+
+// Creates path only when nothing, not even a dangling symbolic link, is there.
+static bool writeNewFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FileHandle f = fileCreate(path.c_str(), 1, nullptr);
+    if (f == INVALID_FILE)
         return false;
-    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return fclose(f) == 0 && ok;
+    bool ok = bytes.empty() || fileWrite(f, bytes.data(), (int32_t)bytes.size()) == (int32_t)bytes.size();
+    fileClose(f);
+    if (!ok)
+        fileDelete(path.c_str());
+    return ok;
 }
 
 static const char* modeName(const PackageEntry* e)
@@ -126,32 +231,17 @@ struct AddedFile {
 // and read only as they are compressed.
 struct BuildPlan {
     SetupScript script;
-    std::string output, stubPath, temp;
+    std::string output, stubPath, tempBase, temp;
     std::vector<uint8_t> stub;
     std::vector<int64_t> fileSizes;          // by index in script.files; [0] unused
     SetupConfig config;
     std::vector<AddedFile> added;
-    std::vector<std::string> tempBitmaps;
+    std::vector<std::string> tempBitmaps;    // ours: created exclusively, deleted after
     std::string failure;
 };
 
-// The size of a file, -1 when it is not there or not a regular file.
-static int64_t sizeWithoutOpening(const std::string& path)
-{
-#ifdef _WIN32
-    struct _stat64 info;
-    if (_stat64(path.c_str(), &info) != 0 || !(info.st_mode & _S_IFREG))
-        return -1;
-#else
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return -1;
-#endif
-    return (int64_t)info.st_size;
-}
-
-// The output next to the script (or as given), the stub as given, named by
-// the script, or next to mksetup itself.
+// The output next to the script (or as given); the stub as given, named by
+// the script, or the one built into mksetup (empty stubPath).
 static void resolvePaths(BuildPlan& plan, const std::string& scriptPath, std::string output, std::string stubPath)
 {
     const SetupScript& script = plan.script;
@@ -164,17 +254,52 @@ static void resolvePaths(BuildPlan& plan, const std::string& scriptPath, std::st
     }
     if (stubPath.empty() && !script.stub.text.empty())
         stubPath = joinPath(script.folder, script.stub.text);
-    if (stubPath.empty()) {
-        char self[1024];
-        if (getModulePath(self, sizeof self)) {
-            std::string folder(self);
-            size_t slash = folder.find_last_of("/\\");
-            stubPath = (slash == std::string::npos ? std::string(".") : folder.substr(0, slash)) + "/tambsetup.exe";
-        }
-    }
     plan.output = output;
     plan.stubPath = stubPath;
-    plan.temp = output + ".tmp";
+}
+
+// A setup program taken from a setup (the MAIN entry that 'extract' writes)
+// carries its configuration where the markers were: put the markers back, so
+// it builds like the stub it came from. Returns true when it did.
+static bool restoreMarkers(std::vector<uint8_t>& image)
+{
+    for (size_t at = 0; at + sizeof(ConfigBlock) <= image.size(); at++) {
+        if (readLe32(&image[at]) != CONFIG_MAGIC || readLe32(&image[at + 4]) != CONFIG_PAYLOAD_SIZE)
+            continue;
+        ConfigBlock block;
+        memcpy(&block, &image[at], sizeof block);
+        if (!decipherSetupConfig((uint8_t*)&block) || block.payload.payloadPosition != (uint32_t)at + 8)
+            continue;
+        writeLe32(&image[at], CONFIG_MARKER_1);
+        writeLe32(&image[at + 4], CONFIG_MARKER_2);
+        return true;
+    }
+    return false;
+}
+
+// The output must not be any file the build reads, by identity: another
+// name (a link, "./x", a different case on Windows) is the same file.
+static bool outputIsAnInput(const BuildPlan& plan)
+{
+    FileIdentity out = fileIdentity(plan.output);
+    if (!out.exists)
+        return false;
+    std::vector<std::pair<std::string, std::string>> inputs = {{"the script", plan.script.scriptPath}};
+    if (!plan.stubPath.empty())
+        inputs.push_back({"the setup program (stub)", plan.stubPath});
+    for (size_t i = 1; i < plan.script.files.size(); i++)
+        inputs.push_back({plan.script.files[i].section + " " + plan.script.files[i].name, plan.script.files[i].path});
+    for (int i = 0; i < DECORATION_COUNT; i++)
+        if (!plan.script.decoration[i].text.empty())
+            inputs.push_back({std::string("[Decoration] ") + decorativeBitmapNames[i],
+                              joinPath(plan.script.folder, plan.script.decoration[i].text)});
+    for (const auto& input : inputs)
+        if (sameFile(out, fileIdentity(input.second))) {
+            error("%s: the output is the same file as %s (\"%s\"); choose another output", plan.output.c_str(),
+                  input.first.c_str(), input.second.c_str());
+            return true;
+        }
+    return false;
 }
 
 // Loads the script, the stub and the sizes, and fills the configuration.
@@ -183,34 +308,52 @@ static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::
                      const std::string& stubPath)
 {
     std::vector<std::string> errors;
-    if (!loadScript(scriptPath, plan.script, errors)) {
+    bool loaded = loadScript(scriptPath, plan.script, errors);
+    for (const std::string& w : plan.script.warnings)
+        fprintf(stderr, "%s\n", w.c_str());
+    if (!loaded) {
         for (const std::string& e : errors)
             fprintf(stderr, "%s\n", e.c_str());
         return 1;
     }
     resolvePaths(plan, scriptPath, output, stubPath);
-    std::string error;
-    if (!readWholeFile(plan.stubPath, plan.stub, error)) {
-        fprintf(stderr, "%s: cannot read the setup stub: %s\n", plan.stubPath.c_str(), error.c_str());
+    if (isFolder(plan.output)) {
+        error("%s: is a folder; name the setup file to write", plan.output.c_str());
         return 1;
     }
-    if (findConfigMarkers(plan.stub.data(), plan.stub.size()) < 0) {
-        fprintf(stderr, "%s: no configuration markers: not a setup stub, or one that already carries a configuration\n", plan.stubPath.c_str());
+    if (outputIsAnInput(plan))
+        return 1;
+    std::string reason;
+    if (plan.stubPath.empty()) {
+        size_t size = 0;
+        const uint8_t* stub = embeddedStub(&size);
+        if (!size) {
+            error("this mksetup was built without a setup program; name one with --stub or Stub =");
+            return 1;
+        }
+        plan.stub.assign(stub, stub + size);
+    } else if (!readRegularFile(plan.stubPath, plan.stub, reason)) {
+        error("%s: cannot read the setup program (stub): %s", plan.stubPath.c_str(), reason.c_str());
+        return 1;
+    }
+    if (findConfigMarkers(plan.stub.data(), plan.stub.size()) < 0 && !restoreMarkers(plan.stub)) {
+        error("%s: no configuration markers: not a setup program", plan.stubPath.c_str());
         return 1;
     }
     const SetupScript& script = plan.script;
     // The file's properties and the system's prompts name the product.
+    std::string stubName = plan.stubPath.empty() ? std::string("the built-in setup program") : plan.stubPath;
     VersionTexts texts;
     texts.productName = scriptField(script, "ProductName").text;
     texts.productVersion = scriptField(script, "ProductVersion").text;
     texts.description = texts.productName + " Setup";
+    texts.company = script.publisher.text;
     if (!reservesVersionFields(plan.stub)) {
-        fprintf(stderr, "%s: warning: no reserved version fields: the file's properties will not name the product\n",
-                plan.stubPath.c_str());
+        fprintf(stderr, "%s\n", shown("warning: " + stubName + ": no reserved version fields: the file's properties will not name the product", 0).c_str());
     } else {
         std::string versionProblem = writeVersionTexts(plan.stub, texts);
         if (!versionProblem.empty()) {
-            fprintf(stderr, "%s: %s\n", plan.stubPath.c_str(), versionProblem.c_str());
+            error("%s: %s", stubName.c_str(), versionProblem.c_str());
             return 1;
         }
     }
@@ -218,17 +361,17 @@ static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::
     plan.fileSizes.assign(script.files.size(), 0);
     for (size_t i = 1; i < script.files.size(); i++) {
         const ScriptFile& f = script.files[i];
-        int64_t size = sizeWithoutOpening(f.path);
+        int64_t size = regularFileSize(f.path, reason);
         if (size < 0) {
-            fprintf(stderr, "%s:%d: [Files] %s: cannot read source \"%s\"\n", script.scriptPath.c_str(), f.line,
-                    f.name.c_str(), f.source.c_str());
+            fprintf(stderr, "%s\n", shown(script.scriptPath + ":" + std::to_string(f.line) + ": error: " + f.section + " " + f.name +
+                                          ": cannot read source \"" + f.source + "\": " + reason, 0).c_str());
             return 1;
         }
         plan.fileSizes[i] = size;
         total += size;
     }
     if (total > 0x7FFFFFFF) {
-        fprintf(stderr, "%s: the files add up to more than 2 GB\n", script.scriptPath.c_str());
+        error("%s: the files add up to more than 2 GB", script.scriptPath.c_str());
         return 1;
     }
     fillSetupConfig(script, plan.config);
@@ -242,7 +385,8 @@ static bool addSetupProgram(BuildPlan& plan)
 {
     setConfigPatch((uint8_t*)&plan.config, CONFIG_PAYLOAD_SIZE, 1, PATCH_STORE_POSITION);
     if (!addMemory(plan.stub.data(), (int32_t)plan.stub.size(), MAIN_ENTRY_NAME, XFER_PATCH)) {
-        plan.failure = plan.stubPath + ": could not embed the configuration (the markers must lie wholly in one 16 KB chunk)";
+        plan.failure = (plan.stubPath.empty() ? std::string("the built-in setup program") : plan.stubPath) +
+                       ": could not embed the configuration (the markers must lie wholly in one 16 KB chunk)";
         return false;
     }
     plan.added.push_back({"(setup program)", MAIN_ENTRY_NAME, (int64_t)plan.stub.size(), (int64_t)plan.stub.size()});
@@ -260,7 +404,7 @@ static bool addProductFiles(BuildPlan& plan)
         afterTransferHook = progressAfter;
         int32_t before = fileTell(packageWriterHandle());
         if (!addFile(f.path.c_str(), entry.c_str(), XFER_COMPRESS)) {
-            plan.failure = f.path + ": could not be read and compressed";
+            plan.failure = f.path + ": could not be read and compressed: " + packageReason();
             return false;
         }
         progress.done += plan.fileSizes[i];
@@ -271,14 +415,14 @@ static bool addProductFiles(BuildPlan& plan)
 }
 
 // The eight bitmaps, as the script's checks read them. The compressor reads
-// files only: each goes through a temporary file.
+// files only: each goes through a temporary file of our own.
 static bool addDecorations(BuildPlan& plan)
 {
     const SetupScript& script = plan.script;
     for (int i = 0; i < DECORATION_COUNT; i++) {
-        std::string path = plan.output + "." + decorativeBitmapNames[i] + ".tmp";
-        if (!writeTempFile(path, script.decorationImage[i])) {
-            plan.failure = path + ": cannot write a temporary file";
+        std::string path = plan.tempBase + "." + decorativeBitmapNames[i] + ".tmp";
+        if (!writeNewFile(path, script.decorationImage[i])) {
+            plan.failure = path + ": cannot create a temporary file: " + lastSystemError();
             return false;
         }
         plan.tempBitmaps.push_back(path);
@@ -299,14 +443,34 @@ static void printBuildTable(const BuildPlan& plan, double seconds)
     int64_t in = 0, out = 0;
     printf("%-24s %-10s %12s %12s %7s\n", "file", "entry", "bytes in", "bytes out", "ratio");
     for (const AddedFile& a : plan.added) {
-        printf("%-24s %-10s %12lld %12lld %6.1f%%\n", a.name.c_str(), a.entry.c_str(), (long long)a.in,
+        printf("%-24s %-10s %12lld %12lld %6.1f%%\n", shown(a.name, 24).c_str(), a.entry.c_str(), (long long)a.in,
                (long long)a.out, a.in ? 100.0 * (double)a.out / (double)a.in : 100.0);
         in += a.in;
         out += a.out;
     }
     printf("%-24s %-10s %12lld %12lld %6.1f%%\n", "total", "", (long long)in, (long long)out,
            in ? 100.0 * (double)out / (double)in : 100.0);
-    printf("%s: %zu files, %.2f s\n", plan.output.c_str(), plan.script.files.size(), seconds);
+    printf("%s: %zu files, %.2f s\n", shown(plan.output, 0).c_str(), plan.script.files.size(), seconds);
+}
+
+// Creates the package as a new file beside the output, under a name nobody
+// can plant a link at in advance. Returns its handle or INVALID_FILE.
+static FileHandle createTemporaryPackage(BuildPlan& plan)
+{
+    for (int attempt = 0; attempt < 8; attempt++) {
+        plan.tempBase = plan.output + "." + unpredictableTag();
+        plan.temp = plan.tempBase + ".tmp";
+        setStopOnError(0);
+        confirmOverwriteHook = refuseOverwrite;   // exclusive: an existing name is never opened
+        FileHandle package = createPackage(plan.temp.c_str());
+        if (package != INVALID_FILE)
+            return package;
+        if (!fileIdentity(plan.temp).exists && !isSymbolicLink(plan.temp))
+            break;   // not a clash of names: the folder refuses
+    }
+    plan.failure = plan.temp + ": cannot create: " + lastSystemError();
+    plan.temp.clear();
+    return INVALID_FILE;
 }
 
 // Writes the package into a temporary file next to the output and puts it in
@@ -320,18 +484,16 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
     progress.start = start;
     progress.done = 0;
     progress.source = INVALID_FILE;
-    progress.terminal = isatty(2);
+    progress.terminal = !quiet && isatty(2);
     tickHook = progressTick;
 
-    FileHandle package = createPackage(plan.temp.c_str());
+    FileHandle package = createTemporaryPackage(plan);
     bool ok = package != INVALID_FILE;
-    if (!ok)
-        plan.failure = plan.temp + ": cannot create";
     ok = ok && addSetupProgram(plan) && addProductFiles(plan) && addDecorations(plan);
     // The package ends on a multiple of 8, so a signer appends its
     // certificate table right after it, and the setup finds the package there.
     if (ok && !padPackageData(8)) {
-        plan.failure = plan.temp + ": cannot write";
+        plan.failure = plan.temp + ": cannot write: " + packageReason();
         ok = false;
     }
     tickHook = nullptr;
@@ -344,15 +506,17 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
     for (const std::string& path : plan.tempBitmaps)
         fileDelete(path.c_str());
     if (ok && !fileRename(plan.temp.c_str(), plan.output.c_str())) {
-        plan.failure = plan.output + ": cannot replace it with the new setup";
+        plan.failure = plan.output + ": cannot replace it with the new setup: " + lastSystemError();
         ok = false;
     }
     if (!ok) {
-        fileDelete(plan.temp.c_str());
-        fprintf(stderr, "mksetup: %s\n", plan.failure.c_str());
+        if (!plan.temp.empty())
+            fileDelete(plan.temp.c_str());   // ours: created exclusively above
+        error("%s", plan.failure.c_str());
         return 1;
     }
-    printBuildTable(plan, secondsNow() - start);
+    if (!quiet)
+        printBuildTable(plan, secondsNow() - start);
     return 0;
 }
 
@@ -360,12 +524,21 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
 
 static int openSetup(const char* path)
 {
+    // The system's reason first: "no package directory" is for files that are there.
+    std::string reason;
+    if (regularFileSize(path, reason) < 0) {
+        error("%s: cannot open: %s", path, reason.c_str());
+        return 0;
+    }
     if (openPackage(path) == INVALID_FILE) {
-        if (packageLastError() == PACKAGE_BAD_SIGNATURE)
-            fprintf(stderr, "%s: the program's headers name a certificate table, but it does not end the file "
-                            "right after the package: changed after signing, or signed without the builder's padding\n", path);
+        PackageError e = packageLastError();
+        if (e == PACKAGE_BAD_SIGNATURE)
+            error("%s: the program's headers name a certificate table, but it does not end the file right after "
+                  "the package: changed after signing, or signed without the builder's padding", path);
+        else if (e == PACKAGE_NO_DIRECTORY)
+            error("%s: no package directory found: not a setup, or its end is cut off or damaged", path);
         else
-            fprintf(stderr, "%s: no package directory found: not a setup, or its end is cut off or damaged\n", path);
+            error("%s: cannot open: %s", path, packageReason().c_str());
         return 0;
     }
     return 1;
@@ -382,21 +555,62 @@ static int listSetup(const char* path)
         memcpy(name, e->name, ENTRY_NAME_SIZE);
         name[ENTRY_NAME_SIZE] = 0;
         if (e->mode == ENTRY_VALUE) {
-            printf("%-16s %-5s %-10s %4s %10d\n", name, "value", "-", "-", e->inlineLength);
+            printf("%-16s %-5s %-10s %4s %10d\n", shown(name).c_str(), "value", "-", "-", e->inlineLength);
             continue;
         }
         int32_t stored = getLe32(e->storedSize), extracted = getLe32(e->extractedSize);
-        printf("%-16s %-5s %-10s 0x%02X %10d %10d %6.1f%% %10d\n", name, "data", modeName(e), e->xorKey, stored,
+        printf("%-16s %-5s %-10s 0x%02X %10d %10d %6.1f%% %10d\n", shown(name).c_str(), "data", modeName(e), e->xorKey, stored,
                extracted, extracted ? 100.0 * stored / extracted : 100.0, getLe32(e->dataOffset));
     }
     closePackage(packageReaderHandle());
     return 0;
 }
 
+// Writes one entry as DIR/name: into a new file of our own, then renamed over
+// the name unless that is a symbolic link, so nothing is written through a
+// link and nothing outside DIR. Returns an empty string or what went wrong.
+static std::string extractOne(const std::string& name, const std::string& folder, std::string& target)
+{
+    target = joinPath(folder, name);
+    if (isSymbolicLink(target))
+        return "\"" + target + "\" is a symbolic link; not followed or replaced";
+    std::string temp = joinPath(folder, "." + name + "." + unpredictableTag() + ".tmp");
+    confirmOverwriteHook = refuseOverwrite;   // exclusive: never opens what is already there
+    FileHandle probe = createTargetFile(temp.c_str());
+    confirmOverwriteHook = nullptr;
+    if (probe == INVALID_FILE)
+        return "cannot create a file in \"" + folder + "\": " + lastSystemError();
+    fileClose(probe);
+    // The file is ours now; the extraction replaces it in place.
+    if (!extractToFile(name.c_str(), temp.c_str())) {
+        std::string reason = packageReason();
+        fileDelete(temp.c_str());   // no half-written file stays behind
+        return reason + "; nothing written";
+    }
+    if (isSymbolicLink(target)) {
+        fileDelete(temp.c_str());
+        return "\"" + target + "\" is a symbolic link; not followed or replaced";
+    }
+    if (!fileRename(temp.c_str(), target.c_str())) {
+        std::string reason = lastSystemError();
+        fileDelete(temp.c_str());
+        return "cannot write \"" + target + "\": " + reason;
+    }
+    return "";
+}
+
 static int extractSetup(const char* path, const std::vector<std::string>& names, const std::string& folder)
 {
     if (!openSetup(path))
         return 1;
+    if (!isFolder(folder)) {
+        std::string reason;
+        if (!makeFolder(folder, reason)) {
+            closePackage(packageReaderHandle());
+            error("%s: cannot create the folder: %s", folder.c_str(), reason.c_str());
+            return 1;
+        }
+    }
     std::vector<std::string> wanted = names;
     if (wanted.empty())
         for (int i = 0; i < packageEntryCount(); i++) {
@@ -406,23 +620,24 @@ static int extractSetup(const char* path, const std::vector<std::string>& names,
     int result = 0;
     for (const std::string& name : wanted) {
         if (!findEntry(name.c_str(), FIND_DATA | FIND_VALUE)) {
-            fprintf(stderr, "%s: no entry \"%s\"\n", path, name.c_str());
+            error("%s: no entry \"%s\"", path, name.c_str());
             result = 1;
             continue;
         }
         if (!isPlainFileName(name.c_str())) {
-            fprintf(stderr, "%s: entry \"%s\" has a name that is no plain file name; skipped\n", path, name.c_str());
+            error("%s: entry \"%s\" has a name that is no plain file name; skipped", path, name.c_str());
             result = 1;
             continue;
         }
-        std::string target = joinPath(folder, name);
-        if (!extractToFile(name.c_str(), target.c_str())) {
-            fileDelete(target.c_str());   // no half-written file stays behind
-            fprintf(stderr, "%s: entry \"%s\": damaged or cut short; nothing written\n", path, name.c_str());
+        std::string target;
+        std::string problem = extractOne(name, folder, target);
+        if (!problem.empty()) {
+            error("%s: entry \"%s\": %s", path, name.c_str(), problem.c_str());
             result = 1;
             continue;
         }
-        printf("%s\n", target.c_str());
+        if (!quiet)
+            printf("%s\n", shown(target, 0).c_str());
     }
     closePackage(packageReaderHandle());
     return result;
@@ -448,7 +663,7 @@ static bool readEntry(const char* name, std::vector<uint8_t>& bytes, std::string
     }
     bytes.assign((size_t)size + 1, 0);   // one spare byte: a longer stream must fail, not fit
     if (!extractToMemory(name, bytes.data(), size)) {
-        problem = "damaged: its data does not decode (block check failed or cut short)";
+        problem = std::string("damaged: its data does not decode (") + codingErrorText(codingLastError()) + ")";
         return false;
     }
     if (e->mode != ENTRY_STORED && totalWritten != getLe32(e->extractedSize)) {
@@ -558,9 +773,11 @@ static int verifySetup(const char* path)
     }
     closePackage(packageReaderHandle());
     if (!problem.empty()) {
-        fprintf(stderr, "%s: %s\n", path, problem.c_str());
+        error("%s: %s", path, problem.c_str());
         return 1;
     }
+    if (quiet)
+        return 0;
     printf("%s: OK: %d entries, %d files, configuration readable\n", path, count, (int)names.size());
     FileHandle file = fileOpenRead(path);
     int32_t end;
@@ -583,7 +800,7 @@ static int printConfig(const char* path)
     bool ok = readEmbeddedConfig(config, problem);
     closePackage(packageReaderHandle());
     if (!ok) {
-        fprintf(stderr, "%s: %s\n", path, problem.c_str());
+        error("%s: %s", path, problem.c_str());
         return 1;
     }
     fputs(describeSetupConfig(config).c_str(), stdout);
@@ -593,53 +810,98 @@ static int printConfig(const char* path)
 int main(int argc, char** argv)
 {
     enableCompression();   // entries are added with XFER_COMPRESS
-    if (argc < 3) {
-        fputs(usage, stderr);
+    // Global options anywhere before the command; per-command options anywhere after it.
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string command;
+    std::vector<std::string> rest;
+    bool wantHelp = false;
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help")
+            wantHelp = true;
+        else if (a == "-q" || a == "--quiet")
+            quiet = true;
+        else if (a == "--version" && command.empty()) {
+            printf("mksetup %s\n", MKSETUP_VERSION);
+            return 0;
+        } else if (command.empty() && a.size() > 1 && a[0] == '-')
+            return usageError("unknown option \"" + a + "\"", nullptr);
+        else if (command.empty())
+            command = a;
+        else
+            rest.push_back(a);
+    }
+    std::vector<std::string> names;
+    for (const Command& c : commands)
+        names.push_back(c.name);
+    const Command* found = command.empty() ? nullptr : findCommand(command);
+    if (!command.empty() && !found)
+        return usageError("unknown command \"" + command + "\"" + didYouMean(command, names), nullptr);
+    if (command == "help" || (wantHelp && !found) || (command.empty() && wantHelp)) {
+        const std::string topic = command == "help" && !rest.empty() ? rest[0] : "";
+        if (topic.empty()) {
+            printUsage(stdout);
+            return 0;
+        }
+        const Command* c = findCommand(topic);
+        if (!c)
+            return usageError("unknown command \"" + topic + "\"" + didYouMean(topic, names), nullptr);
+        printCommandHelp(*c);
+        return 0;
+    }
+    if (wantHelp) {
+        printCommandHelp(*found);
+        return 0;
+    }
+    if (!found) {
+        printUsage(stderr);
         return 2;
     }
-    std::string command = argv[1];
-    std::vector<std::string> rest(argv + 2, argv + argc);
+
+    // The command's own options, in any order among its operands.
+    std::string output, stub, folder;
+    bool folderGiven = false;
+    std::vector<std::string> operands;
+    for (size_t i = 0; i < rest.size(); i++) {
+        const std::string& a = rest[i];
+        bool takesValue = (command == "build" && (a == "-o" || a == "--output" || a == "--stub")) ||
+                          (command == "extract" && (a == "-d" || a == "--directory"));
+        if (takesValue) {
+            if (i + 1 >= rest.size())
+                return usageError(a + " needs a value", found->name);
+            const std::string& value = rest[++i];
+            if (a == "--stub")
+                stub = value;
+            else if (a == "-d" || a == "--directory") {
+                folder = value;
+                folderGiven = true;
+            } else
+                output = value;
+        } else if (a == "--") {
+            operands.insert(operands.end(), rest.begin() + (long)i + 1, rest.end());
+            break;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usageError("unknown option \"" + a + "\" for " + command, found->name);
+        } else {
+            operands.push_back(a);
+        }
+    }
+    if (operands.empty())
+        return usageError(command + ": which " + (command == "build" ? "script" : "setup") + "?", found->name);
     if (command == "build") {
-        std::string script, output, stub;
-        for (size_t i = 0; i < rest.size(); i++) {
-            if (rest[i] == "-o" && i + 1 < rest.size())
-                output = rest[++i];
-            else if (rest[i] == "--stub" && i + 1 < rest.size())
-                stub = rest[++i];
-            else if (script.empty() && rest[i][0] != '-')
-                script = rest[i];
-            else {
-                fputs(usage, stderr);
-                return 2;
-            }
-        }
-        if (script.empty()) {
-            fputs(usage, stderr);
-            return 2;
-        }
-        return buildSetup(script, output, stub);
+        if (operands.size() > 1)
+            return usageError("build takes one script; \"" + operands[1] + "\" is one too many", found->name);
+        return buildSetup(operands[0], output, stub);
     }
     if (command == "extract") {
-        std::string folder = ".";
-        std::vector<std::string> names;
-        for (size_t i = 1; i < rest.size(); i++) {
-            if (rest[i] == "-d" && i + 1 < rest.size())
-                folder = rest[++i];
-            else
-                names.push_back(rest[i]);
-        }
-        return extractSetup(rest[0].c_str(), names, folder);
+        std::vector<std::string> entries(operands.begin() + 1, operands.end());
+        return extractSetup(operands[0].c_str(), entries, folderGiven ? folder : std::string("."));
     }
-    if (rest.size() != 1) {
-        fputs(usage, stderr);
-        return 2;
-    }
+    if (operands.size() > 1)
+        return usageError(command + " takes one setup; \"" + operands[1] + "\" is one too many", found->name);
     if (command == "list")
-        return listSetup(rest[0].c_str());
+        return listSetup(operands[0].c_str());
     if (command == "verify")
-        return verifySetup(rest[0].c_str());
-    if (command == "config")
-        return printConfig(rest[0].c_str());
-    fputs(usage, stderr);
-    return 2;
+        return verifySetup(operands[0].c_str());
+    return printConfig(operands[0].c_str());
 }

@@ -1,5 +1,5 @@
 // script.h - the setup script (INI form) that mksetup builds from: parsing,
-// validation with "SCRIPT:LINE: key: what is wrong" messages, and the
+// validation with "SCRIPT:LINE: error: key: what is wrong" messages, and the
 // configuration block it turns into.
 #ifndef MKSETUP_SCRIPT_H
 #define MKSETUP_SCRIPT_H
@@ -11,6 +11,8 @@
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 
+enum { PUBLISHER_LIMIT = 63 };       // characters of the version resource's company field
+
 struct ScriptValue {
     std::string text;
     int line;            // 0: not given in the script
@@ -18,8 +20,9 @@ struct ScriptValue {
 
 struct ScriptFile {
     std::string name;    // installed file name
-    std::string source;  // as written; empty for index 0
+    std::string source;  // as written; empty for the uninstaller
     std::string path;    // source resolved against the script's folder
+    std::string section; // "[Setup] Uninstaller", "[Files]" or "[Samples]", for messages
     int line;
 };
 
@@ -27,18 +30,29 @@ struct SetupScript {
     std::string scriptPath;
     std::string folder;                      // of the script, for relative paths
     ScriptValue fields[CONFIG_FIELD_COUNT];  // by setupConfigFields; keyed fields only
+    ScriptValue uninstaller, program;        // names: the composed uninstaller, the main program
+    ScriptValue startupShortcut;             // "yes" or "no"
+    ScriptValue publisher;                   // for the version resource, not the configuration
     ScriptValue stub, output;                // the builder's own keys
+    int setupLine;                           // of the [Setup] header; 0: none
+    // In layout order: the uninstaller, the main program, the other [Files]
+    // entries, then [Samples] from SAMPLES_FIRST_INDEX on.
     std::vector<ScriptFile> files;
     ScriptValue decoration[DECORATION_COUNT];   // empty text: the default bitmap
     std::vector<uint8_t> decorationImage[DECORATION_COUNT];   // as checked: what the setup gets
+    std::vector<std::string> warnings;       // complete lines, as for errors
 };
 
 // The value of a configuration key ("ProductName"), as given or by default.
 const ScriptValue& scriptField(const SetupScript& script, const char* key);
 
-// Reads and checks a script. Every problem becomes one line in errors.
+// Reads and checks a script. Every problem becomes one line in errors
+// ("path:line: error: key: what"), every oddity one line in script.warnings.
 // Returns true when the script can be built.
 bool loadScript(const std::string& path, SetupScript& script, std::vector<std::string>& errors);
+// The same for a script's text; path names it in messages and gives the folder.
+bool loadScriptText(const std::string& text, const std::string& path, SetupScript& script,
+                    std::vector<std::string>& errors);
 
 // Checks a bitmap image as the setup background's loader takes it
 // (checkBitmapImage). Returns an empty string when it is accepted, else what
@@ -53,11 +67,18 @@ std::string bitmapColourTable(const std::vector<uint8_t>& image);
 // caller's (the bytes the install will decode).
 void fillSetupConfig(const SetupScript& script, SetupConfig& config);
 
-// The [Setup] and [Files] sections that reproduce a configuration.
+// A complete script that rebuilds a setup of this configuration from what
+// 'mksetup extract' writes (entries under their names, MAIN as the stub).
 std::string describeSetupConfig(const SetupConfig& config);
 
+// Text safe for a terminal: control characters as \xNN, and cut after limit
+// bytes with "..." (0: no cut).
+std::string shown(const std::string& text, size_t limit = 64);
+
+// " (did you mean "X"?)" for the candidate closest to word, or "" when none is close.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& candidates);
+
 // Helpers shared with the commands.
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 std::string joinPath(const std::string& folder, const std::string& name);
 
 #endif

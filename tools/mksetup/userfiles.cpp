@@ -1,0 +1,220 @@
+// userfiles.cpp - POSIX and Win32 sides of mksetup's file safety.
+#ifdef _WIN32
+#define _CRT_RAND_S   // rand_s: the system's random numbers; before any header
+#endif
+#include "userfiles.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <sys/types.h>
+#include <fcntl.h>
+#ifdef _WIN32
+#include <windows.h>
+#include <io.h>
+#include <direct.h>
+#else
+#include <stdlib.h>
+#include <unistd.h>
+#endif
+
+enum { READ_LIMIT = 0x7FFFFFFF };   // packages address their data with 32-bit offsets
+
+std::string lastSystemError()
+{
+    return strerror(errno);
+}
+
+#ifdef _WIN32
+
+FileIdentity fileIdentity(const std::string& path)
+{
+    FileIdentity id = {0, 0, false};
+    // No access asked: a file open elsewhere or a FIFO-like device still answers.
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info)) {
+        id.device = info.dwVolumeSerialNumber;
+        id.file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+        id.exists = true;
+    }
+    CloseHandle(h);
+    return id;
+}
+
+int64_t regularFileSize(const std::string& path, std::string& error)
+{
+    struct _stat64 info;
+    if (_stat64(path.c_str(), &info) != 0) {
+        error = strerror(errno);
+        return -1;
+    }
+    if (!(info.st_mode & _S_IFREG)) {
+        error = "not a regular file";
+        return -1;
+    }
+    return (int64_t)info.st_size;
+}
+
+bool isSymbolicLink(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool isFolder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool makeFolder(const std::string& path, std::string& error)
+{
+    if (_mkdir(path.c_str()) == 0)
+        return true;
+    error = strerror(errno);
+    return false;
+}
+
+std::string unpredictableTag()
+{
+    unsigned int a = 0, b = 0;
+    if (rand_s(&a) != 0 || rand_s(&b) != 0) {   // never expected; still no fixed name
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        a ^= (unsigned int)t.LowPart;
+        b ^= (unsigned int)GetCurrentProcessId();
+    }
+    char text[24];
+    snprintf(text, sizeof text, "%08x%08x", a, b);
+    return text;
+}
+
+#else
+
+FileIdentity fileIdentity(const std::string& path)
+{
+    FileIdentity id = {0, 0, false};
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        id.device = (uint64_t)info.st_dev;
+        id.file = (uint64_t)info.st_ino;
+        id.exists = true;
+    }
+    return id;
+}
+
+int64_t regularFileSize(const std::string& path, std::string& error)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        error = strerror(errno);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "not a regular file";
+        return -1;
+    }
+    return (int64_t)info.st_size;
+}
+
+bool isSymbolicLink(const std::string& path)
+{
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool isFolder(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool makeFolder(const std::string& path, std::string& error)
+{
+    if (mkdir(path.c_str(), 0777) == 0)
+        return true;
+    error = strerror(errno);
+    return false;
+}
+
+std::string unpredictableTag()
+{
+    uint8_t random[8] = {0};
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    bool ok = fd >= 0 && read(fd, random, sizeof random) == (ssize_t)sizeof random;
+    if (fd >= 0)
+        close(fd);
+    if (!ok) {   // never expected; still no fixed name
+        struct timespec t;
+        clock_gettime(CLOCK_REALTIME, &t);
+        uint64_t mix = (uint64_t)t.tv_nsec * 0x9E3779B97F4A7C15ull ^ (uint64_t)getpid() << 32;
+        memcpy(random, &mix, sizeof random);
+    }
+    char text[24];
+    for (int i = 0; i < 8; i++)
+        snprintf(text + 2 * i, 3, "%02x", random[i]);
+    return text;
+}
+
+#endif
+
+bool sameFile(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.exists && b.exists && a.device == b.device && a.file == b.file;
+}
+
+bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error)
+{
+    bytes.clear();
+#ifdef _WIN32
+    if (regularFileSize(path, error) < 0)
+        return false;
+    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+    // O_NONBLOCK: opening a FIFO returns at once; fstat then refuses it.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+#endif
+    if (fd < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !(info.st_mode & S_IFREG) || (info.st_mode & S_IFMT) != S_IFREG) {
+        close(fd);
+        error = "not a regular file";
+        return false;
+    }
+    uint8_t buffer[65536];
+    for (;;) {
+        int n = (int)read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            error = strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        if (bytes.size() + (size_t)n > READ_LIMIT) {
+            close(fd);
+            error = "larger than 2 GB";
+            return false;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    close(fd);
+    return true;
+}
+
+std::string folderOf(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
