@@ -258,9 +258,10 @@ static bool clickControl(HWND dialog, int id)
         return false;
     if (!IsWindowEnabled(control))
         return fail("control %d of %s is disabled", id, quoted(windowText(dialog)).c_str());
+    std::string title = windowText(dialog);
     if (!PostMessageA(control, BM_CLICK, 0, 0))
         return fail("cannot post the click to control %d", id);
-    note("clicked %d of %s", id, quoted(windowText(dialog)).c_str());
+    note("clicked %d of %s", id, quoted(title).c_str());
     return true;
 }
 
