@@ -108,6 +108,7 @@ bool regValue(const char* key, const char* value, std::string* data);
 bool regKeyExists(const char* key);
 // Every value and subkey below key, one line each, subkeys' content after.
 std::vector<std::string> regDump(const char* key);
+// Creates the key if needed, sets the value and reads it back.
 bool regSetString(const char* key, const char* value, const std::string& data);
 
 // The machine's folders, read from the registry before a scenario starts.

@@ -274,10 +274,7 @@ static void scenarioInstallViewer(void)
                    dir + "\\Uninstall.exe,1");
     expectShortcut(folders.startup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
 
-    int ticked = -1;
-    getCheck("Finished", 1001, &ticked);
-    expect(ticked == 0, "Run is unticked");
-    if (!click("Finished", 6))
+    if (!setCheck("Finished", 1001, 0) || !click("Finished", 6))
         return;
     // Once the setup has ended, a product it started would have its window.
     if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
@@ -486,35 +483,18 @@ static void scenarioLongPath(void)
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
-// The environment block of the driver with "comctl32=n,b" added to Wine's
-// DLL overrides: Wine prefers its own comctl32 whatever the search order, so
-// the setup runs with Wine told to prefer a DLL file it finds, as Windows does.
-static std::string preferNativeComctl32(void)
+// Wine prefers its own comctl32 whatever the search order, so the programs
+// of this scenario run with Wine told to prefer a DLL file it finds, as
+// Windows does; only they, by their file names.
+static bool preferNativeComctl32(const char* program)
 {
-    std::string block;
-    char* strings = GetEnvironmentStringsA();
-    bool found = false;
-    for (const char* entry = strings; *entry; entry += strlen(entry) + 1) {
-        std::string line = entry;
-        if (_strnicmp(entry, "WINEDLLOVERRIDES=", 17) == 0) {
-            line += ";comctl32=n,b";
-            found = true;
-        }
-        block += line;
-        block += '\0';
-    }
-    FreeEnvironmentStringsA(strings);
-    if (!found) {
-        block += "WINEDLLOVERRIDES=comctl32=n,b";
-        block += '\0';
-    }
-    block += '\0';
-    return block;
+    std::string key = std::string("HKCU\\Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
+    return regSetString(key.c_str(), "comctl32", "native,builtin");
 }
 
 // A COMCTL32.DLL planted next to the setup is never loaded. A copy of the
-// driver doing a plain LoadLibrary from the same folder shows that the plant
-// works. The progress bar of the installing dialog, which needs the common
+// driver (probe.exe) doing a plain LoadLibrary from the same folder shows
+// that the plant works. The progress bar of the installing dialog, which needs the common
 // controls, is looked at while the Cancel question holds the big product's worker.
 static void scenarioPlantedDll(void)
 {
@@ -522,20 +502,20 @@ static void scenarioPlantedDll(void)
     if (!readFolders(&folders))
         return;
     const std::string downloads = "C:\\Downloads", marker = "C:\\planted-dll-was-loaded.txt";
-    std::string self = setting.self, environment = preferNativeComctl32();
+    std::string self = setting.self;
     makeFolders(downloads);
-    if (!copyFile(self.substr(0, self.rfind('\\')) + "\\comctl32.dll", downloads + "\\comctl32.dll") ||
-        !copyFile(self, downloads + "\\driver.exe"))
+    if (!preferNativeComctl32("probe.exe") || !preferNativeComctl32("BigSetup.exe") ||
+        !copyFile(self.substr(0, self.rfind('\\')) + "\\comctl32.dll", downloads + "\\comctl32.dll") ||
+        !copyFile(self, downloads + "\\probe.exe"))
         return;
-    HANDLE probe = startProgram(downloads + "\\driver.exe", "driver.exe load-library COMCTL32.DLL", downloads.c_str(),
-                                environment.c_str());
+    HANDLE probe = startProgram(downloads + "\\probe.exe", "probe.exe load-library COMCTL32.DLL", downloads.c_str());
     if (!waitExit(probe, "the plain LoadLibrary", DEFAULT_WAIT_MS) ||
         !expect(fileExists(marker), "the plant works: a plain LoadLibrary loads C:\\Downloads\\comctl32.dll"))
         return;
     DeleteFileA(marker.c_str());
-    DeleteFileA((downloads + "\\driver.exe").c_str());
+    DeleteFileA((downloads + "\\probe.exe").c_str());
     std::string exe = copyToDownloads("BigSetup.exe");
-    HANDLE setup = startProgram(exe, "\"" + exe + "\"", downloads.c_str(), environment.c_str());
+    HANDLE setup = startSetup(exe);
     Dialog dialog;
     if (!setup || !click("Install", 6) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
         !click("Installing", 2) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))

@@ -145,7 +145,7 @@ bool readShortcut(const std::string& lnk, Shortcut* link)
 
 // ---- registry ----
 
-static bool openKey(const char* fullName, HKEY* key, REGSAM access = KEY_READ)
+static bool openKey(const char* fullName, HKEY* key, REGSAM access = KEY_READ, bool create = false)
 {
     static const struct {
         const char* name;
@@ -154,7 +154,8 @@ static bool openKey(const char* fullName, HKEY* key, REGSAM access = KEY_READ)
     for (const auto& root : roots) {
         size_t length = strlen(root.name);
         if (_strnicmp(fullName, root.name, length) == 0)
-            return RegOpenKeyExA(root.root, fullName + length, 0, access, key) == ERROR_SUCCESS;
+            return (create ? RegCreateKeyExA(root.root, fullName + length, 0, NULL, 0, access, NULL, key, NULL)
+                           : RegOpenKeyExA(root.root, fullName + length, 0, access, key)) == ERROR_SUCCESS;
     }
     return false;
 }
@@ -249,12 +250,16 @@ std::vector<std::string> regDump(const char* key)
 bool regSetString(const char* keyName, const char* value, const std::string& data)
 {
     HKEY key;
-    if (!openKey(keyName, &key, KEY_SET_VALUE))
+    if (!openKey(keyName, &key, KEY_SET_VALUE, true))
         return fail("cannot open %s for writing", keyName);
     LONG status = RegSetValueExA(key, value, 0, REG_SZ, (const BYTE*)data.c_str(), (DWORD)data.size() + 1);
     RegCloseKey(key);
+    std::string stored;
     if (status != ERROR_SUCCESS)
         return fail("cannot set %s\\%s: error %ld", keyName, value, (long)status);
+    // Read back: what the next program started sees.
+    if (!regValue(keyName, value, &stored) || stored != "REG_SZ " + data)
+        return fail("%s\\%s reads back as %s", keyName, value, quoted(stored).c_str());
     return true;
 }
 
