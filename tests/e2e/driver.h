@@ -128,6 +128,8 @@ extern const char* const uninstallKey;
 bool expectUninstaller(const std::string& uninstaller, const std::string& setup);
 
 // ---- screen and pixels (pixels.cpp) ----
+enum { BITMAP_COUNT = 8 };
+extern const char* const bitmapNames[BITMAP_COUNT];   // the decorative bitmaps, in drawing order
 struct Image {
     int width = 0, height = 0;
     std::vector<DWORD> pixels;   // 0xRRGGBB, row 0 at the top

@@ -3,6 +3,7 @@
 // bitmaps at their places.
 #include "driver.h"
 #include <stdio.h>
+#include <string.h>
 #include <map>
 #include <set>
 
@@ -160,20 +161,24 @@ size_t coloursIn(const Image& image, const RECT& rect)
 
 // The expected screen: the three bands, then each decorative bitmap at its
 // place, later ones over earlier ones, as the background paints them.
+// The bitmaps that the background draws, in the order it draws them (later
+// ones over earlier ones); the uninstaller carries them in the same order.
+const char* const bitmapNames[BITMAP_COUNT] = {"BLUE",      "DIMENSION", "LOGO",      "TAMBERLYN",
+                                               "TOPSHADOW", "ORANGE",    "BLUEWHITE", "WHITEBLUE"};
+
+// Where each bitmap of bitmapNames goes on a W x H screen.
 struct Placement {
-    const char* name;
-    int left, top;   // from the placement table, for a W x H screen
-    int tileMode;
+    int left, top;
+    int tileMode;   // 0 once, 1 tiled leftwards, 2 tiled leftwards and upwards
 };
 
-static void placements(int W, int H, Placement out[8])
+static void placements(int W, int H, Placement out[BITMAP_COUNT])
 {
     int topShadowLeft = W - 64 < 478 ? 414 : W - 64;
     int orangeLeft = W - 220 < 478 ? 478 : W - 220;
-    const Placement table[8] = {
-        {"BLUE", W - 256, H - 189, 2},   {"DIMENSION", 10, 12, 0},       {"LOGO", W - 257, H - 56, 0},
-        {"TAMBERLYN", 10, H - 45, 0},    {"TOPSHADOW", topShadowLeft, 0, 1}, {"ORANGE", orangeLeft, 0, 0},
-        {"BLUEWHITE", W - 64, H - 71, 1}, {"WHITEBLUE", W - 64, 96, 1}};
+    const Placement table[BITMAP_COUNT] = {{W - 256, H - 189, 2}, {10, 12, 0},        {W - 257, H - 56, 0},
+                                           {10, H - 45, 0},       {topShadowLeft, 0, 1}, {orangeLeft, 0, 0},
+                                           {W - 64, H - 71, 1},   {W - 64, 96, 1}};
     memcpy(out, table, sizeof table);
 }
 
@@ -228,13 +233,13 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
             expected.pixels[(size_t)y * W + x] = 0x5680AA;
             owner[(size_t)y * W + x] = -2;
         }
-    Placement table[8];
+    Placement table[BITMAP_COUNT];
     placements(W, H, table);
-    for (int slot = 0; slot < 8; slot++) {
+    for (int slot = 0; slot < BITMAP_COUNT; slot++) {
         if ((slot == 0 && !palette) || bandsOnly)
             continue;
         char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s\\%s.bmp", setting.decor.c_str(), table[slot].name);
+        snprintf(path, sizeof path, "%s\\%s.bmp", setting.decor.c_str(), bitmapNames[slot]);
         Image bitmap;
         if (!loadBitmap(path, &bitmap))
             return false;
@@ -244,24 +249,26 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
     for (long row = exclude.top < 0 ? 0 : exclude.top; row < exclude.top + exclude.bottom && row < H; row++)
         for (long col = exclude.left < 0 ? 0 : exclude.left; col < exclude.left + exclude.right && col < W; col++)
             excluded[(size_t)row * W + col] = true;
+    // Regions: the blue band, the white bands, then each bitmap.
+    enum { REGIONS = BITMAP_COUNT + 2 };
     // Per region: pixels compared, pixels wrong, the first wrong one.
     struct Tally {
         long compared = 0, wrong = 0;
         int x = -1, y = -1;
         DWORD want = 0, got = 0;
-    } tally[10];
+    } tally[REGIONS];
     // In palette mode the colours on the screen are whatever the display's
     // palette makes of the bitmaps' colours, so colours are not compared:
     // each region's expected colour must show as one and the same screen
     // colour everywhere (the colour most pixels of that expected colour
     // show). A bitmap at a wrong place, or missing, breaks that.
-    std::vector<std::map<DWORD, std::map<DWORD, long>>> shown(10);
+    std::vector<std::map<DWORD, std::map<DWORD, long>>> shown(REGIONS);
     if (palette)
         for (size_t i = 0; i < expected.pixels.size(); i++)
             if (!excluded[i])
                 shown[owner[i] + 2][expected.pixels[i]][screen.pixels[i]]++;
-    std::vector<std::map<DWORD, DWORD>> mapped(10);
-    for (int region = 0; region < 10; region++)
+    std::vector<std::map<DWORD, DWORD>> mapped(REGIONS);
+    for (int region = 0; region < REGIONS; region++)
         for (const auto& colour : shown[region]) {
             long most = -1;
             for (const auto& seen : colour.second)
@@ -270,7 +277,7 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
                     mapped[region][colour.first] = seen.first;
                 }
         }
-    std::vector<std::set<DWORD>> screenColours(10), expectedColours(10);
+    std::vector<std::set<DWORD>> screenColours(REGIONS), expectedColours(REGIONS);
     Image diff = expected;
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) {
@@ -297,9 +304,9 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
             }
         }
     bool result = true;
-    for (int region = 0; region < 10; region++) {
+    for (int region = 0; region < REGIONS; region++) {
         const Tally& t = tally[region];
-        const char* name = region == 0 ? "blue band" : region == 1 ? "white bands" : table[region - 2].name;
+        const char* name = region == 0 ? "blue band" : region == 1 ? "white bands" : bitmapNames[region - 2];
         if (t.compared == 0) {
             // "BLUE" is drawn in palette mode only; a bitmap that lies wholly
             // under a dialog or under later ones has nothing to show either.

@@ -338,10 +338,6 @@ bool expectSnapshot(const char* what, const std::vector<std::string>& before, co
 
 // ---- the composed uninstaller ----
 
-// The bitmaps that the background draws, in the order the uninstaller carries them.
-static const char* const bitmapNames[] = {"BLUE", "DIMENSION", "LOGO", "TAMBERLYN", "TOPSHADOW",
-                                          "ORANGE", "BLUEWHITE", "WHITEBLUE"};
-
 // Every entry named, decoded (its blocks checked on the way) into memory.
 static bool readEntries(const std::string& path, std::vector<std::string>* names,
                         std::vector<std::string>* contents)
