@@ -82,7 +82,8 @@ std::string imageOfWindow(HWND window);              // the program file of the 
 // handles; environment null: the driver's. Returns the process handle or null.
 HANDLE startProgram(const std::string& exe, const std::string& commandLine, const char* folder,
                     const char* environment = NULL);
-HANDLE startSetup(const std::string& exe);           // in its folder, as opened from the shell
+HANDLE startSetup(const std::string& exe);
+int countProcesses(const char* exeName);             // running processes of that file name; -1 unknown           // in its folder, as opened from the shell
 // Waits for the end. forbidden: dialog titles ("*": any) the process must
 // not show meanwhile. Closes the handle.
 bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vector<const char*>& forbidden = {});

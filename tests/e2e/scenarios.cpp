@@ -220,7 +220,9 @@ static void scenarioInstall(void)
         return;
     expect(!FindWindowA("TambSetupClass", NULL), "the background had gone when the product started");
     expectEqual("the program started", dir + "\\Demo.exe", imageOfWindow(product));
-    waitExit(setup, "the setup", DEFAULT_WAIT_MS);
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+        expect(countProcesses("Demo.exe") == 1 && countProcesses("Program.exe") == 0,
+               "one copy of the product runs, and the bait C:\\Program.exe does not");
     PostMessageA(product, WM_CLOSE, 0, 0);
     waitNoWindowOfClass("TambDemoWindow", DEFAULT_WAIT_MS);
 }
@@ -276,9 +278,10 @@ static void scenarioInstallViewer(void)
 
     if (!setCheck("Finished", 1001, 0) || !click("Finished", 6))
         return;
-    // Once the setup has ended, a product it started would have its window.
+    // A product that the setup started exists by the time the setup has ended.
     if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
-        expect(!FindWindowA("TambDemoWindow", NULL), "the product did not start (Run was unticked)");
+        expect(countProcesses("Viewer.exe") == 0 && !FindWindowA("TambDemoWindow", NULL),
+               "the product did not start (Run was unticked)");
 }
 
 // Cancel at the welcome dialog: No keeps it, Esc asks again, Yes ends the setup.

@@ -1,6 +1,7 @@
 // windows.cpp - finding, reading and clicking the windows of other processes,
 // and starting and waiting for those processes.
 #include "driver.h"
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -472,4 +473,19 @@ bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vect
     }
     CloseHandle(process);
     return result;
+}
+
+int countProcesses(const char* exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (_stricmp(entry.szExeFile, exeName) == 0)
+            count++;
+    CloseHandle(snapshot);
+    return count;
 }
