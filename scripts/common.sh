@@ -33,31 +33,58 @@ generator_args() {
 }
 
 # configure_build NAME [cmake arguments...]: configures build/NAME once (the
-# cache keeps later runs fast) and builds every target in it.
+# cache keeps later runs fast); later runs only bring the -DTAMB_* settings
+# up to date.
 # Release builds keep their asserts: tests and tools rely on them staying on.
 configure_build() {
     local name="$1"
     shift
-    local dir="$BUILD/$name"
+    local dir="$BUILD/$name" arg settings=()
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         # shellcheck disable=SC2046
         cmake -S "$ROOT" -B "$dir" $(generator_args) \
             -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_C_FLAGS_RELEASE=-O2 -DCMAKE_CXX_FLAGS_RELEASE=-O2 \
             "$@"
+        return
+    fi
+    for arg in "$@"; do
+        case "$arg" in -DTAMB_*) settings+=("$arg") ;; esac
+    done
+    if [ "${#settings[@]}" -gt 0 ]; then
+        cmake -B "$dir" "${settings[@]}" >/dev/null
     fi
 }
 
 build_all() {
     local name="$1"
     shift
-    configure_build "$name" "$@"
-    cmake --build "$BUILD/$name" -j "$JOBS"
+    configure_build "$name" "$@" && cmake --build "$BUILD/$name" -j "$JOBS"
 }
 
+# The Windows trees register the end-to-end scenarios as ctest tests
+# (e2e.ARCH.NAME, label e2e); they build the setups with the native mksetup
+# and keep prefixes, logs and screenshots under build/e2e.
+MKSETUP_NATIVE="$BUILD/native/tools/mksetup/mksetup"
+E2E_OUT="$BUILD/e2e"
+
 build_native() { build_all native; }
-build_win64() { build_all win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake"; }
-build_win32() { build_all win32 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"; }
+build_win64() {
+    build_all win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
+        "-DTAMB_MKSETUP=$MKSETUP_NATIVE" "-DTAMB_E2E_OUT=$E2E_OUT"
+}
+build_win32() {
+    build_all win32 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        "-DTAMB_MKSETUP=$MKSETUP_NATIVE" "-DTAMB_E2E_OUT=$E2E_OUT"
+}
+
+# run_e2e win32|win64 [ctest arguments...]: the end-to-end scenarios of that
+# build under ctest, two at a time (each has its own display and prefix).
+run_e2e() {
+    local arch="$1"
+    shift
+    ctest --test-dir "$BUILD/$arch" -L e2e -j 2 --output-on-failure "$@"
+}
 
 # The 32-bit loader is what `wine` runs for 32-bit programs; without it only
 # 64-bit programs start.

@@ -106,8 +106,7 @@ if have_wine64; then
 fi
 if [ "$show" = 1 ]; then
     step "the demo setup under Wine, with screenshots"
-    E2E_NATIVE_BUILD="$BUILD/native" E2E_WIN64_BUILD="$BUILD/win64" E2E_WIN32_BUILD="$BUILD/win32" \
-        "$ROOT/scripts/e2e.sh" install
-    echo "screenshots: $BUILD/e2e/screenshots/"
+    "$ROOT/scripts/e2e.sh" install
+    echo "screenshots: $BUILD/e2e/screenshots/ARCH/install/"
 fi
 echo "done"

@@ -1,73 +1,131 @@
 #!/bin/bash
-# test.sh - every test: the native build with its tests, both Windows builds
-# with their tests under Wine (32-bit only where wine32 is installed), and a
-# short run of every fuzz target. Fails on the first failure.
+# test.sh - every test, every step run whatever the others gave: bootstrap,
+# the native build with its tests, the i686 Windows build (the shipped one)
+# with its unit tests and end-to-end scenarios under 32-bit Wine, the same
+# for x86_64 under 64-bit Wine, and a short run of every fuzz target. Ends
+# with a table of the steps (a failed scenario with its log and screenshots)
+# and exits non-zero if any step failed.
 #   scripts/test.sh                 everything
 #   FUZZ_SECONDS=N scripts/test.sh  fuzz each target N seconds (default 20; 0 skips)
-set -euo pipefail
+set -uo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"
 cd "$ROOT"
 
 started=$SECONDS
 FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
-summary=()
-note() { summary+=("$1"); }
+STEP_LOGS="$BUILD/test-logs"
+mkdir -p "$STEP_LOGS"
+rm -f "$STEP_LOGS"/*.txt
 
-step "bootstrap"
-"$ROOT/scripts/bootstrap.sh"
-step_done bootstrap
+rows=()       # "step|result|seconds"
+details=()    # lines under the table
+failed_steps=0
+declare -A ok=()
 
-step "native build and tests (build/native)"
-build_native
-ctest --test-dir "$BUILD/native" --output-on-failure -j "$JOBS" --timeout 600
-note "native: built and tested in $((SECONDS - step_started)) s"
-step_done native
+# run_step NAME FUNCTION: runs it with its output on the console and in
+# build/test-logs/NAME.txt; records PASS or FAIL and the time.
+run_step() {
+    local name="$1" fn="$2" begin=$SECONDS result
+    step "$name"
+    "$fn" 2>&1 | tee "$STEP_LOGS/$name.txt"
+    result=${PIPESTATUS[0]}
+    if [ "$result" = 0 ]; then
+        ok[$name]=1
+        rows+=("$name|PASS|$((SECONDS - begin))")
+    else
+        failed_steps=$((failed_steps + 1))
+        rows+=("$name|FAIL|$((SECONDS - begin))")
+        details+=("$name: FAIL (exit $result), output in $STEP_LOGS/$name.txt")
+    fi
+}
 
-step "Windows x86_64 build and tests under Wine (build/win64)"
-build_win64
-have_wine64 || die "wine64 is not installed (scripts/bootstrap.sh installs it)"
-use_wine_prefix win64
-ctest --test-dir "$BUILD/win64" --output-on-failure -j "$JOBS" --timeout 600
-note "win64: built and tested under Wine in $((SECONDS - step_started)) s"
-step_done win64
+# skip_step NAME WHY: a step that could not run, loud in the table. A skip
+# because an earlier step failed counts as a failure too.
+skip_step() {
+    step "$1"
+    echo "SKIP: $2"
+    rows+=("$1|SKIP|0")
+    details+=("$1: SKIP: $2")
+}
 
-step "end-to-end: the setup program under Wine on Xvfb (build/e2e)"
-E2E_NATIVE_BUILD="$BUILD/native" E2E_WIN64_BUILD="$BUILD/win64" "$ROOT/scripts/e2e.sh" --arch win64
-note "e2e win64: passed in $((SECONDS - step_started)) s; screenshots in build/e2e/screenshots/win64"
-step_done e2e
+# The failed scenarios of an end-to-end step: name, log and screenshots.
+e2e_failures() {
+    local arch="$1" name
+    while read -r name; do
+        details+=("  $name: log $E2E_OUT/$arch/logs/${name#e2e."$arch".}.log, screenshots $E2E_OUT/screenshots/$arch/${name#e2e."$arch".}/")
+    done < <(sed -n 's/^[[:space:]]*[0-9]* - \(e2e\.[^ ]*\) (.*/\1/p' "$STEP_LOGS/e2e-$arch.txt")
+}
 
-step "Windows i686 build and tests under Wine (build/win32)"
-build_win32
-if have_wine32; then
-    use_wine_prefix win32
-    ctest --test-dir "$BUILD/win32" --output-on-failure -j "$JOBS" --timeout 600
-    note "win32: built and tested under Wine in $((SECONDS - step_started)) s"
-else
-    echo "SKIP: wine32 not available: the i686 build was compiled but its tests were not run"
-    note "win32: built in $((SECONDS - step_started)) s; SKIP: wine32 not available, tests not run"
-fi
-if have_wine32; then
-    E2E_NATIVE_BUILD="$BUILD/native" E2E_WIN32_BUILD="$BUILD/win32" "$ROOT/scripts/e2e.sh" --arch win32
-    note "e2e win32: passed"
-else
-    echo "SKIP: e2e win32: wine32 not available, the i686 setup program was not run"
-fi
-step_done win32
+step_bootstrap() { "$ROOT/scripts/bootstrap.sh"; }
+step_native() {
+    build_native && ctest --test-dir "$BUILD/native" --output-on-failure -j "$JOBS" --timeout 600
+}
+step_build_win32() { build_win32; }
+step_build_win64() { build_win64; }
+step_unit_win32() {
+    use_wine_prefix win32 && ctest --test-dir "$BUILD/win32" -LE e2e --output-on-failure -j "$JOBS" --timeout 600
+}
+step_unit_win64() {
+    use_wine_prefix win64 && ctest --test-dir "$BUILD/win64" -LE e2e --output-on-failure -j "$JOBS" --timeout 600
+}
+step_e2e_win32() { run_e2e win32; }
+step_e2e_win64() { run_e2e win64; }
+step_fuzz() { "$ROOT/scripts/fuzz.sh" "$FUZZ_SECONDS"; }
+
+run_step bootstrap step_bootstrap
+run_step native step_native
+
+# i686 first: it is the program that ships.
+for arch in win32 win64; do
+    run_step "build-$arch" "step_build_$arch"
+    if [ "$arch" = win32 ] && ! have_wine32; then
+        skip_step "unit-win32" "wine32 is not installed: the i686 build was compiled but its tests were not run"
+        skip_step "e2e-win32" "wine32 is not installed: the i686 setup program was not run"
+        continue
+    fi
+    if [ "$arch" = win64 ] && ! have_wine64; then
+        failed_steps=$((failed_steps + 2))
+        rows+=("unit-win64|FAIL|0" "e2e-win64|FAIL|0")
+        details+=("win64: wine64 is not installed (scripts/bootstrap.sh installs it)")
+        continue
+    fi
+    if [ -z "${ok[build-$arch]:-}" ]; then
+        failed_steps=$((failed_steps + 2))
+        rows+=("unit-$arch|FAIL|0" "e2e-$arch|FAIL|0")
+        details+=("unit-$arch, e2e-$arch: not run, the $arch build failed")
+        continue
+    fi
+    run_step "unit-$arch" "step_unit_$arch"
+    if [ -z "${ok[native]:-}" ] && [ ! -x "$MKSETUP_NATIVE" ]; then
+        failed_steps=$((failed_steps + 1))
+        rows+=("e2e-$arch|FAIL|0")
+        details+=("e2e-$arch: not run, the native mksetup was not built")
+        continue
+    fi
+    run_step "e2e-$arch" "step_e2e_$arch"
+    [ -n "${ok[e2e-$arch]:-}" ] || e2e_failures "$arch"
+done
 
 if [ "$FUZZ_SECONDS" -gt 0 ]; then
-    step "fuzz targets, $FUZZ_SECONDS s each (build/fuzz)"
-    "$ROOT/scripts/fuzz.sh" "$FUZZ_SECONDS"
-    note "fuzz: $FUZZ_SECONDS s per target, done in $((SECONDS - step_started)) s"
-    step_done fuzz
+    run_step fuzz step_fuzz
 else
-    echo "SKIP: fuzzing (FUZZ_SECONDS=0)"
-    note "fuzz: SKIP (FUZZ_SECONDS=0)"
+    skip_step fuzz "FUZZ_SECONDS=0"
 fi
+stop_wine_servers
 
 echo
 echo "==== summary ===="
-for line in "${summary[@]}"; do
+printf '%-12s %-6s %8s\n' step result seconds
+total_passed=0
+for row in "${rows[@]}"; do
+    IFS='|' read -r name result seconds <<<"$row"
+    printf '%-12s %-6s %8s\n' "$name" "$result" "$seconds"
+    [ "$result" = PASS ] && total_passed=$((total_passed + 1))
+done
+for line in "${details[@]}"; do
     echo "$line"
 done
-echo "all tests passed in $((SECONDS - started)) s"
+echo "total: $((SECONDS - started)) s"
+echo "steps: $total_passed passed, $failed_steps failed"
+[ "$failed_steps" = 0 ]

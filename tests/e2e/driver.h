@@ -1,0 +1,171 @@
+// driver.h - the end-to-end test driver: one Win32 console program that runs
+// a whole scenario inside one Wine process. It starts the setup program,
+// waits for its dialogs, reads and clicks their controls, and reads back
+// files, shortcuts, registry values and the pixels of the screen.
+//
+// Every wait polls in short steps and ends at a timeout; a wait that times
+// out says what it saw instead. Each check prints one line, "ok: ..." or
+// "FAIL: ...", and the scenario's exit code is 1 when any check failed.
+#ifndef E2E_DRIVER_H
+#define E2E_DRIVER_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+// ---- checks and log (checks.cpp) ----
+void note(const char* format, ...);                 // a plain log line
+bool pass(const char* format, ...);                 // "ok: ..."; returns true
+bool fail(const char* format, ...);                 // "FAIL: ..."; counts; returns false
+bool expect(bool held, const char* format, ...);    // pass or fail by held
+bool expectEqual(const std::string& what, const std::string& expected, const std::string& actual);
+int failureCount(void);
+int passCount(void);
+std::string quoted(const std::string& text);        // one line, control characters escaped
+std::string joinLines(const std::vector<std::string>& lines);
+
+// ---- where things are (set by main from the command line) ----
+struct Setting {
+    std::string stage;   // staged products: STAGE\DemoSetup.exe, STAGE\demo\Help.txt, ...
+    std::string decor;   // the decorative bitmaps BLUE.bmp, ...
+    std::string shots;   // screenshots go here as NAME.bmp and NAME-screen.bmp
+    std::string self;    // this program's file
+    bool wide;           // the 64-bit build
+};
+extern Setting setting;
+
+// ---- windows and dialogs (windows.cpp) ----
+enum DialogKind { PLAIN_DIALOG, MESSAGE_BOX };
+enum { MSGBOX_TEXT_ID = 0xFFFF, DEFAULT_WAIT_MS = 30000, INSTALL_WAIT_MS = 90000 };
+
+struct Control {
+    int id;
+    std::string className, text;
+    RECT units;    // x, y, width, height in dialog units
+    RECT screen;   // x, y, width, height on the screen
+    LONG style;
+    bool enabled, visible;
+};
+struct Dialog {
+    HWND window;
+    std::string title;
+    RECT rect;      // x, y, width, height on the screen
+    SIZE units;     // client area in dialog units
+    std::vector<Control> controls;
+    const Control* control(int id) const;
+};
+
+std::string windowText(HWND window);
+// Waits for a visible dialog of that title ("*": any) and kind; logs its
+// controls. On a timeout fails, listing the dialogs that were visible.
+bool waitDialog(const char* title, DialogKind kind, DWORD timeoutMs, Dialog* dialog);
+void describeDialogs(void);                          // logs every visible dialog
+bool readDialog(HWND window, Dialog* dialog);
+bool controlText(const char* title, int id, std::string* text);
+bool expectText(const char* title, int id, const std::string& expected);
+bool click(const char* title, int id);               // posted BM_CLICK, as a user's click
+bool setCheck(const char* title, int id, int wanted);   // clicks the box until it shows wanted
+bool getCheck(const char* title, int id, int* state);
+bool pressKey(const char* title, UINT key);          // VK_ESCAPE or VK_RETURN to its focus
+// Waits for the message box, checks its text (exact, or contains when
+// containsOnly), presses the button and waits until it has gone.
+bool answerMessageBox(const char* caption, int button, const std::string& text, bool containsOnly,
+                      DWORD timeoutMs = DEFAULT_WAIT_MS);
+// The dialog is visible for that long without a break.
+bool dialogStays(const char* title, DWORD ms);
+HWND waitWindowOfClass(const char* className, DWORD timeoutMs);
+bool waitNoWindowOfClass(const char* className, DWORD timeoutMs);
+std::string imageOfWindow(HWND window);              // the program file of the window's process
+
+// ---- processes (windows.cpp) ----
+// Starts a program in folder (null: its own folder) with NUL as its standard
+// handles; environment null: the driver's. Returns the process handle or null.
+HANDLE startProgram(const std::string& exe, const std::string& commandLine, const char* folder,
+                    const char* environment = NULL);
+HANDLE startSetup(const std::string& exe);
+int countProcesses(const char* exeName);             // running processes of that file name; -1 unknown           // in its folder, as opened from the shell
+// Waits for the end. forbidden: dialog titles ("*": any) the process must
+// not show meanwhile. Closes the handle.
+bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vector<const char*>& forbidden = {});
+
+// ---- files, shortcuts, registry (system.cpp) ----
+bool fileExists(const std::string& path);
+bool readFile(const std::string& path, std::string* bytes);
+bool writeFile(const std::string& path, const std::string& bytes);
+bool copyFile(const std::string& from, const std::string& to);
+bool makeFolders(const std::string& path);           // with every missing parent
+std::vector<std::string> listTree(const std::string& root, bool filesOnly = false);   // ".\a", sorted
+long long treeSize(const std::string& root);
+// Polls until the path is gone.
+bool waitGone(const std::string& path, DWORD timeoutMs);
+
+struct Shortcut {
+    std::string path, arguments, description, icon;
+};
+bool readShortcut(const std::string& lnk, Shortcut* link);
+
+// "REG_SZ text" / "REG_DWORD n"; false when the key or value is missing.
+bool regValue(const char* key, const char* value, std::string* data);
+bool regKeyExists(const char* key);
+// Every value and subkey below key, one line each, subkeys' content after.
+std::vector<std::string> regDump(const char* key);
+// Creates the key if needed, sets the value and reads it back.
+bool regSetString(const char* key, const char* value, const std::string& data);
+
+// The machine's folders, read from the registry before a scenario starts.
+struct Folders {
+    std::string programFiles, programs, startup;
+};
+bool readFolders(Folders* folders, bool anyProgramFiles = false);
+// What an install changes and a rollback or an uninstall gives back: Program
+// Files, the Start Menu programs, Startup, the uninstall key with everything
+// under it, and the entries of C:\ (setups start from C:\Downloads, left out).
+std::vector<std::string> snapshot(const Folders& folders);
+bool expectSnapshot(const char* what, const std::vector<std::string>& before, const std::vector<std::string>& after);
+extern const char* const uninstallKey;
+
+// The composed uninstaller: the setup's MAIN entry followed by a package of
+// exactly the bitmaps, each intact and equal to the setup's.
+bool expectUninstaller(const std::string& uninstaller, const std::string& setup);
+
+// ---- screen and pixels (pixels.cpp) ----
+enum { BITMAP_COUNT = 8 };
+extern const char* const bitmapNames[BITMAP_COUNT];   // the decorative bitmaps, in drawing order
+struct Image {
+    int width = 0, height = 0;
+    std::vector<DWORD> pixels;   // 0xRRGGBB, row 0 at the top
+    DWORD at(int x, int y) const { return pixels[(size_t)y * width + x]; }
+};
+// The screen through GDI, saved as SHOTS\NAME-screen.bmp and, with a crop
+// rectangle (x, y, width, height), SHOTS\NAME.bmp.
+bool screenshot(const char* name, const RECT* crop, Image* screen);
+// Distinct colours in a rectangle (x, y, width, height) of the image.
+size_t coloursIn(const Image& image, const RECT& rect);
+enum { BACKGROUND_FULL = 0, BACKGROUND_PALETTE = 1, BACKGROUND_BANDS_ONLY = 2 };
+// Every pixel outside exclude against the bands and the decorative bitmaps;
+// wrong ones in magenta in SHOTS\NAME-diff.bmp.
+bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode);
+void screenInfo(int* bitsPerPixel, bool* palette);
+
+// ---- scenarios (scenarios.cpp, uninstall_scenarios.cpp) ----
+struct Scenario {
+    const char* name;
+    void (*run)(void);
+    bool palette;   // runs on the 256-colour display
+};
+extern const Scenario installScenarios[];
+extern const int installScenarioCount;
+extern const Scenario uninstallScenarios[];
+extern const int uninstallScenarioCount;
+
+// Shared by both sets of scenarios.
+extern const char* const demoFiles[];      // "Name=Source", the uninstaller first
+extern const int demoFileCount;
+bool expectFiles(const char* sourceFolder, const std::string& dir, const char* const* files, int count);
+bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller);
+// A complete install with "Run" unticked.
+bool installQuietly(const char* setupName);
+std::string stagePath(const char* name);   // SETTING.stage\name
+std::string copyToDownloads(const char* setupName);   // C:\Downloads\NAME
+
+#endif

@@ -1,0 +1,593 @@
+// scenarios.cpp - the installer's scenarios: a full install of two products,
+// cancelling at each point, a running copy of the product, damaged and
+// truncated setups, an install folder too long, a planted DLL and the
+// 256-colour screen.
+//
+// The demo installs in a moment, so its installing dialog is never waited
+// for: what that dialog shows is read on the big product while the Cancel
+// question holds the install worker.
+#include "driver.h"
+#include <stdio.h>
+#include <string.h>
+#include <algorithm>
+
+static const char* const welcomeDemo =
+    "Welcome to the Demo setup program.\n\nThis setup will install Demo V1.0 on your computer.\n\n"
+    "When you are ready to start installing the program, click Finish.";
+static const char* const confirmText = "The setup is not finished! Do you really want to abort?";
+static const char* const truncatedText =
+    "This setup program is truncated.  It's most likely that the download wasn't fully completed.  "
+    "Please get a new copy.";
+
+const char* const demoFiles[] = {"Uninst.exe",        "Demo.exe=Demo.exe",       "Help.txt=Help.txt",
+                                 "License.txt=License.txt", "Sample1.txt=Sample1.txt", "Sample2.txt=Sample2.txt",
+                                 "Pattern.bmp=Pattern.bmp"};
+const int demoFileCount = sizeof demoFiles / sizeof demoFiles[0];
+
+std::string stagePath(const char* name)
+{
+    return setting.stage + "\\" + name;
+}
+
+std::string copyToDownloads(const char* setupName)
+{
+    makeFolders("C:\\Downloads");
+    std::string target = std::string("C:\\Downloads\\") + setupName;
+    copyFile(stagePath(setupName), target);
+    return target;
+}
+
+// Every installed file, and no other, byte for byte its source; index 4 and
+// above lie under "Samples". The first is the uninstaller (composed, no source).
+bool expectFiles(const char* sourceFolder, const std::string& dir, const char* const* files, int count)
+{
+    bool ok = true;
+    std::vector<std::string> expected;
+    for (int index = 0; index < count; index++) {
+        std::string entry = files[index];
+        size_t equals = entry.find('=');
+        std::string name = entry.substr(0, equals);
+        std::string path = (index >= 4 ? "Samples\\" : "") + name;
+        expected.push_back(".\\" + path);
+        std::string installed, source;
+        if (!readFile(dir + "\\" + path, &installed))
+            ok = fail("file %d %s was not installed", index, path.c_str());
+        else if (index > 0 && (!readFile(stagePath(sourceFolder) + "\\" + entry.substr(equals + 1), &source) ||
+                               installed != source))
+            ok = fail("file %d %s differs from its source %s", index, path.c_str(), entry.substr(equals + 1).c_str());
+        else
+            pass("file %d %s", index, path.c_str());
+    }
+    std::sort(expected.begin(), expected.end());
+    return expectEqual("the files of " + dir, joinLines(expected), joinLines(listTree(dir, true))) && ok;
+}
+
+bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller)
+{
+    std::string key = std::string(uninstallKey) + "\\" + product, uninst = dir + "\\" + uninstaller;
+    if (!regKeyExists(key.c_str()))
+        return fail("no uninstall entry %s", key.c_str());
+    note("%s", joinLines(regDump(key.c_str())).c_str());
+    const struct {
+        const char* name;
+        std::string expected;
+    } values[] = {{"DisplayName", std::string("REG_SZ ") + product},
+                  {"UninstallString", "REG_SZ \"" + uninst + "\""},
+                  {"DisplayVersion", std::string("REG_SZ ") + version},
+                  {"InstallLocation", "REG_SZ " + dir},
+                  {"NoModify", "REG_DWORD 1"},
+                  {"NoRepair", "REG_DWORD 1"}};
+    bool ok = true;
+    for (const auto& value : values) {
+        std::string data = "(missing)";
+        regValue(key.c_str(), value.name, &data);
+        ok = expectEqual(value.name, value.expected, data) && ok;
+    }
+    std::string icon = "(missing)";
+    regValue(key.c_str(), "DisplayIcon", &icon);
+    ok = expect(icon == "REG_SZ " + uninst + ",1" || icon == "REG_SZ \"" + uninst + "\",1",
+                "DisplayIcon %s is the uninstaller with icon index 1", quoted(icon).c_str()) &&
+         ok;
+    long long size = treeSize(dir);
+    std::string kb = "(missing)";
+    regValue(key.c_str(), "EstimatedSize", &kb);
+    char floor[48], ceiling[48];
+    snprintf(floor, sizeof floor, "REG_DWORD %lld", size / 1024);
+    snprintf(ceiling, sizeof ceiling, "REG_DWORD %lld", (size + 1023) / 1024);
+    return expect(kb == floor || kb == ceiling, "EstimatedSize %s for %lld bytes of files", kb.c_str(), size) && ok;
+}
+
+static bool expectShortcut(const std::string& lnk, const std::string& target, const char* description,
+                           const char* arguments, const std::string& icon)
+{
+    Shortcut link;
+    if (!readShortcut(lnk, &link))
+        return false;
+    bool ok = expectEqual("target of " + lnk, target, link.path);
+    ok = expectEqual("description of " + lnk, description, link.description) && ok;
+    ok = expectEqual("arguments of " + lnk, arguments, link.arguments) && ok;
+    return expectEqual("icon of " + lnk, icon, link.icon) && ok;
+}
+
+// No install folder, no Start Menu group, no uninstall entry, and the
+// machine as it was before the setup started.
+static void expectNothingInstalled(const Folders& folders, const std::vector<std::string>& before, const char* product,
+                                   const char* folder)
+{
+    std::string dir = folders.programFiles + "\\" + folder;
+    if (fileExists(dir))
+        fail("the install folder remains: %s", joinLines(listTree(dir)).c_str());
+    expect(!fileExists(folders.programs + "\\" + folder), "no Start Menu group %s", folder);
+    expect(!regKeyExists((std::string(uninstallKey) + "\\" + product).c_str()), "no uninstall entry %s", product);
+    expectSnapshot("after the setup", before, snapshot(folders));
+}
+
+static const Control* picture(const Dialog& dialog)
+{
+    for (const Control& c : dialog.controls)
+        if (c.className == "Static" && (c.style & SS_TYPEMASK) == SS_BITMAP)
+            return &c;
+    return NULL;
+}
+
+static size_t pictureColours(const Dialog& dialog, const Image& screen)
+{
+    const Control* control = picture(dialog);
+    return control ? coloursIn(screen, control->screen) : 0;
+}
+
+static std::string controlAt(const Dialog& dialog, int id)
+{
+    const Control* c = dialog.control(id);
+    if (!c)
+        return "(no control)";
+    char text[64];
+    snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", c->units.left, c->units.top, c->units.right, c->units.bottom);
+    return text;
+}
+
+static std::string dialogSize(const Dialog& dialog)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%ldx%ld", dialog.units.cx, dialog.units.cy);
+    return text;
+}
+
+bool installQuietly(const char* setupName)
+{
+    HANDLE setup = startSetup(copyToDownloads(setupName));
+    Dialog dialog;
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", 6) ||
+        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !setCheck("Finished", 1001, 0) ||
+        !click("Finished", 6))
+        return fail("the install of %s did not go through", setupName);
+    return waitExit(setup, "the setup", DEFAULT_WAIT_MS);
+}
+
+// Full install of the demo, "Run Demo" left ticked: every text, file,
+// shortcut and registry value; screenshots and pixel checks.
+static void scenarioInstall(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string startup = joinLines(listTree(folders.startup));
+    // Bait for an unquoted start of "C:\Program Files\Demo Product\Demo.exe":
+    // the system would run C:\Program.exe, whose window has the same class.
+    copyFile(stagePath("demo\\Demo.exe"), "C:\\Program.exe");
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    Image screen;
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    screenshot("welcome", &dialog.rect, &screen);
+    expectText("Install", 108, welcomeDemo);
+    expectEqual("welcome dialog size (dialog units)", "293x167", dialogSize(dialog));
+    size_t colours = pictureColours(dialog, screen);
+    expect(colours > 8, "the welcome picture shows %zu colours: bitmap 103 of template 101", colours);
+    checkBackground("welcome", screen, dialog.rect, BACKGROUND_FULL);
+    if (!click("Install", 6) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    screenshot("finished", &dialog.rect, &screen);
+    std::string dir = folders.programFiles + "\\Demo Product";
+    expectText("Finished", 108,
+               "Setup is complete and Demo V1.0 is now installed on your computer!\n\n"
+               "Demo is accessible through the Start Menu, under Demo Product.\n\n"
+               "Some sample files can be found in " +
+                   dir + "\\Samples\n\nClick Finish.");
+    expectText("Finished", 1001, "Run Demo");
+    expectEqual("check box 1001 of the finished dialog (template 102)", "110,112,80,11", controlAt(dialog, 1001));
+    int ticked = -1;
+    getCheck("Finished", 1001, &ticked);
+    expect(ticked == 1, "Run Demo is ticked");
+    checkBackground("finished", screen, dialog.rect, BACKGROUND_FULL);
+
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    expectUninstaller(dir + "\\Uninst.exe", stagePath("DemoSetup.exe"));
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    std::string group = folders.programs + "\\Demo Product";
+    expectEqual("shortcuts of the group", ".\\Demo.lnk\n.\\Uninstall Demo.lnk\n", joinLines(listTree(group)));
+    expectShortcut(group + "\\Demo.lnk", dir + "\\Demo.exe", "Demo", "", ",0");
+    expectShortcut(group + "\\Uninstall Demo.lnk", dir + "\\Uninst.exe", "Uninstall Demo", "",
+                   dir + "\\Uninst.exe,1");
+    expectEqual("Startup folder (StartupArguments \"|\")", startup, joinLines(listTree(folders.startup)));
+
+    // Finish with the box ticked: the product starts once the background has gone.
+    if (!click("Finished", 6))
+        return;
+    HWND product = waitWindowOfClass("TambDemoWindow", DEFAULT_WAIT_MS);
+    if (!product)
+        return;
+    expect(!FindWindowA("TambSetupClass", NULL), "the background had gone when the product started");
+    expectEqual("the program started", dir + "\\Demo.exe", imageOfWindow(product));
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+        expect(countProcesses("Demo.exe") == 1 && countProcesses("Program.exe") == 0,
+               "one copy of the product runs, and the bait C:\\Program.exe does not");
+    PostMessageA(product, WM_CLOSE, 0, 0);
+    waitNoWindowOfClass("TambDemoWindow", DEFAULT_WAIT_MS);
+}
+
+// The other configuration: plain finished text (install folder "Tamberlyn",
+// no samples description), help shortcut, subfolder, Startup shortcut with
+// arguments; "Run" unticked, so nothing starts. The product carries the big
+// data file, so the installing dialog is read while the Cancel question
+// holds the worker; No lets the install go on to its end.
+static void scenarioInstallViewer(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string dir = folders.programFiles + "\\Tamberlyn", group = folders.programs + "\\Tamberlyn\\Extras";
+    HANDLE setup = startSetup(copyToDownloads("ViewerSetup.exe"));
+    Dialog dialog;
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    expectText("Install", 108,
+               "Welcome to the Tamb Viewer setup program.\n\nThis setup will install Tamb Viewer V2.5b on your "
+               "computer.\n\nWhen you are ready to start installing the program, click Finish.");
+    if (!pressKey("Install", VK_RETURN) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
+        !click("Installing", 2) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+        return;
+    expectText("Installing", 105, "Setting up Tamb Viewer");
+    if (!answerMessageBox("Confirm", IDNO, confirmText, false) ||
+        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    Image screen;
+    screenshot("viewer-finished", &dialog.rect, &screen);
+    expectText("Finished", 108,
+               "Setup is complete and Tamb Viewer V2.5b is now installed on your computer!\n\nTamb Viewer is "
+               "accessible through the Start Menu, under Tamberlyn.\n\nClick Finish.");
+    expectText("Finished", 1001, "Run Tamb Viewer");
+
+    static const char* const files[] = {"Uninstall.exe", "Viewer.exe=Demo.exe", "Viewer.HLP=Viewer.HLP",
+                                        "License.txt=License.txt", "Sample1.txt=Sample1.txt", "Data.txt=Data.txt"};
+    expectFiles("viewer", dir, files, sizeof files / sizeof files[0]);
+    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe");
+    std::vector<std::string> top;
+    for (const std::string& path : listTree(folders.programs + "\\Tamberlyn"))
+        if (path.find('\\', 2) == std::string::npos)
+            top.push_back(path);
+    expectEqual("the Start Menu group", ".\\Extras\n", joinLines(top));
+    expectEqual("shortcuts of the group", ".\\Remove Tamb Viewer.lnk\n.\\Tamb Viewer Help.lnk\n.\\Tamb Viewer.lnk\n",
+                joinLines(listTree(group)));
+    expectShortcut(group + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "", ",0");
+    expectShortcut(group + "\\Tamb Viewer Help.lnk", dir + "\\Viewer.HLP", "Tamb Viewer Help", "", ",0");
+    expectShortcut(group + "\\Remove Tamb Viewer.lnk", dir + "\\Uninstall.exe", "Remove Tamb Viewer", "",
+                   dir + "\\Uninstall.exe,1");
+    expectShortcut(folders.startup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
+
+    if (!setCheck("Finished", 1001, 0) || !click("Finished", 6))
+        return;
+    // A product that the setup started exists by the time the setup has ended.
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+        expect(countProcesses("Viewer.exe") == 0 && !FindWindowA("TambDemoWindow", NULL),
+               "the product did not start (Run was unticked)");
+}
+
+// Cancel at the welcome dialog: No keeps it, Esc asks again, Yes ends the setup.
+static void scenarioWelcomeCancel(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    Image screen;
+    if (!setup || !click("Install", 7) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+        return;
+    screenshot("confirm-welcome", &dialog.rect, &screen);
+    answerMessageBox("Confirm", IDNO, confirmText, false);
+    dialogStays("Install", 1000);
+    if (!pressKey("Install", VK_ESCAPE) || !answerMessageBox("Confirm", IDYES, confirmText, false))
+        return;
+    waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"});
+    expectNothingInstalled(folders, before, "Demo", "Demo Product");
+}
+
+// Cancel while the big sample decodes: No goes on, Yes stops, and the
+// rollback removes every file and both folders; nothing is registered.
+static void cancelDuringInstall(const char* setupName, const char* shot)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    HANDLE setup = startSetup(copyToDownloads(setupName));
+    Dialog dialog;
+    if (!setup || !click("Install", 6) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
+        !click("Installing", 2))
+        return;
+    // No: the install goes on, and Cancel is pressed again at once (the
+    // dialog is still there and Cancel still enabled, or the click fails).
+    if (!answerMessageBox("Confirm", IDNO, confirmText, false) || !click("Installing", 2) ||
+        !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+        return;
+    if (shot) {
+        Image screen;
+        screenshot(shot, NULL, &screen);
+    }
+    // While the question is up the worker waits: the dialog shows its label
+    // and the file of the install folder that it is writing.
+    expectText("Installing", 105, "Installing Demo...");
+    std::string file;
+    controlText("Installing", 106, &file);
+    std::string dir = folders.programFiles + "\\Demo Product\\";
+    expect(file.size() > dir.size() && file.compare(0, dir.size(), dir) == 0,
+           "the installing dialog shows %s as the file being written", quoted(file).c_str());
+    if (!answerMessageBox("Confirm", IDYES, confirmText, false))
+        return;
+    waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"});
+    expectNothingInstalled(folders, before, "Demo", "Demo Product");
+}
+
+static void scenarioInstallCancel(void)
+{
+    cancelDuringInstall("BigSetup.exe", "confirm-installing");
+}
+
+// The same with the worker run in place (as when no thread can be made): the
+// abort must stay an abort.
+static void scenarioInstallCancelInPlace(void)
+{
+    cancelDuringInstall("BigSetupInPlace.exe", NULL);
+}
+
+// ---- a running copy of the product: a window of its class in a thread of ours ----
+
+static struct {
+    std::string absentPath;   // must not exist when WM_CLOSE arrives
+    int closeCount;
+    bool pathExisted;
+    HANDLE ready;
+} standIn;
+
+static LRESULT CALLBACK standInProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE) {
+        standIn.closeCount++;
+        standIn.pathExisted = standIn.pathExisted || fileExists(standIn.absentPath);
+        DestroyWindow(window);
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static DWORD WINAPI standInThread(LPVOID)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = standInProc;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "TambDemoWindow";
+    HWND window = RegisterClassA(&windowClass)
+                      ? CreateWindowA("TambDemoWindow", "running copy", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200,
+                                      80, NULL, NULL, windowClass.hInstance, NULL)
+                      : NULL;
+    SetEvent(standIn.ready);
+    if (!window)
+        return 1;
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
+// A running copy of the product is closed before any file is written.
+static void scenarioRunningCopy(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    standIn.absentPath = dir;
+    standIn.ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE thread = CreateThread(NULL, 0, standInThread, NULL, 0, NULL);
+    if (!thread || WaitForSingleObject(standIn.ready, DEFAULT_WAIT_MS) != WAIT_OBJECT_0 ||
+        !FindWindowA("TambDemoWindow", NULL)) {
+        fail("the stand-in window of the running copy could not be made");
+        return;
+    }
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    if (!setup || !click("Install", 6) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    if (WaitForSingleObject(thread, DEFAULT_WAIT_MS) != WAIT_OBJECT_0)
+        fail("the running copy's window is still open when the install has finished");
+    else if (expect(standIn.closeCount > 0, "the running copy was asked to close"))
+        expect(!standIn.pathExisted, "the running copy was closed before %s existed", dir.c_str());
+    CloseHandle(thread);
+    setCheck("Finished", 1001, 0);
+    if (click("Finished", 6))
+        waitExit(setup, "the setup", DEFAULT_WAIT_MS);
+}
+
+// The last bytes cut off: exactly one message box over the background of
+// the three bands alone (no package to take the bitmaps from), then the end.
+static void scenarioTruncated(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    HANDLE setup = startSetup(copyToDownloads("TruncatedSetup.exe"));
+    Dialog box;
+    if (!setup || !waitDialog("Install", MESSAGE_BOX, DEFAULT_WAIT_MS, &box))
+        return;
+    Image screen;
+    if (screenshot("truncated", &box.rect, &screen))
+        checkBackground("truncated", screen, box.rect, BACKGROUND_BANDS_ONLY);
+    if (!answerMessageBox("Install", IDOK, truncatedText, false))
+        return;
+    waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"});
+    expectNothingInstalled(folders, before, "Demo", "Demo Product");
+}
+
+// A damaged entry: one message box naming the file, then the rollback;
+// never "Setup is complete".
+static void scenarioDamagedEntry(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    HANDLE setup = startSetup(copyToDownloads("DamagedSetup.exe"));
+    std::string file = folders.programFiles + "\\Demo Product\\Samples\\Sample2.txt";
+    if (!setup || !click("Install", 6) || !answerMessageBox("Install", IDOK, file, true, INSTALL_WAIT_MS))
+        return;
+    waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"});
+    expectNothingInstalled(folders, before, "Demo", "Demo Product");
+}
+
+// A Program Files folder so long that the installed paths would not fit: a
+// message, the end, and no file. The driver sets the folder and reads it
+// back before the setup starts.
+static void scenarioLongPath(void)
+{
+    std::string longPath = "C:\\Program Files Of A Machine Whose Administrator Chose A Very Long Folder Name\\";
+    for (int i = 0; i < 50; i++)
+        longPath += "Sub";
+    if (!regSetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", longPath))
+        return;
+    Folders folders;
+    if (!readFolders(&folders, true) || !expectEqual("the long Program Files folder", longPath, folders.programFiles))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    if (!setup || !answerMessageBox("Install", IDOK, "too long", true))
+        return;
+    waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"});
+    expectNothingInstalled(folders, before, "Demo", "Demo Product");
+}
+
+// Wine prefers its own comctl32 whatever the search order, so the programs
+// of this scenario run with Wine told to prefer a DLL file it finds, as
+// Windows does; only they, by their file names.
+static bool preferNativeComctl32(const char* program)
+{
+    std::string key = std::string("HKCU\\Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
+    return regSetString(key.c_str(), "comctl32", "native,builtin");
+}
+
+// A COMCTL32.DLL planted next to the setup is never loaded. A copy of the
+// driver (probe.exe) doing a plain LoadLibrary from the same folder shows
+// that the plant works. The progress bar of the installing dialog, which needs the common
+// controls, is looked at while the Cancel question holds the big product's worker.
+static void scenarioPlantedDll(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    const std::string downloads = "C:\\Downloads", marker = "C:\\planted-dll-was-loaded.txt";
+    std::string self = setting.self;
+    makeFolders(downloads);
+    if (!preferNativeComctl32("probe.exe") || !preferNativeComctl32("BigSetup.exe") ||
+        !copyFile(self.substr(0, self.rfind('\\')) + "\\comctl32.dll", downloads + "\\comctl32.dll") ||
+        !copyFile(self, downloads + "\\probe.exe"))
+        return;
+    HANDLE probe = startProgram(downloads + "\\probe.exe", "probe.exe load-library COMCTL32.DLL", downloads.c_str());
+    if (!waitExit(probe, "the plain LoadLibrary", DEFAULT_WAIT_MS) ||
+        !expect(fileExists(marker), "the plant works: a plain LoadLibrary loads C:\\Downloads\\comctl32.dll"))
+        return;
+    DeleteFileA(marker.c_str());
+    DeleteFileA((downloads + "\\probe.exe").c_str());
+    std::string exe = copyToDownloads("BigSetup.exe");
+    HANDLE setup = startSetup(exe);
+    Dialog dialog;
+    if (!setup || !click("Install", 6) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
+        !click("Installing", 2) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+        return;
+    Dialog installing;
+    HWND window = FindWindowA(NULL, "Installing");
+    if (window && readDialog(window, &installing)) {
+        const Control* bar = installing.control(1002);
+        expect(bar && bar->className == "msctls_progress32",
+               "the installing dialog has its progress bar: the common controls loaded");
+    } else
+        fail("the installing dialog went away while the Cancel question was up");
+    if (!answerMessageBox("Confirm", IDNO, confirmText, false) ||
+        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    setCheck("Finished", 1001, 0);
+    if (click("Finished", 6))
+        waitExit(setup, "the setup", DEFAULT_WAIT_MS);
+    expect(!fileExists(marker), "the setup did not load the COMCTL32.DLL planted in its folder");
+}
+
+// A 256-colour screen: the welcome and finished dialogs are the palette
+// templates 201 and 202, the background realizes the bitmaps' palette and
+// shows the BLUE tiles.
+static void scenarioPalette(void)
+{
+    int bits = 0;
+    bool palette = false;
+    screenInfo(&bits, &palette);
+    if (!expect(bits == 8, "the display is 8 bits deep (%d)", bits))
+        return;
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    Image screen;
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    screenshot("palette-welcome", &dialog.rect, &screen);
+    expectText("Install", 108, welcomeDemo);
+    size_t colours = pictureColours(dialog, screen);
+    expect(colours >= 2 && colours <= 8, "the welcome picture shows %zu colours: the 8-colour bitmap 107 (template 201)",
+           colours);
+    checkBackground("palette-welcome", screen, dialog.rect, BACKGROUND_PALETTE);
+    if (!click("Install", 6) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    screenshot("palette-finished", &dialog.rect, &screen);
+    expectEqual("check box 1001 of the finished dialog (template 202)", "110,112,71,11", controlAt(dialog, 1001));
+    expectText("Finished", 1001, "Run Demo");
+    colours = pictureColours(dialog, screen);
+    expect(colours >= 2 && colours <= 8,
+           "the finished picture shows %zu colours: the 8-colour bitmap 107 (template 202)", colours);
+    setCheck("Finished", 1001, 0);
+    if (click("Finished", 6))
+        waitExit(setup, "the setup", DEFAULT_WAIT_MS);
+}
+
+const Scenario installScenarios[] = {
+    {"install", scenarioInstall, false},
+    {"install_viewer", scenarioInstallViewer, false},
+    {"welcome_cancel", scenarioWelcomeCancel, false},
+    {"install_cancel", scenarioInstallCancel, false},
+    {"install_cancel_inplace", scenarioInstallCancelInPlace, false},
+    {"running_copy", scenarioRunningCopy, false},
+    {"truncated", scenarioTruncated, false},
+    {"damaged_entry", scenarioDamagedEntry, false},
+    {"long_path", scenarioLongPath, false},
+    {"planted_dll", scenarioPlantedDll, false},
+    {"palette", scenarioPalette, true},
+};
+const int installScenarioCount = sizeof installScenarios / sizeof installScenarios[0];

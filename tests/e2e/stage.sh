@@ -1,0 +1,118 @@
+#!/bin/bash
+# stage.sh ARCH OUT MKSETUP WINBUILD - the fixture of the end-to-end tests of
+# one architecture: the products and their setups in OUT/stage, and the
+# template Wine prefix in OUT/template that every scenario copies.
+#
+# demo: the example product as it is (samples, no Startup shortcut).
+# viewer: another configuration: the install folder "Tamberlyn" (so the
+#   finished text is the plain one), no samples description, a help file
+#   with an upper-case extension, a Start Menu subfolder, a Startup shortcut
+#   with arguments, other name formats; and a large data file, so that its
+#   installing dialog lasts long enough to be held by the Cancel question.
+# big: the demo with a 10 MB sample, long enough to cancel while it decodes
+#   (built twice: with the worker thread and with the worker run in place).
+# Damaged copies of demo: the last bytes cut off, and one entry's data spoilt.
+set -uo pipefail
+ARCH="$1" OUT="$2" MKSETUP="$3" WINBUILD="$4"
+HERE="$(cd "$(dirname "$0")" && pwd)"
+ROOT="$(cd "$HERE/../.." && pwd)"
+. "$HERE/env.sh"
+
+STUB="$WINBUILD/app/tambsetup.exe"
+STUB_INPLACE="$WINBUILD/app/tambsetup_inplace.exe"
+DEMO_EXE="$WINBUILD/examples/demo/Demo.exe"
+STAGE="$OUT/stage"
+TEMPLATE="$OUT/template"
+die() {
+    echo "FAIL: $*"
+    exit 1
+}
+for file in "$MKSETUP" "$STUB" "$STUB_INPLACE" "$DEMO_EXE"; do
+    [ -f "$file" ] || die "missing $file (build it first)"
+done
+for tool in Xvfb convert wine wineboot wineserver; do
+    command -v "$tool" >/dev/null 2>&1 || die "$tool is missing (scripts/bootstrap.sh installs it)"
+done
+mkdir -p "$OUT/logs" "$STAGE"
+
+# ---- the products and their setups ----
+demo="$ROOT/examples/demo"
+rm -rf "$STAGE/demo" "$STAGE/viewer" "$STAGE/big"
+mkdir -p "$STAGE/demo" "$STAGE/viewer" "$STAGE/big"
+cp "$demo"/setup.ini "$demo"/Help.txt "$demo"/License.txt "$demo"/Sample1.txt "$demo"/Sample2.txt \
+    "$demo"/Pattern.bmp "$DEMO_EXE" "$STAGE/demo/" || die "cannot copy the demo product"
+
+# Text-like data: compresses to about half, and decodes at a few MB/s.
+if [ ! -s "$STAGE/Data.txt" ]; then
+    awk 'BEGIN { srand(7); for (i = 0; i < 150000; i++) { line = i; for (j = 0; j < 10; j++) line = line " " sprintf("%x", int(rand() * 1000000)); print line } }' \
+        >"$STAGE/Data.txt" || die "cannot write the big data file"
+fi
+
+cp "$DEMO_EXE" "$demo"/License.txt "$demo"/Sample1.txt "$STAGE/Data.txt" "$STAGE/viewer/"
+printf 'Tamb Viewer help (a stand-in for a WinHelp file)\r\n' >"$STAGE/viewer/Viewer.HLP"
+cat >"$STAGE/viewer/setup.ini" <<'INI'
+[Setup]
+ProductName = Tamb Viewer
+ProductVersion = 2.5b
+InstallFolder = Tamberlyn
+StartMenuSubfolder = Extras
+RunningWindowClass = TambDemoWindow
+SamplesDescription =
+StartupArguments = -tray
+UninstallShortcutFormat = Remove %s
+InstallingLabelFormat = Setting up %s
+[Files]
+Uninstall.exe
+Viewer.exe = Demo.exe
+Viewer.HLP = Viewer.HLP
+License.txt = License.txt
+Sample1.txt = Sample1.txt
+Data.txt = Data.txt
+INI
+
+cp "$STAGE/demo"/* "$STAGE/Data.txt" "$STAGE/big/"
+printf 'Data.txt = Data.txt\n' >>"$STAGE/big/setup.ini"
+
+log="$OUT/logs/mksetup.txt"
+: >"$log"
+build() { "$MKSETUP" build "$1" -o "$STAGE/$2" --stub "$3" >>"$log" 2>&1 || die "mksetup failed for $2 (see $log)"; }
+build "$STAGE/demo/setup.ini" DemoSetup.exe "$STUB"
+build "$STAGE/viewer/setup.ini" ViewerSetup.exe "$STUB"
+build "$STAGE/big/setup.ini" BigSetup.exe "$STUB"
+build "$STAGE/big/setup.ini" BigSetupInPlace.exe "$STUB_INPLACE"
+
+size=$(stat -c %s "$STAGE/DemoSetup.exe")
+head -c $((size - 100)) "$STAGE/DemoSetup.exe" >"$STAGE/TruncatedSetup.exe"
+
+# Spoil the middle of the entry of Sample2.txt (File5, the second sample):
+# four files and the Samples folder exist by the time it is reached.
+read -r offset stored < <("$MKSETUP" list "$STAGE/DemoSetup.exe" | awk '$1 == "File5" { print $8, $5 }')
+[ -n "${offset:-}" ] || die "mksetup list shows no File5 in DemoSetup.exe"
+cp "$STAGE/DemoSetup.exe" "$STAGE/DamagedSetup.exe"
+printf '\x55\xaa\x55\xaa\x55\xaa\x55\xaa' |
+    dd of="$STAGE/DamagedSetup.exe" bs=1 seek=$((offset + stored / 2)) conv=notrunc status=none
+echo "staged: $(cd "$STAGE" && ls ./*.exe | tr '\n' ' ')"
+
+# ---- the template prefix, made once per Wine version and architecture ----
+# No window manager runs on Xvfb: Wine draws no frames and manages no
+# windows (Decorated=N, Managed=N), so dialogs sit where the program puts them.
+stamp="$(wine --version 2>/dev/null) $ARCH undecorated"
+if [ "$(cat "$TEMPLATE/.e2e-stamp" 2>/dev/null)" != "$stamp" ]; then
+    echo "making the template Wine prefix $TEMPLATE"
+    rm -rf "$TEMPLATE"
+    export WINEARCH="$ARCH" WINEPREFIX="$TEMPLATE"
+    trap 'stop_wine; stop_xvfb' EXIT
+    start_xvfb 24 "$OUT/logs/xvfb-template.txt" || die "no display for wineboot"
+    wineboot -i </dev/null >"$OUT/logs/wineboot.txt" 2>&1
+    for value in Decorated Managed; do
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f </dev/null >>"$OUT/logs/wineboot.txt" 2>&1
+    done
+    stop_wine
+    [ -f "$TEMPLATE/system.reg" ] || die "wineboot could not make $TEMPLATE (see $OUT/logs/wineboot.txt)"
+    # Read back what the scenarios rely on, now that the server has saved it.
+    for value in Decorated Managed; do
+        grep -q "^\"$value\"=\"N\"" "$TEMPLATE/user.reg" || die "the template prefix lacks $value=N"
+    done
+    echo "$stamp" >"$TEMPLATE/.e2e-stamp"
+fi
+echo "template prefix: $TEMPLATE ($stamp)"

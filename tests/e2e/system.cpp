@@ -1,0 +1,393 @@
+// system.cpp - reading back what a setup left: files and folders, shortcuts
+// through the shell link object, registry values, and the composed uninstaller
+// through the package library.
+#include "driver.h"
+#include <objbase.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+#include <algorithm>
+#include "package.h"
+#include "transfer.h"
+
+const char* const uninstallKey = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall";
+
+bool fileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool readFile(const std::string& path, std::string* bytes)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    bytes->clear();
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes->append(buffer, got);
+    bool ok = !ferror(file);
+    fclose(file);
+    return ok;
+}
+
+bool writeFile(const std::string& path, const std::string& bytes)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+bool copyFile(const std::string& from, const std::string& to)
+{
+    if (CopyFileA(from.c_str(), to.c_str(), FALSE))
+        return true;
+    return fail("cannot copy %s to %s: error %lu", from.c_str(), to.c_str(), (unsigned long)GetLastError());
+}
+
+bool makeFolders(const std::string& path)
+{
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
+    CreateDirectoryA(path.c_str(), NULL);
+    return GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
+}
+
+static void walk(const std::string& root, const std::string& relative, bool filesOnly, std::vector<std::string>* out,
+                 long long* bytes)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + relative + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        std::string path = relative + "\\" + found.cFileName;
+        bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!folder || !filesOnly)
+            out->push_back("." + path);
+        if (folder)
+            walk(root, path, filesOnly, out, bytes);
+        else if (bytes)
+            *bytes += (long long)found.nFileSizeHigh << 32 | found.nFileSizeLow;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::vector<std::string> listTree(const std::string& root, bool filesOnly)
+{
+    std::vector<std::string> out;
+    walk(root, "", filesOnly, &out, NULL);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+long long treeSize(const std::string& root)
+{
+    std::vector<std::string> ignored;
+    long long bytes = 0;
+    walk(root, "", true, &ignored, &bytes);
+    return bytes;
+}
+
+bool waitGone(const std::string& path, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (fileExists(path)) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+bool readShortcut(const std::string& lnk, Shortcut* link)
+{
+    if (!fileExists(lnk))
+        return fail("shortcut %s is missing", lnk.c_str());
+    IShellLinkA* shell = NULL;
+    IPersistFile* file = NULL;
+    WCHAR widePath[MAX_PATH];
+    bool ok = false;
+    HRESULT status = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&shell);
+    if (FAILED(status))
+        fail("cannot create a shell link object: 0x%08lx", (unsigned long)status);
+    else if (FAILED(status = shell->QueryInterface(IID_IPersistFile, (void**)&file)))
+        fail("no IPersistFile: 0x%08lx", (unsigned long)status);
+    else if (!MultiByteToWideChar(CP_ACP, 0, lnk.c_str(), -1, widePath, MAX_PATH))
+        fail("path too long: %s", lnk.c_str());
+    else if (FAILED(status = file->Load(widePath, STGM_READ)))
+        fail("cannot load %s: 0x%08lx", lnk.c_str(), (unsigned long)status);
+    else {
+        char path[MAX_PATH] = "", arguments[1024] = "", description[1024] = "", icon[MAX_PATH] = "";
+        int iconIndex = 0;
+        shell->GetPath(path, MAX_PATH, NULL, SLGP_RAWPATH);
+        shell->GetArguments(arguments, (int)sizeof arguments);
+        shell->GetDescription(description, (int)sizeof description);
+        shell->GetIconLocation(icon, MAX_PATH, &iconIndex);
+        char iconText[MAX_PATH + 16];
+        snprintf(iconText, sizeof iconText, "%s,%d", icon, iconIndex);
+        *link = {path, arguments, description, iconText};
+        note("shortcut %s: path=%s arguments=%s description=%s icon=%s", lnk.c_str(), path, arguments, description,
+             iconText);
+        ok = true;
+    }
+    if (file)
+        file->Release();
+    if (shell)
+        shell->Release();
+    return ok;
+}
+
+// ---- registry ----
+
+static bool openKey(const char* fullName, HKEY* key, REGSAM access = KEY_READ, bool create = false)
+{
+    static const struct {
+        const char* name;
+        HKEY root;
+    } roots[] = {{"HKLM\\", HKEY_LOCAL_MACHINE}, {"HKCU\\", HKEY_CURRENT_USER}};
+    for (const auto& root : roots) {
+        size_t length = strlen(root.name);
+        if (_strnicmp(fullName, root.name, length) == 0)
+            return (create ? RegCreateKeyExA(root.root, fullName + length, 0, NULL, 0, access, NULL, key, NULL)
+                           : RegOpenKeyExA(root.root, fullName + length, 0, access, key)) == ERROR_SUCCESS;
+    }
+    return false;
+}
+
+// A string value must end with its NUL; one without it shows as "(no NUL)".
+static std::string valueText(DWORD type, const std::vector<BYTE>& data, DWORD size)
+{
+    char number[48];
+    switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ: {
+        std::string text((const char*)data.data(), size);
+        bool terminated = !text.empty() && text.back() == 0;
+        if (terminated)
+            text.pop_back();
+        return std::string(type == REG_SZ ? "REG_SZ " : "REG_EXPAND_SZ ") + text + (terminated ? "" : " (no NUL)");
+    }
+    case REG_DWORD:
+        snprintf(number, sizeof number, "REG_DWORD %lu", (unsigned long)(size >= 4 ? *(const DWORD*)data.data() : 0));
+        return number;
+    default:
+        snprintf(number, sizeof number, "TYPE%lu (%lu bytes)", (unsigned long)type, (unsigned long)size);
+        return number;
+    }
+}
+
+bool regValue(const char* keyName, const char* value, std::string* data)
+{
+    HKEY key;
+    if (!openKey(keyName, &key))
+        return false;
+    DWORD type = 0, size = 0;
+    bool found = RegQueryValueExA(key, value, NULL, &type, NULL, &size) == ERROR_SUCCESS;
+    if (found) {
+        std::vector<BYTE> bytes(size + 1, 0);
+        found = RegQueryValueExA(key, value, NULL, &type, bytes.data(), &size) == ERROR_SUCCESS;
+        *data = valueText(type, bytes, size);
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+bool regKeyExists(const char* keyName)
+{
+    HKEY key;
+    if (!openKey(keyName, &key))
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+static void dumpKey(const std::string& name, const std::string& shown, std::vector<std::string>* out)
+{
+    HKEY key;
+    if (!openKey(name.c_str(), &key))
+        return;
+    std::vector<std::string> values, subkeys;
+    for (DWORD index = 0;; index++) {
+        char valueName[256];
+        DWORD nameSize = sizeof valueName, type = 0, size = 0;
+        if (RegEnumValueA(key, index, valueName, &nameSize, NULL, &type, NULL, &size) != ERROR_SUCCESS)
+            break;
+        std::vector<BYTE> data(size + 1, 0);
+        nameSize = sizeof valueName;
+        RegEnumValueA(key, index, valueName, &nameSize, NULL, &type, data.data(), &size);
+        values.push_back(shown + valueName + "=" + valueText(type, data, size));
+    }
+    for (DWORD index = 0;; index++) {
+        char subkey[256];
+        DWORD nameSize = sizeof subkey;
+        if (RegEnumKeyExA(key, index, subkey, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        subkeys.push_back(subkey);
+    }
+    RegCloseKey(key);
+    std::sort(values.begin(), values.end());
+    std::sort(subkeys.begin(), subkeys.end());
+    out->insert(out->end(), values.begin(), values.end());
+    for (const std::string& subkey : subkeys) {
+        out->push_back(shown + subkey + "\\");
+        dumpKey(name + "\\" + subkey, shown + subkey + "\\", out);
+    }
+}
+
+std::vector<std::string> regDump(const char* key)
+{
+    std::vector<std::string> out;
+    dumpKey(key, "", &out);
+    return out;
+}
+
+bool regSetString(const char* keyName, const char* value, const std::string& data)
+{
+    HKEY key;
+    if (!openKey(keyName, &key, KEY_SET_VALUE, true))
+        return fail("cannot open %s for writing", keyName);
+    LONG status = RegSetValueExA(key, value, 0, REG_SZ, (const BYTE*)data.c_str(), (DWORD)data.size() + 1);
+    RegCloseKey(key);
+    std::string stored;
+    if (status != ERROR_SUCCESS)
+        return fail("cannot set %s\\%s: error %ld", keyName, value, (long)status);
+    // Read back: what the next program started sees.
+    if (!regValue(keyName, value, &stored) || stored != "REG_SZ " + data)
+        return fail("%s\\%s reads back as %s", keyName, value, quoted(stored).c_str());
+    return true;
+}
+
+// ---- the machine's folders and its state ----
+
+bool readFolders(Folders* folders, bool anyProgramFiles)
+{
+    const char* shell = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    std::string programs, startup, programFiles;
+    if (!regValue(shell, "Programs", &programs) || !regValue(shell, "StartUp", &startup) ||
+        !regValue("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", &programFiles))
+        return fail("cannot read the Start Menu, Startup and Program Files folders from the registry");
+    const std::string sz = "REG_SZ ";
+    if (programs.compare(0, sz.size(), sz) != 0 || startup.compare(0, sz.size(), sz) != 0 ||
+        programFiles.compare(0, sz.size(), sz) != 0)
+        return fail("the folders are not plain strings: %s %s %s", programs.c_str(), startup.c_str(),
+                    programFiles.c_str());
+    folders->programs = programs.substr(sz.size());
+    folders->startup = startup.substr(sz.size());
+    folders->programFiles = programFiles.substr(sz.size());
+    note("folders: Program Files %s, Programs %s, Startup %s", folders->programFiles.c_str(),
+         folders->programs.c_str(), folders->startup.c_str());
+    if (!fileExists(folders->programs) || !fileExists(folders->startup))
+        return fail("the Start Menu or Startup folder does not exist");
+    if (setting.wide && !anyProgramFiles)
+        return expectEqual("Program Files folder", "C:\\Program Files", folders->programFiles);
+    return true;
+}
+
+std::vector<std::string> snapshot(const Folders& folders)
+{
+    std::vector<std::string> out;
+    const struct {
+        const char* title;
+        const std::string* path;
+    } trees[] = {{"[Program Files]", &folders.programFiles},
+                 {"[Programs]", &folders.programs},
+                 {"[Startup]", &folders.startup}};
+    for (const auto& tree : trees) {
+        out.push_back(tree.title);
+        for (const std::string& path : listTree(*tree.path))
+            out.push_back(path);
+    }
+    out.push_back(std::string("[") + uninstallKey + "]");
+    for (const std::string& line : regDump(uninstallKey))
+        out.push_back(line);
+    out.push_back("[C:\\]");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("C:\\*", &found);
+    std::vector<std::string> root;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..") && _stricmp(found.cFileName, "Downloads"))
+                root.push_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    std::sort(root.begin(), root.end());
+    out.insert(out.end(), root.begin(), root.end());
+    return out;
+}
+
+bool expectSnapshot(const char* what, const std::vector<std::string>& before, const std::vector<std::string>& after)
+{
+    if (before == after)
+        return pass("%s: Program Files, Start Menu, Startup, the uninstall key and C:\\ as before", what);
+    std::string changes;
+    for (const std::string& line : before)
+        if (std::find(after.begin(), after.end(), line) == after.end())
+            changes += "\n      - " + line;
+    for (const std::string& line : after)
+        if (std::find(before.begin(), before.end(), line) == before.end())
+            changes += "\n      + " + line;
+    return fail("%s: the machine differs from before:%s", what, changes.c_str());
+}
+
+// ---- the composed uninstaller ----
+
+// Every entry named, decoded (its blocks checked on the way) into memory.
+static bool readEntries(const std::string& path, std::vector<std::string>* names,
+                        std::vector<std::string>* contents)
+{
+    initPackageLibrary();
+    FileHandle package = openPackage(path.c_str());
+    if (package == INVALID_FILE)
+        return fail("%s holds no package", path.c_str());
+    bool ok = true;
+    for (int index = 0; index < packageEntryCount() && ok; index++) {
+        PackageEntry* record = packageRecord(index);
+        char name[ENTRY_NAME_SIZE + 1] = {};
+        memcpy(name, record->name, ENTRY_NAME_SIZE);
+        names->push_back(name);
+        if (record->mode == ENTRY_VALUE) {
+            contents->push_back("");
+            continue;
+        }
+        int32_t size = getExtractedSize(name);
+        std::string data(size > 0 ? (size_t)size : 0, '\0');
+        if (size < 0 || !extractToMemory(name, (uint8_t*)&data[0], size))
+            ok = fail("entry %s of %s does not decode", name, path.c_str());
+        contents->push_back(data);
+    }
+    closePackage(package);
+    return ok;
+}
+
+bool expectUninstaller(const std::string& uninstaller, const std::string& setup)
+{
+    std::vector<std::string> names, contents, setupNames, setupContents;
+    if (!readEntries(uninstaller, &names, &contents) || !readEntries(setup, &setupNames, &setupContents))
+        return false;
+    std::string expected = "MAIN", actual;
+    for (const char* name : bitmapNames)
+        expected += std::string(" ") + name;
+    for (const std::string& name : names)
+        actual += (actual.empty() ? "" : " ") + name;
+    if (!expectEqual("entries of the uninstaller", expected, actual))
+        return false;
+    bool ok = true;
+    for (size_t i = 0; i < names.size(); i++) {
+        size_t at = std::find(setupNames.begin(), setupNames.end(), names[i]) - setupNames.begin();
+        if (at == setupNames.size() || setupContents[at] != contents[i])
+            ok = fail("the uninstaller's %s differs from the setup's", names[i].c_str());
+    }
+    std::string file;
+    size_t mainAt = std::find(setupNames.begin(), setupNames.end(), "MAIN") - setupNames.begin();
+    if (!readFile(uninstaller, &file) || mainAt == setupNames.size() ||
+        file.compare(0, setupContents[mainAt].size(), setupContents[mainAt]) != 0)
+        ok = fail("the uninstaller does not begin with the setup program");
+    return ok && pass("the uninstaller holds MAIN and the eight bitmaps of the setup, and begins with MAIN");
+}

@@ -1,0 +1,336 @@
+// uninstall_scenarios.cpp - the uninstaller's scenarios. Each installs a
+// demo product first, then runs the uninstaller the way a user would: from
+// the install folder, from a copy elsewhere, or through the
+// "UninstallString" of the registry (Wine's list of programs).
+#include "driver.h"
+#include <stdio.h>
+#include <string.h>
+
+static const char* const welcomeDemo =
+    "Welcome to the Demo uninstall program.\n\nThis program will remove all of the files, components and shortcuts "
+    "that were installed on your computer by the Demo setup program.\n\nIf you do not want to remove the software, "
+    "then click on Cancel.";
+static const char* const finishedDemo =
+    "The uninstall program has successfully removed the Demo 1.0 software from your computer.\n\nIf you would like "
+    "to use this software again, you will need to run the setup program and re-install it.\n\nPress the OK button.";
+static const char* const batchFile = "C:\\DelUS.bat";
+static const DWORD selfDeleteMs = 30000;
+
+static std::string controlIds(const Dialog& dialog)
+{
+    std::string ids;
+    for (const Control& c : dialog.controls)
+        ids += (ids.empty() ? "" : " ") + std::to_string(c.id);
+    return ids;
+}
+
+static std::string controlTextOf(const Dialog& dialog, int id)
+{
+    const Control* c = dialog.control(id);
+    return c ? c->text : "(no control)";
+}
+
+static LONG styleOf(const Dialog& dialog, int id)
+{
+    const Control* c = dialog.control(id);
+    return c ? c->style : -1;
+}
+
+static std::string sizeOf(const Dialog& dialog)
+{
+    return std::to_string(dialog.units.cx) + "x" + std::to_string(dialog.units.cy);
+}
+
+// Dialog 301 over the uninstaller's window: layout and text; a screenshot
+// and the background's pixels when shot is given.
+static bool uninstallWelcome(const char* shot)
+{
+    Dialog dialog;
+    if (!waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return false;
+    if (shot) {
+        Image screen;
+        if (screenshot(shot, &dialog.rect, &screen))
+            checkBackground(shot, screen, dialog.rect, BACKGROUND_FULL);
+    }
+    expectEqual("welcome dialog size (dialog units)", "227x125", sizeOf(dialog));
+    expectEqual("welcome controls in tab order", "-1 108 2 1", controlIds(dialog));
+    expectEqual("button 2", "Cancel", controlTextOf(dialog, 2));
+    expectEqual("button 1", "Uninstall", controlTextOf(dialog, 1));
+    expect((styleOf(dialog, 2) & 15) == BS_DEFPUSHBUTTON, "Cancel is the default button");
+    expect((styleOf(dialog, 1) & 15) == BS_PUSHBUTTON, "Uninstall is a plain button");
+    expect((styleOf(dialog, -1) & SS_TYPEMASK) == SS_ICON, "the picture is an icon control");
+    return expectText("Uninstall", 108, welcomeDemo);
+}
+
+static bool uninstallFinished(const char* shot)
+{
+    Dialog dialog;
+    if (!waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return false;
+    if (shot) {
+        Image screen;
+        if (screenshot(shot, &dialog.rect, &screen))
+            checkBackground(shot, screen, dialog.rect, BACKGROUND_FULL);
+    }
+    expectEqual("finished dialog size (dialog units)", "227x125", sizeOf(dialog));
+    expectEqual("finished controls", "-1 108 1", controlIds(dialog));
+    expectEqual("button 1", "OK", controlTextOf(dialog, 1));
+    return expectText("Finished", 108, finishedDemo);
+}
+
+// Runs that uninstaller through both of its dialogs (Uninstall, then OK).
+static bool uninstallQuietly(const std::string& uninstaller)
+{
+    HANDLE process = startSetup(uninstaller);
+    Dialog dialog;
+    if (!process || !click("Uninstall", 1) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) ||
+        !click("Finished", 1))
+        return fail("the uninstaller %s did not go through", uninstaller.c_str());
+    return waitExit(process, "the uninstaller", DEFAULT_WAIT_MS);
+}
+
+// Within a bounded time the batch file has deleted the uninstaller, the
+// folder (when given) and itself.
+static void expectSelfDeleted(const std::string& uninstaller, const std::string& folder)
+{
+    expect(waitGone(uninstaller, selfDeleteMs), "the uninstaller %s deleted itself", uninstaller.c_str());
+    if (!folder.empty() && !waitGone(folder, selfDeleteMs))
+        fail("the folder remains: %s", joinLines(listTree(folder)).c_str());
+    else if (!folder.empty())
+        pass("the folder %s went", folder.c_str());
+    expect(waitGone(batchFile, selfDeleteMs), "the batch file deleted itself");
+}
+
+static void expectRegistrationGone(const Folders& folders, const char* product, const char* group)
+{
+    expect(!fileExists(folders.programs + "\\" + group), "no Start Menu group %s", group);
+    expect(!regKeyExists((std::string(uninstallKey) + "\\" + product).c_str()), "no uninstall entry %s", product);
+}
+
+// Install, uninstall from the install folder: texts, screenshots, background
+// pixels; then nothing is left, the uninstaller and the batch file delete
+// themselves, and the machine is as it was before the install.
+static void scenarioUninstall(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    std::vector<std::string> before = snapshot(folders);
+    if (!installQuietly("DemoSetup.exe"))
+        return;
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    HANDLE process = startSetup(dir + "\\Uninst.exe");
+    HWND window = process ? waitWindowOfClass("UnInstallProg", DEFAULT_WAIT_MS) : NULL;
+    if (!window)
+        return;
+    RECT box;
+    GetWindowRect(window, &box);
+    char shown[MAX_PATH + 64];
+    snprintf(shown, sizeof shown, "rect=%ld,%ld,%ld,%ld image=%s", box.left, box.top, box.right - box.left,
+             box.bottom - box.top, imageOfWindow(window).c_str());
+    expectEqual("the uninstaller's window", "rect=0,0,800,600 image=" + dir + "\\Uninst.exe", shown);
+    if (!uninstallWelcome("uninstall-welcome") || !click("Uninstall", 1))
+        return;
+    // The removal is done by the time the finished dialog shows; the
+    // uninstaller itself is still running.
+    if (!uninstallFinished("uninstall-finished"))
+        return;
+    expectEqual("the install folder while the finished dialog shows", ".\\Uninst.exe\n", joinLines(listTree(dir)));
+    expectRegistrationGone(folders, "Demo", "Demo Product");
+    expect(!fileExists(batchFile), "no batch file before OK");
+    if (!click("Finished", 1))
+        return;
+    waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});
+    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    expectSnapshot("after the uninstall", before, snapshot(folders));
+}
+
+// Cancel, Esc, and Enter on the default button: nothing removed, no batch file.
+static void scenarioUninstallCancel(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    std::vector<std::string> installed = snapshot(folders);
+    const struct {
+        const char* name;
+        bool isKey;
+        UINT key;
+    } ways[] = {{"Cancel", false, 0}, {"Esc", true, VK_ESCAPE}, {"Enter", true, VK_RETURN}};
+    for (const auto& way : ways) {
+        HANDLE process = startSetup(dir + "\\Uninst.exe");
+        Dialog dialog;
+        if (!process || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+            return;
+        if (!(way.isKey ? pressKey("Uninstall", way.key) : click("Uninstall", 2)))
+            return;
+        std::string what = std::string("the uninstaller after ") + way.name;
+        waitExit(process, what.c_str(), DEFAULT_WAIT_MS, {"*"});
+        expect(!fileExists(batchFile), "%s: no batch file was written", way.name);
+        expectSnapshot(what.c_str(), installed, snapshot(folders));
+    }
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+}
+
+// Files the user added to the install folder and to Samples stay, and so do
+// the folders that hold them; everything installed goes.
+static void scenarioUninstallUserFiles(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    makeFolders(dir + "\\Samples\\Mine");
+    if (!writeFile(dir + "\\Notes.txt", "my notes") || !writeFile(dir + "\\Samples\\Mine\\Sample3.txt", "my sample")) {
+        fail("cannot write the user's files");
+        return;
+    }
+    if (!uninstallQuietly(dir + "\\Uninst.exe"))
+        return;
+    expectSelfDeleted(dir + "\\Uninst.exe", "");
+    expectEqual("what is left of the install folder",
+                ".\\Notes.txt\n.\\Samples\n.\\Samples\\Mine\n.\\Samples\\Mine\\Sample3.txt\n", joinLines(listTree(dir)));
+    std::string notes, sample;
+    readFile(dir + "\\Notes.txt", &notes);
+    readFile(dir + "\\Samples\\Mine\\Sample3.txt", &sample);
+    expectEqual("the user's files", "my notes|my sample", notes + "|" + sample);
+    expectRegistrationGone(folders, "Demo", "Demo Product");
+}
+
+// A copy of the uninstaller in another folder removes the product's files of
+// that folder only; the install folder keeps every file. The folder's name
+// has spaces and "%" signs, which the batch file must take literally, and
+// letters outside ASCII where the code page has them.
+static void scenarioUninstallCopy(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    char copyName[MAX_PATH];
+    BOOL lossy = FALSE;
+    if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"C:\\Old copy 100% %PATH% %% \u00e9t\u00e9", -1, copyName,
+                             sizeof copyName, NULL, &lossy) ||
+        lossy)
+        snprintf(copyName, sizeof copyName, "C:\\Old copy 100%% %%PATH%% %%%% ete");
+    std::string copy = copyName;
+    note("the copy's folder: %s", copy.c_str());
+    makeFolders(copy + "\\Samples");
+    if (!copyFile(dir + "\\Uninst.exe", copy + "\\Uninst.exe") || !writeFile(copy + "\\Help.txt", "old help\n") ||
+        !writeFile(copy + "\\Samples\\Sample1.txt", "old sample\n"))
+        return;
+    if (!uninstallQuietly(copy + "\\Uninst.exe"))
+        return;
+    expectSelfDeleted(copy + "\\Uninst.exe", copy);
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+}
+
+// The list of programs starts the quoted "UninstallString" (Wine's
+// uninstaller --remove, started from C:\windows\system32 as the system
+// would). The viewer: a Program Files path with a space, a ".HLP" file whose
+// WinHelp companions go too, a Start Menu subfolder and a Startup shortcut.
+static void scenarioUninstallRegistry(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string dir = folders.programFiles + "\\Tamberlyn";
+    std::vector<std::string> before = snapshot(folders);
+    if (!installQuietly("ViewerSetup.exe"))
+        return;
+    writeFile(dir + "\\Viewer.GID", "index\n");
+    writeFile(dir + "\\viewer.fts", "search\n");
+    expect(fileExists(folders.startup + "\\Tamb Viewer.lnk"), "the install made a Startup shortcut to remove");
+    const char* system = "C:\\windows\\system32";
+    HANDLE list = startProgram(std::string(system) + "\\uninstaller.exe", "uninstaller.exe --remove \"Tamb Viewer\"",
+                               system);
+    Dialog dialog;
+    if (!list || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    expectText("Uninstall", 108,
+               "Welcome to the Tamb Viewer uninstall program.\n\nThis program will remove all of the files, "
+               "components and shortcuts that were installed on your computer by the Tamb Viewer setup "
+               "program.\n\nIf you do not want to remove the software, then click on Cancel.");
+    if (!click("Uninstall", 1) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    expectText("Finished", 108,
+               "The uninstall program has successfully removed the Tamb Viewer 2.5b software from your "
+               "computer.\n\nIf you would like to use this software again, you will need to run the setup program "
+               "and re-install it.\n\nPress the OK button.");
+    if (!click("Finished", 1))
+        return;
+    waitExit(list, "Wine's uninstaller", DEFAULT_WAIT_MS);
+    expectSelfDeleted(dir + "\\Uninstall.exe", dir);
+    expectSnapshot("after the uninstall", before, snapshot(folders));
+}
+
+// The batch file's name is taken by something else. A folder of that name
+// cannot be replaced: then no batch runs, and the uninstaller stays. A
+// planted file is replaced by a new one (its other name keeps the old
+// content), and the self-deletion works.
+static void scenarioUninstallPlantedBatch(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    if (!CreateDirectoryA(batchFile, NULL)) {
+        fail("cannot make the folder %s", batchFile);
+        return;
+    }
+    if (!uninstallQuietly(dir + "\\Uninst.exe"))
+        return;
+    expect((GetFileAttributesA(batchFile) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+               GetFileAttributesA(batchFile) != INVALID_FILE_ATTRIBUTES,
+           "the folder named DelUS.bat was left alone");
+    expectEqual("the install folder with no batch to finish it", ".\\Uninst.exe\n", joinLines(listTree(dir)));
+    RemoveDirectoryA(batchFile);
+
+    if (!installQuietly("DemoSetup.exe"))
+        return;
+    const char* link = "C:\\planted-link.bat";
+    if (!writeFile(batchFile, "echo planted\r\n") || !CreateHardLinkA(link, batchFile, NULL)) {
+        fail("cannot plant %s with a second name", batchFile);
+        return;
+    }
+    if (!uninstallQuietly(dir + "\\Uninst.exe"))
+        return;
+    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    std::string planted;
+    readFile(link, &planted);
+    expectEqual("the planted file, through its other name", "echo planted\r\n", planted);
+}
+
+// A 256-colour screen: the uninstaller realizes the bitmaps' palette and
+// shows the BLUE tiles, as the installer does.
+static void scenarioUninstallPalette(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    HANDLE process = startSetup(dir + "\\Uninst.exe");
+    Dialog dialog;
+    if (!process || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    Image screen;
+    if (screenshot("uninstall-palette-welcome", &dialog.rect, &screen))
+        checkBackground("uninstall-palette-welcome", screen, dialog.rect, BACKGROUND_PALETTE);
+    if (click("Uninstall", 2))
+        waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});
+}
+
+const Scenario uninstallScenarios[] = {
+    {"uninstall", scenarioUninstall, false},
+    {"uninstall_cancel", scenarioUninstallCancel, false},
+    {"uninstall_user_files", scenarioUninstallUserFiles, false},
+    {"uninstall_copy", scenarioUninstallCopy, false},
+    {"uninstall_registry", scenarioUninstallRegistry, false},
+    {"uninstall_planted_batch", scenarioUninstallPlantedBatch, false},
+    {"uninstall_palette", scenarioUninstallPalette, true},
+};
+const int uninstallScenarioCount = sizeof uninstallScenarios / sizeof uninstallScenarios[0];
