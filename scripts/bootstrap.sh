@@ -13,6 +13,7 @@ PACKAGES=(
     googletest libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     wine wine64 xvfb imagemagick x11-utils
+    openssl osslsigncode
 )
 
 installed() {

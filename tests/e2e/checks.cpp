@@ -104,3 +104,8 @@ bool expectEqual(const std::string& what, const std::string& expected, const std
     return fail("%s differs\n      expected: %s\n      actual:   %s", what.c_str(), quoted(expected).c_str(),
                 quoted(actual).c_str());
 }
+
+bool expectExitCode(const char* what, DWORD expected)
+{
+    return expectEqual(std::string("exit code of ") + what, std::to_string(expected), std::to_string(lastExitCode));
+}

@@ -15,7 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
-enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2 };
 
 Setting setting;
 
@@ -34,7 +34,7 @@ static int usage(const char* what)
 {
     fprintf(stderr, "driver: %s\nusage: driver scenario NAME --stage DIR --decor DIR --shots DIR | "
                     "driver load-library NAME | driver list\n", what);
-    return EXIT_USAGE;
+    return RUN_USAGE;
 }
 
 static int runScenario(int argc, char** argv)
@@ -76,7 +76,7 @@ static int runScenario(int argc, char** argv)
     note("scenario %s: %d checks held, %d failed, %lu ms", scenario->name, passCount(), failureCount(),
          (unsigned long)(GetTickCount() - started));
     CoUninitialize();
-    return failureCount() ? EXIT_FAILED : EXIT_OK;
+    return failureCount() ? RUN_FAILED : RUN_OK;
 }
 
 int main(int argc, char** argv)
@@ -91,14 +91,14 @@ int main(int argc, char** argv)
         if (module)
             GetModuleFileNameA(module, path, MAX_PATH);
         printf("%s\n", module ? path : "(not loaded)");
-        return module ? EXIT_OK : EXIT_FAILED;
+        return module ? RUN_OK : RUN_FAILED;
     }
     if (argc == 2 && strcmp(argv[1], "list") == 0) {
         for (int i = 0; i < installScenarioCount; i++)
             printf("%s\n", installScenarios[i].name);
         for (int i = 0; i < uninstallScenarioCount; i++)
             printf("%s\n", uninstallScenarios[i].name);
-        return EXIT_OK;
+        return RUN_OK;
     }
     return usage("unknown command");
 }

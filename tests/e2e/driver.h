@@ -10,6 +10,9 @@
 #define E2E_DRIVER_H
 
 #include <windows.h>
+
+#include "app/setuplayout.h"   // decorativeBitmapNames, in drawing order
+#include "ui/setupwindow.h"    // the exit codes
 #include <string>
 #include <vector>
 
@@ -87,6 +90,8 @@ int countProcesses(const char* exeName);             // running processes of tha
 // Waits for the end. forbidden: dialog titles ("*": any) the process must
 // not show meanwhile. Closes the handle.
 bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vector<const char*>& forbidden = {});
+extern DWORD lastExitCode;                            // of the last waitExit that saw the end; -1 otherwise
+bool expectExitCode(const char* what, DWORD expected);
 
 // ---- files, shortcuts, registry (system.cpp) ----
 bool fileExists(const std::string& path);
@@ -129,8 +134,6 @@ extern const char* const uninstallKey;
 bool expectUninstaller(const std::string& uninstaller, const std::string& setup);
 
 // ---- screen and pixels (pixels.cpp) ----
-enum { BITMAP_COUNT = 8 };
-extern const char* const bitmapNames[BITMAP_COUNT];   // the decorative bitmaps, in drawing order
 struct Image {
     int width = 0, height = 0;
     std::vector<DWORD> pixels;   // 0xRRGGBB, row 0 at the top

@@ -161,22 +161,17 @@ size_t coloursIn(const Image& image, const RECT& rect)
 
 // The expected screen: the three bands, then each decorative bitmap at its
 // place, later ones over earlier ones, as the background paints them.
-// The bitmaps that the background draws, in the order it draws them (later
-// ones over earlier ones); the uninstaller carries them in the same order.
-const char* const bitmapNames[BITMAP_COUNT] = {"BLUE",      "DIMENSION", "LOGO",      "TAMBERLYN",
-                                               "TOPSHADOW", "ORANGE",    "BLUEWHITE", "WHITEBLUE"};
-
-// Where each bitmap of bitmapNames goes on a W x H screen.
+// Where each bitmap of decorativeBitmapNames goes on a W x H screen.
 struct Placement {
     int left, top;
     int tileMode;   // 0 once, 1 tiled leftwards, 2 tiled leftwards and upwards
 };
 
-static void placements(int W, int H, Placement out[BITMAP_COUNT])
+static void placements(int W, int H, Placement out[DECORATION_COUNT])
 {
     int topShadowLeft = W - 64 < 478 ? 414 : W - 64;
     int orangeLeft = W - 220 < 478 ? 478 : W - 220;
-    const Placement table[BITMAP_COUNT] = {{W - 256, H - 189, 2}, {10, 12, 0},        {W - 257, H - 56, 0},
+    const Placement table[DECORATION_COUNT] = {{W - 256, H - 189, 2}, {10, 12, 0},        {W - 257, H - 56, 0},
                                            {10, H - 45, 0},       {topShadowLeft, 0, 1}, {orangeLeft, 0, 0},
                                            {W - 64, H - 71, 1},   {W - 64, 96, 1}};
     memcpy(out, table, sizeof table);
@@ -233,13 +228,13 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
             expected.pixels[(size_t)y * W + x] = 0x5680AA;
             owner[(size_t)y * W + x] = -2;
         }
-    Placement table[BITMAP_COUNT];
+    Placement table[DECORATION_COUNT];
     placements(W, H, table);
-    for (int slot = 0; slot < BITMAP_COUNT; slot++) {
+    for (int slot = 0; slot < DECORATION_COUNT; slot++) {
         if ((slot == 0 && !palette) || bandsOnly)
             continue;
         char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s\\%s.bmp", setting.decor.c_str(), bitmapNames[slot]);
+        snprintf(path, sizeof path, "%s\\%s.bmp", setting.decor.c_str(), decorativeBitmapNames[slot]);
         Image bitmap;
         if (!loadBitmap(path, &bitmap))
             return false;
@@ -250,7 +245,7 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
         for (long col = exclude.left < 0 ? 0 : exclude.left; col < exclude.left + exclude.right && col < W; col++)
             excluded[(size_t)row * W + col] = true;
     // Regions: the blue band, the white bands, then each bitmap.
-    enum { REGIONS = BITMAP_COUNT + 2 };
+    enum { REGIONS = DECORATION_COUNT + 2 };
     // Per region: pixels compared, pixels wrong, the first wrong one.
     struct Tally {
         long compared = 0, wrong = 0;
@@ -306,7 +301,7 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
     bool result = true;
     for (int region = 0; region < REGIONS; region++) {
         const Tally& t = tally[region];
-        const char* name = region == 0 ? "blue band" : region == 1 ? "white bands" : bitmapNames[region - 2];
+        const char* name = region == 0 ? "blue band" : region == 1 ? "white bands" : decorativeBitmapNames[region - 2];
         if (t.compared == 0) {
             // "BLUE" is drawn in palette mode only; a bitmap that lies wholly
             // under a dialog or under later ones has nothing to show either.

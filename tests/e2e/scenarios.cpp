@@ -161,7 +161,7 @@ bool installQuietly(const char* setupName)
         !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !setCheck("Finished", 1001, 0) ||
         !click("Finished", 6))
         return fail("the install of %s did not go through", setupName);
-    return waitExit(setup, "the setup", DEFAULT_WAIT_MS);
+    return waitExit(setup, "the setup", DEFAULT_WAIT_MS) && expectExitCode("a completed install", EXIT_DONE);
 }
 
 // Full install of the demo, "Run Demo" left ticked: every text, file,
@@ -301,7 +301,8 @@ static void scenarioWelcomeCancel(void)
     dialogStays("Install", 1000);
     if (!pressKey("Install", VK_ESCAPE) || !answerMessageBox("Confirm", IDYES, confirmText, false))
         return;
-    waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"});
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"}))
+        expectExitCode("a setup cancelled at its welcome", EXIT_CANCELLED);
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
@@ -337,7 +338,8 @@ static void cancelDuringInstall(const char* setupName, const char* shot)
            "the installing dialog shows %s as the file being written", quoted(file).c_str());
     if (!answerMessageBox("Confirm", IDYES, confirmText, false))
         return;
-    waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"});
+    if (waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"}))
+        expectExitCode("a setup cancelled while installing", EXIT_CANCELLED);
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
@@ -445,7 +447,8 @@ static void scenarioTruncated(void)
         checkBackground("truncated", screen, box.rect, BACKGROUND_BANDS_ONLY);
     if (!answerMessageBox("Install", IDOK, truncatedText, false))
         return;
-    waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"});
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS, {"*"}))
+        expectExitCode("a truncated setup", EXIT_DAMAGED);
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
@@ -461,7 +464,8 @@ static void scenarioDamagedEntry(void)
     std::string file = folders.programFiles + "\\Demo Product\\Samples\\Sample2.txt";
     if (!setup || !click("Install", 6) || !answerMessageBox("Install", IDOK, file, true, INSTALL_WAIT_MS))
         return;
-    waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"});
+    if (waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"}))
+        expectExitCode("a setup rolled back after a damaged entry", EXIT_FAILED);
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
@@ -577,6 +581,52 @@ static void scenarioPalette(void)
         waitExit(setup, "the setup", DEFAULT_WAIT_MS);
 }
 
+// Setups the builder refuses to make, each with one bad part of its
+// configuration: the installer calls each one damaged and writes nothing at
+// all, not even the Program Files folder. A sound crafted setup shows that
+// the crafting works and is what the installer takes.
+static void scenarioCraftedSetups(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string winIni;
+    readFile("C:\\windows\\win.ini", &winIni);
+    std::vector<std::string> before = snapshot(folders);
+    HANDLE sound = startSetup(copyToDownloads("CraftedSound.exe"));
+    Dialog dialog;
+    if (!sound || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", 7) ||
+        !answerMessageBox("Confirm", IDYES, confirmText, false))
+        return;
+    if (waitExit(sound, "the sound crafted setup", DEFAULT_WAIT_MS, {"*"}))
+        expectExitCode("the sound crafted setup, cancelled", EXIT_CANCELLED);
+    const char* const crafted[] = {
+        "CraftedParent.exe",       // "..\..\evil.txt" as a file name
+        "CraftedSlash.exe",        // "../x.txt"
+        "CraftedTrailingDots.exe", // "Demo.exe..." (the system drops the dots)
+        "CraftedDevice.exe",       // "CON.txt"
+        "CraftedSystemFile.exe",   // install folder "..\..\windows", a file "win.ini"
+        "CraftedSubfolder.exe",    // Start Menu subfolder "..\..\x"
+        "CraftedMissingEntry.exe", // File2 left out of the package
+        "CraftedNoFiles.exe",      // a file count of 0
+    };
+    for (const char* name : crafted) {
+        note("---- %s", name);
+        HANDLE setup = startSetup(copyToDownloads(name));
+        if (!setup || !answerMessageBox("Install", IDOK, truncatedText, false))
+            continue;
+        if (waitExit(setup, name, DEFAULT_WAIT_MS, {"*"}))
+            expectExitCode(name, EXIT_DAMAGED);
+    }
+    expectNothingInstalled(folders, before, "Crafted", "Crafted Product");
+    std::string winIniAfter;
+    readFile("C:\\windows\\win.ini", &winIniAfter);
+    expect(winIniAfter == winIni, "C:\\windows\\win.ini is as it was");
+    expect(!fileExists("C:\\evil.txt") && !fileExists(folders.programFiles + "\\..\\evil.txt") &&
+               !fileExists("C:\\x.txt"),
+           "no file was written outside the install folder");
+}
+
 const Scenario installScenarios[] = {
     {"install", scenarioInstall, false},
     {"install_viewer", scenarioInstallViewer, false},
@@ -589,5 +639,6 @@ const Scenario installScenarios[] = {
     {"long_path", scenarioLongPath, false},
     {"planted_dll", scenarioPlantedDll, false},
     {"palette", scenarioPalette, true},
+    {"crafted_setups", scenarioCraftedSetups, false},
 };
 const int installScenarioCount = sizeof installScenarios / sizeof installScenarios[0];

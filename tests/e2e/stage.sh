@@ -41,6 +41,9 @@ rm -rf "$STAGE/demo" "$STAGE/viewer" "$STAGE/big"
 mkdir -p "$STAGE/demo" "$STAGE/viewer" "$STAGE/big"
 cp "$demo"/setup.ini "$demo"/Help.txt "$demo"/License.txt "$demo"/Sample1.txt "$demo"/Sample2.txt \
     "$demo"/Pattern.bmp "$DEMO_EXE" "$STAGE/demo/" || die "cannot copy the demo product"
+# The example takes its program from the i686 build; the staged copy takes
+# this architecture's, next to the script.
+sed -i 's|^Demo.exe = .*|Demo.exe = Demo.exe|' "$STAGE/demo/setup.ini"
 
 # Text-like data: compresses to about half, and decodes at a few MB/s.
 if [ ! -s "$STAGE/Data.txt" ]; then
@@ -61,11 +64,14 @@ SamplesDescription =
 StartupArguments = -tray
 UninstallShortcutFormat = Remove %s
 InstallingLabelFormat = Setting up %s
+StartupShortcut = yes
+Uninstaller = Uninstall.exe
+Program = Viewer.exe
 [Files]
-Uninstall.exe
 Viewer.exe = Demo.exe
 Viewer.HLP = Viewer.HLP
 License.txt = License.txt
+[Samples]
 Sample1.txt = Sample1.txt
 Data.txt = Data.txt
 INI
@@ -91,6 +97,46 @@ read -r offset stored < <("$MKSETUP" list "$STAGE/DemoSetup.exe" | awk '$1 == "F
 cp "$STAGE/DemoSetup.exe" "$STAGE/DamagedSetup.exe"
 printf '\x55\xaa\x55\xaa\x55\xaa\x55\xaa' |
     dd of="$STAGE/DamagedSetup.exe" bs=1 seek=$((offset + stored / 2)) conv=notrunc status=none
+# Setups the builder refuses to make, one per kind of bad configuration,
+# and one sound one to show that a crafted setup can install at all.
+CRAFT="$(cd "$(dirname "$MKSETUP")/../.." && pwd)/tests/craftsetup"
+[ -x "$CRAFT" ] || die "missing $CRAFT (the native build makes it)"
+craft() {
+    local name="$1"
+    shift
+    "$CRAFT" "$STUB" "$STAGE/$name" "$@" >>"$log" 2>&1 || die "craftsetup failed for $name (see $log)"
+}
+craft CraftedSound.exe
+craft CraftedParent.exe 'names=Uninst.exe|..\..\evil.txt|Readme.txt'
+craft CraftedSlash.exe 'names=Uninst.exe|../x.txt|Readme.txt'
+craft CraftedTrailingDots.exe 'names=Uninst.exe|Demo.exe...|Readme.txt'
+craft CraftedDevice.exe 'names=Uninst.exe|Demo.exe|CON.txt'
+craft CraftedSystemFile.exe 'folder=..\..\windows' 'names=Uninst.exe|Demo.exe|win.ini'
+craft CraftedSubfolder.exe 'subfolder=..\..\x'
+craft CraftedMissingEntry.exe skip=2
+craft CraftedNoFiles.exe count=0
+
+# The demo signed with a throwaway certificate made here (no key material is
+# kept in the repository); the signature must verify, and must stop verifying
+# when a byte of the package changes.
+sign="$OUT/signing"
+rm -rf "$sign" "$STAGE/SignedSetup.exe"
+mkdir -p "$sign"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$sign/key.pem" -out "$sign/cert.pem" -days 2 \
+    -subj "/CN=TambSetup test signer" -addext "extendedKeyUsage=codeSigning" >>"$log" 2>&1 ||
+    die "openssl could not make a test certificate (see $log)"
+osslsigncode sign -certs "$sign/cert.pem" -key "$sign/key.pem" -n "Demo Setup" \
+    -in "$STAGE/DemoSetup.exe" -out "$STAGE/SignedSetup.exe" >>"$log" 2>&1 || die "osslsigncode sign failed (see $log)"
+osslsigncode verify -CAfile "$sign/cert.pem" -in "$STAGE/SignedSetup.exe" >>"$log" 2>&1 ||
+    die "the signed demo does not verify (see $log)"
+"$MKSETUP" verify "$STAGE/SignedSetup.exe" >"$sign/verify.txt" 2>&1 || die "mksetup verify refuses the signed demo: $(cat "$sign/verify.txt")"
+grep -q "signed: certificate table at offset $(stat -c %s "$STAGE/DemoSetup.exe")," "$sign/verify.txt" ||
+    die "mksetup verify does not report the certificate table right after the package: $(cat "$sign/verify.txt")"
+cp "$STAGE/SignedSetup.exe" "$sign/Flipped.exe"
+printf '\x01' | dd of="$sign/Flipped.exe" bs=1 seek=$(($(stat -c %s "$STAGE/DemoSetup.exe") - 1000)) conv=notrunc status=none
+if osslsigncode verify -CAfile "$sign/cert.pem" -in "$sign/Flipped.exe" >>"$log" 2>&1; then
+    die "a byte changed inside the signed package, and the signature still verifies"
+fi
 echo "staged: $(cd "$STAGE" && ls ./*.exe | tr '\n' ' ')"
 
 # ---- the template prefix, made once per Wine version and architecture ----

@@ -2,13 +2,15 @@
 // through the shell link object, registry values, and the composed uninstaller
 // through the package library.
 #include "driver.h"
+
+#include "package/peimage.h"
 #include <objbase.h>
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
-#include "package.h"
-#include "transfer.h"
+#include "package/package.h"
+#include "package/transfer.h"
 
 const char* const uninstallKey = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall";
 
@@ -372,12 +374,17 @@ bool expectUninstaller(const std::string& uninstaller, const std::string& setup)
     if (!readEntries(uninstaller, &names, &contents) || !readEntries(setup, &setupNames, &setupContents))
         return false;
     std::string expected = "MAIN", actual;
-    for (const char* name : bitmapNames)
+    for (const char* name : decorativeBitmapNames)
         expected += std::string(" ") + name;
     for (const std::string& name : names)
         actual += (actual.empty() ? "" : " ") + name;
     if (!expectEqual("entries of the uninstaller", expected, actual))
         return false;
+    // The uninstaller's copy of the program is never signed: its signature
+    // fields are cleared, whether or not the setup's were set.
+    size_t setupMain = std::find(setupNames.begin(), setupNames.end(), "MAIN") - setupNames.begin();
+    if (setupMain < setupNames.size())
+        clearSignatureFields((uint8_t*)&setupContents[setupMain][0], (int32_t)setupContents[setupMain].size());
     bool ok = true;
     for (size_t i = 0; i < names.size(); i++) {
         size_t at = std::find(setupNames.begin(), setupNames.end(), names[i]) - setupNames.begin();

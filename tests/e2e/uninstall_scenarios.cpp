@@ -3,6 +3,8 @@
 // the install folder, from a copy elsewhere, or through the
 // "UninstallString" of the registry (Wine's list of programs).
 #include "driver.h"
+
+#include "package/peimage.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -13,8 +15,40 @@ static const char* const welcomeDemo =
 static const char* const finishedDemo =
     "The uninstall program has successfully removed the Demo 1.0 software from your computer.\n\nIf you would like "
     "to use this software again, you will need to run the setup program and re-install it.\n\nPress the OK button.";
-static const char* const batchFile = "C:\\DelUS.bat";
+// The self-deleting batch file gets a new name in the root each time
+// (DelUS<n>.bat); this name, the one fixed name it once had, is what a
+// squatter would take.
+static const char* const squattedBatch = "C:\\DelUS.bat";
 static const DWORD selfDeleteMs = 30000;
+
+// Batch files of the uninstaller in the root of C: (files only: a squatter's
+// folder of that pattern does not count).
+static std::vector<std::string> batchFiles(void)
+{
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA("C:\\DelUS*.bat", &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && _stricmp(entry.cFileName, "DelUS.bat") != 0)
+            found.push_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+static bool waitNoBatchFile(DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!batchFiles().empty()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return fail("batch files remain after %lu ms: %s", (unsigned long)timeoutMs,
+                        joinLines(batchFiles()).c_str());
+        Sleep(100);
+    }
+    return pass("no batch file remains in C:\\");
+}
 
 static std::string controlIds(const Dialog& dialog)
 {
@@ -99,7 +133,7 @@ static void expectSelfDeleted(const std::string& uninstaller, const std::string&
         fail("the folder remains: %s", joinLines(listTree(folder)).c_str());
     else if (!folder.empty())
         pass("the folder %s went", folder.c_str());
-    expect(waitGone(batchFile, selfDeleteMs), "the batch file deleted itself");
+    waitNoBatchFile(selfDeleteMs);
 }
 
 static void expectRegistrationGone(const Folders& folders, const char* product, const char* group)
@@ -139,7 +173,7 @@ static void scenarioUninstall(void)
         return;
     expectEqual("the install folder while the finished dialog shows", ".\\Uninst.exe\n", joinLines(listTree(dir)));
     expectRegistrationGone(folders, "Demo", "Demo Product");
-    expect(!fileExists(batchFile), "no batch file before OK");
+    expect(batchFiles().empty(), "no batch file before OK");
     if (!click("Finished", 1))
         return;
     waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});
@@ -169,7 +203,7 @@ static void scenarioUninstallCancel(void)
             return;
         std::string what = std::string("the uninstaller after ") + way.name;
         waitExit(process, what.c_str(), DEFAULT_WAIT_MS, {"*"});
-        expect(!fileExists(batchFile), "%s: no batch file was written", way.name);
+        expect(batchFiles().empty(), "%s: no batch file was written", way.name);
         expectSnapshot(what.c_str(), installed, snapshot(folders));
     }
     expectFiles("demo", dir, demoFiles, demoFileCount);
@@ -268,41 +302,67 @@ static void scenarioUninstallRegistry(void)
     expectSnapshot("after the uninstall", before, snapshot(folders));
 }
 
-// The batch file's name is taken by something else. A folder of that name
-// cannot be replaced: then no batch runs, and the uninstaller stays. A
-// planted file is replaced by a new one (its other name keeps the old
-// content), and the self-deletion works.
+// The batch file's old fixed name is taken by something else: a folder, or
+// a planted file with a second name. Neither stops the self-deletion (the
+// batch gets a new name of its own), and neither is touched.
 static void scenarioUninstallPlantedBatch(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
         return;
     std::string dir = folders.programFiles + "\\Demo Product";
-    if (!CreateDirectoryA(batchFile, NULL)) {
-        fail("cannot make the folder %s", batchFile);
+    if (!CreateDirectoryA(squattedBatch, NULL)) {
+        fail("cannot make the folder %s", squattedBatch);
         return;
     }
     if (!uninstallQuietly(dir + "\\Uninst.exe"))
         return;
-    expect((GetFileAttributesA(batchFile) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-               GetFileAttributesA(batchFile) != INVALID_FILE_ATTRIBUTES,
+    expectExitCode("the uninstaller", EXIT_DONE);
+    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    DWORD attributes = GetFileAttributesA(squattedBatch);
+    expect(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
            "the folder named DelUS.bat was left alone");
-    expectEqual("the install folder with no batch to finish it", ".\\Uninst.exe\n", joinLines(listTree(dir)));
-    RemoveDirectoryA(batchFile);
+    RemoveDirectoryA(squattedBatch);
 
     if (!installQuietly("DemoSetup.exe"))
         return;
     const char* link = "C:\\planted-link.bat";
-    if (!writeFile(batchFile, "echo planted\r\n") || !CreateHardLinkA(link, batchFile, NULL)) {
-        fail("cannot plant %s with a second name", batchFile);
+    if (!writeFile(squattedBatch, "echo planted\r\n") || !CreateHardLinkA(link, squattedBatch, NULL)) {
+        fail("cannot plant %s with a second name", squattedBatch);
         return;
     }
     if (!uninstallQuietly(dir + "\\Uninst.exe"))
         return;
     expectSelfDeleted(dir + "\\Uninst.exe", dir);
-    std::string planted;
-    readFile(link, &planted);
-    expectEqual("the planted file, through its other name", "echo planted\r\n", planted);
+    std::string planted, throughLink;
+    readFile(squattedBatch, &planted);
+    readFile(link, &throughLink);
+    expectEqual("the planted file and its other name", "echo planted\r\n|echo planted\r\n", planted + "|" + throughLink);
+}
+
+// Installed files made read-only (the uninstaller itself among them) are
+// removed all the same, and the success text is shown only because they went.
+static void scenarioUninstallReadOnly(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    if (!installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    for (const char* name : {"Uninst.exe", "Help.txt", "Samples\\Sample1.txt"}) {
+        std::string path = dir + "\\" + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        expect((GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0, "%s is read-only", name);
+    }
+    HANDLE process = startSetup(dir + "\\Uninst.exe");
+    if (!process || !click("Uninstall", 1) || !uninstallFinished(NULL) || !click("Finished", 1))
+        return;
+    if (waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
+        expectExitCode("the uninstaller", EXIT_DONE);
+    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    expectSnapshot("after the uninstall", before, snapshot(folders));
 }
 
 // A 256-colour screen: the uninstaller realizes the bitmaps' palette and
@@ -324,6 +384,123 @@ static void scenarioUninstallPalette(void)
         waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});
 }
 
+// A reinstall that cannot replace a file (held open without sharing, as a
+// running program or a scanner may hold it): the message, the rollback, and
+// the installation as it was before that run: every file with its content,
+// the old uninstaller among them, the shortcuts and the uninstall entry; and
+// that uninstaller still removes the product.
+static void scenarioReinstallLocked(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> empty = snapshot(folders);
+    if (!installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    // Marks on the first install's files, so that they are told from a new
+    // run's (the uninstaller stays as it is: it must still work, and the run
+    // replaces it first of all, so its presence afterwards already tells).
+    const char* const marked[] = {"Uninst.exe", "Demo.exe", "License.txt", "Samples\\Sample2.txt"};
+    std::vector<std::string> contents;
+    for (const char* name : marked) {
+        std::string bytes;
+        readFile(dir + "\\" + name, &bytes);
+        if (std::string(name) != "Uninst.exe") {
+            bytes += "(first install)";
+            writeFile(dir + "\\" + name, bytes);
+        }
+        contents.push_back(bytes);
+    }
+    std::vector<std::string> installed = snapshot(folders);
+    std::string help = dir + "\\Help.txt";
+    HANDLE held = CreateFileA(help.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (held == INVALID_HANDLE_VALUE) {
+        fail("cannot hold %s open", help.c_str());
+        return;
+    }
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    bool answered = setup && waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) && click("Install", 6) &&
+                    answerMessageBox("Install", IDOK, help, true, INSTALL_WAIT_MS);
+    if (answered && waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"}))
+        expectExitCode("a reinstall rolled back", EXIT_FAILED);
+    CloseHandle(held);
+    if (!answered)
+        return;
+    expectSnapshot("after the failed reinstall", installed, snapshot(folders));
+    for (size_t i = 0; i < sizeof marked / sizeof marked[0]; i++) {
+        std::string bytes;
+        readFile(dir + "\\" + marked[i], &bytes);
+        expect(bytes == contents[i], "%s is the first install's", marked[i]);
+    }
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    if (!uninstallQuietly(dir + "\\Uninst.exe"))
+        return;
+    expectExitCode("the old uninstaller", EXIT_DONE);
+    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    expectSnapshot("after the uninstall", empty, snapshot(folders));
+}
+
+// Reads a text of the version resource of a program file.
+static std::string versionText(const std::string& file, const char* key)
+{
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    std::vector<char> block(size ? size : 1);
+    char* value = NULL;
+    UINT length = 0;
+    std::string query = std::string("\\StringFileInfo\\040904B0\\") + key;
+    if (!size || !GetFileVersionInfoA(file.c_str(), 0, size, block.data()) ||
+        !VerQueryValueA(block.data(), query.c_str(), (void**)&value, &length) || !value)
+        return "(none)";
+    return value;
+}
+
+// The demo signed with a throwaway certificate (the stage made it and
+// checked the signature): it installs and uninstalls as the unsigned one
+// does; the installed uninstaller is a clean unsigned program; the file's
+// properties name the product.
+static void scenarioSignedSetup(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    std::string setupPath = copyToDownloads("SignedSetup.exe");
+    const struct {
+        const char* key;
+        const char* expected;
+    } texts[] = {{"FileDescription", "Demo Setup"},
+                 {"ProductName", "Demo"},
+                 {"ProductVersion", "1.0"},
+                 {"CompanyName", "TambSetup example"}};
+    for (const auto& text : texts)
+        expectEqual(std::string("version text ") + text.key, text.expected, versionText(setupPath, text.key));
+    if (!installQuietly("SignedSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    expectUninstaller(dir + "\\Uninst.exe", stagePath("SignedSetup.exe"));
+    std::string uninstaller;
+    int32_t tableOffset = -1, tableSize = -1;
+    if (readFile(dir + "\\Uninst.exe", &uninstaller) &&
+        signatureDirectory((const uint8_t*)uninstaller.data(), (int32_t)uninstaller.size(), &tableOffset, &tableSize)) {
+        expect(tableOffset == 0 && tableSize == 0, "the uninstaller names no certificate table (%ld, %ld)",
+               (long)tableOffset, (long)tableSize);
+        std::string cleared = uninstaller;
+        clearSignatureFields((uint8_t*)&cleared[0], (int32_t)cleared.size());
+        expect(cleared == uninstaller, "the uninstaller's header checksum is 0 (not set)");
+    } else {
+        fail("the uninstaller is not a program image");
+    }
+    if (!uninstallQuietly(dir + "\\Uninst.exe"))
+        return;
+    expectExitCode("the uninstaller", EXIT_DONE);
+    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    expectSnapshot("after the uninstall", before, snapshot(folders));
+}
+
 const Scenario uninstallScenarios[] = {
     {"uninstall", scenarioUninstall, false},
     {"uninstall_cancel", scenarioUninstallCancel, false},
@@ -331,6 +508,9 @@ const Scenario uninstallScenarios[] = {
     {"uninstall_copy", scenarioUninstallCopy, false},
     {"uninstall_registry", scenarioUninstallRegistry, false},
     {"uninstall_planted_batch", scenarioUninstallPlantedBatch, false},
+    {"uninstall_read_only", scenarioUninstallReadOnly, false},
+    {"reinstall_locked", scenarioReinstallLocked, false},
+    {"signed_setup", scenarioSignedSetup, false},
     {"uninstall_palette", scenarioUninstallPalette, true},
 };
 const int uninstallScenarioCount = sizeof uninstallScenarios / sizeof uninstallScenarios[0];

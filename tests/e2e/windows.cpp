@@ -437,6 +437,8 @@ HANDLE startSetup(const std::string& exe)
     return startProgram(exe, "\"" + exe + "\"", folder.c_str());
 }
 
+DWORD lastExitCode = (DWORD)-1;
+
 bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vector<const char*>& forbidden)
 {
     if (!process)
@@ -466,9 +468,11 @@ bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vect
             break;
         }
     }
+    lastExitCode = (DWORD)-1;
     if (result) {
         DWORD code = 0;
         GetExitCodeProcess(process, &code);
+        lastExitCode = code;
         pass("%s ended (exit code %lu)", what, (unsigned long)code);
     }
     CloseHandle(process);
