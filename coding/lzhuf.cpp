@@ -160,9 +160,23 @@ static inline void fetchByte(uint32_t* buffer, int* count)
     *count += 8;
 }
 
-// Makes at least want bits valid (want <= 25).
+// Makes at least want bits valid (want <= 22), with the fewest bytes that
+// do. When the block holds them, one or two bytes come in one load.
 static inline void fetchUntil(uint32_t* buffer, int* count, int want)
 {
+    if (*count >= want)
+        return;
+    int bytes = (want - *count + 7) >> 3;
+    if (codecIo.inputEnd - codecIo.inputNext >= 4 && codecIo.ticksLeft > bytes) {
+        const uint8_t* in = codecIo.inputNext;
+        uint32_t word = (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16 | (uint32_t)in[2] << 8 | in[3];
+        word &= ~(0xFFFFFFFFu >> (bytes * 8));
+        *buffer |= word >> *count;
+        *count += bytes * 8;
+        codecIo.inputNext = in + bytes;
+        codecIo.ticksLeft -= bytes;
+        return;
+    }
     while (*count < want)
         fetchByte(buffer, count);
 }
