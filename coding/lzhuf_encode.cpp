@@ -94,7 +94,7 @@ static unsigned encodeSymbol(unsigned symbol)
         n = parent[n];
         above[depth++] = (uint16_t)n;
     } while (n != ROOT);
-    updateAlongPath(symbol, leaf, above, 1, depth);
+    updateAlongPath<NoWatch>(symbol, leaf, above, 1, depth);
     putBitsWide(length, code);
     unsigned total = (unsigned)length + heldCount * 32;
     while (heldCount > 0)

@@ -236,9 +236,16 @@ static inline unsigned lastBelow(unsigned n, unsigned k)
 #endif
 }
 
+// Watch::exchanged(n, l) is told of every exchange of positions n and l (the
+// decoder keeps a table of the top of the tree); the encoder needs no word.
+struct NoWatch {
+    static inline void exchanged(unsigned, unsigned) {}
+};
+
 // The node at n has just reached frequency k, more than the node after it:
 // it changes places with the last node of lower frequency. Returns its new
 // position.
+template <typename Watch>
 static inline unsigned exchangeNode(unsigned n, unsigned k)
 {
     unsigned l = lastBelow(n, k);
@@ -255,18 +262,20 @@ static inline unsigned exchangeNode(unsigned n, unsigned k)
     if (j < TABLE_SIZE)
         parent[j + 1] = (uint16_t)n;
     child[n] = (uint16_t)j;
+    Watch::exchanged(n, l);
     return l;
 }
 
 // Counts one more occurrence at n and at each node above it, restoring the
 // order of frequencies on the way up.
+template <typename Watch>
 static inline void climbFrom(unsigned n)
 {
     do {
         unsigned k = (uint16_t)(frequency[n] + 1);
         frequency[n] = (uint16_t)k;
         if (k > frequency[n + 1])
-            n = exchangeNode(n, k);
+            n = exchangeNode<Watch>(n, k);
         n = parent[n];
     } while (n != 0);
 }
@@ -277,12 +286,13 @@ static inline void climbFrom(unsigned n)
 // step), ..., nearest the leaf first. Until a node moves the next one up is
 // known without a lookup, so the counts along the path need not wait for
 // each other.
+template <typename Watch>
 static inline void updateAlongPath(unsigned symbol, unsigned leaf, const uint16_t* above,
                                    int step, unsigned depth)
 {
     if (frequency[ROOT] == FREQUENCY_CAP) {
         rebuildTree();   // the path is gone
-        climbFrom(parent[symbol + TABLE_SIZE]);
+        climbFrom<Watch>(parent[symbol + TABLE_SIZE]);
         return;
     }
     unsigned n = leaf;
@@ -290,9 +300,9 @@ static inline void updateAlongPath(unsigned symbol, unsigned leaf, const uint16_
         unsigned k = (uint16_t)(frequency[n] + 1);
         frequency[n] = (uint16_t)k;
         if (k > frequency[n + 1]) {
-            n = parent[exchangeNode(n, k)];
+            n = parent[exchangeNode<Watch>(n, k)];
             if (n != 0)
-                climbFrom(n);
+                climbFrom<Watch>(n);
             return;
         }
         if (depth == 0)

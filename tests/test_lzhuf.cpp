@@ -205,6 +205,30 @@ TEST_F(Codec, ItemsTheMatchFinderChooses)
     }
 }
 
+// Phases of bytes drawn with skewed odds from a small alphabet that changes
+// from phase to phase: symbols climb into the top levels of the Huffman tree
+// and fall out again, and whole subtrees move there, all the time.
+static Bytes shiftingAlphabetBytes(size_t count, uint32_t seed)
+{
+    Bytes noise = randomBytes(count * 2 + 64, seed);
+    Bytes out;
+    size_t k = 0;
+    while (out.size() < count) {
+        unsigned size = 2 + noise[k++] % 40;
+        uint8_t alphabet[42];
+        for (unsigned i = 0; i < size; i++)
+            alphabet[i] = noise[k++];
+        for (unsigned n = 0; n < 2500 && out.size() < count; n++) {
+            // The lowest set bit of a random byte: symbol i has odds 2^-(i+1).
+            unsigned r = noise[(k + n * 7) % noise.size()] | 0x100;
+            unsigned i = (unsigned)__builtin_ctz(r) % size;
+            out.push_back(alphabet[i]);
+        }
+        k = (k + 97) % (noise.size() - 64);
+    }
+    return out;
+}
+
 TEST_F(Codec, RoundTrips)
 {
     // Mixed data: text, a run, noise, text again.
@@ -230,6 +254,7 @@ TEST_F(Codec, RoundTrips)
         {"runs 600k", runBytes(600000, 5), false},
         {"runs 3M", runBytes(3000000, 9), true},
         {"mixed", mixed, false},
+        {"shifting alphabets 400k", shiftingAlphabetBytes(400000, 10), true},
     };
     for (const Case& c : cases) {
         tracedItems.clear();
