@@ -218,6 +218,33 @@ int addFile(const char* path, const char* name, TransferFlags flags)
     return result;
 }
 
+int addPrecompressed(const char* path, const char* name, int32_t extractedSize)
+{
+    initPackageLibrary();
+    if (cannotAdd() != PACKAGE_OK)
+        return refuse(cannotAdd());
+    if (!path || extractedSize < 0)
+        return refuse(PACKAGE_BAD_ARGUMENT);
+    FileHandle source = fileOpenRead(path);
+    if (source == INVALID_FILE)
+        return refuse(openFailure());
+    int32_t count = fileSize(source);
+    int result = 0;
+    if (count < 0) {
+        setPackageError(PACKAGE_CANNOT_READ);
+    } else {
+        int32_t offset = writerPosition;
+        result = transferData(fileEnd(source), fileEnd(writerHandle), &count, 0);
+        if (!advanceWriter(count))
+            result = 0;
+        if (result)
+            appendRecord(name, XFER_COMPRESS, count, extractedSize, offset, 0);
+    }
+    fileClose(source);
+    updateLatch(result);
+    return result;
+}
+
 int addMemory(const void* source, int32_t size, const char* name, TransferFlags flags)
 {
     initPackageLibrary();

@@ -26,6 +26,10 @@ void appendRecord(const char* name, TransferFlags flags, int32_t stored, int32_t
 
 // Each returns 1 when a record was added, else 0.
 int addFile(const char* path, const char* name, TransferFlags flags);
+// A block stream that a compressor wrote to path (another process, say),
+// copied as it is and recorded as addFile(..., XFER_COMPRESS) records the
+// source it came from: compressed, key 0, extractedSize the source's size.
+int addPrecompressed(const char* path, const char* name, int32_t extractedSize);
 int addMemory(const void* source, int32_t size, const char* name, TransferFlags flags);
 // Up to 16 inline bytes. Never the first record: that one carries the count.
 int addValue(const char* name, const uint8_t* bytes, int32_t length);

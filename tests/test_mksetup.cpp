@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "decoration.h"
 #include "coding/littleendian.h"
@@ -598,6 +599,85 @@ TEST(MksetupTool, FailuresLeaveNothingBehind)
     std::string listing;
     ASSERT_EQ(run("ls -a '" + g.folder + "'", &listing), 0);
     EXPECT_EQ(listing.find(".tmp"), std::string::npos) << listing;
+}
+
+// The files a build left in the folder that are none of the ones named.
+static std::string strayFiles(const std::string& folder)
+{
+    std::string listing;
+    EXPECT_EQ(run("ls -a " + q(folder), &listing), 0);
+    std::string stray;
+    size_t at = 0;
+    while (at < listing.size()) {
+        std::string name = listing.substr(at, listing.find('\n', at) - at);
+        at += name.size() + 1;
+        if (name.find(".tmp") != std::string::npos || name.find(".part") != std::string::npos)
+            stray += name + " ";
+    }
+    return stray;
+}
+
+TEST(MksetupTool, WorkersWriteTheSameSetupAsOneProcess)
+{
+    // More entries (five files, eight bitmaps) than workers, and files of each size class.
+    Fixture f = makeProject("jobs");
+    std::string one = f.folder + "/One.exe";
+    ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(one) + " -j 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    Bytes expected = readFileBytes(one);
+    ASSERT_GT(expected.size(), 50000u);
+    for (const char* jobs : {"-j 2", "-j4", "--jobs 13", "-j 64", ""}) {
+        std::string many = f.folder + "/Many.exe";
+        r = runSplit("-q build " + q(f.script) + " -o " + q(many) + " " + jobs);
+        ASSERT_EQ(r.status, 0) << jobs << ": " << r.err;
+        EXPECT_TRUE(readFileBytes(many) == expected) << jobs;
+        EXPECT_EQ(strayFiles(f.folder), "") << jobs;
+        EXPECT_EQ(runSplit("-q verify " + q(many)).status, 0) << jobs;
+    }
+    for (const char* bad : {"-j 0", "-j", "-j x", "-j 65", "--jobs -1"}) {
+        r = runSplit("build " + q(f.script) + " -o " + q(f.folder + "/Bad.exe") + " " + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("-j"), std::string::npos) << bad << ": " << r.err;
+    }
+}
+
+TEST(MksetupTool, AFailedWorkerLeavesNothingBehind)
+{
+    // Sources that pass the checks before the build but cannot be compressed:
+    // one that reads shorter than its size (as a file that shrinks would), and
+    // one nobody may read (root reads it all the same).
+    struct Case {
+        std::string tag, source;
+    };
+    std::vector<Case> cases;
+    std::string shortRead = "/sys/devices/system/cpu/online";   // 4096 bytes by its size, a few by reading
+    if (fileExists(shortRead))
+        cases.push_back({"jobs_short", shortRead});
+    if (geteuid() != 0)
+        cases.push_back({"jobs_unreadable", ""});
+    if (cases.empty())
+        GTEST_SKIP() << "no source here reads short or unreadable";
+    for (const Case& c : cases) {
+        for (const char* jobs : {"-j 1", "-j 3"}) {
+            std::string source = c.source.empty() ? tempPath(c.tag) + "/Locked.bin" : c.source;
+            Fixture f = makeProject(c.tag, "", "Main.exe = Main.exe\nReadme.txt = Readme.txt\nBad.bin = " + source +
+                                                   "\n[Samples]\nData.bin = Data.bin\n");
+            if (c.source.empty()) {
+                writeFileBytes(source, randomBytes(1000, 9));
+                ASSERT_EQ(system(("chmod 000 " + q(source)).c_str()), 0);
+            }
+            std::string setup = f.folder + "/Setup.exe";
+            ToolRun r = runSplit("build " + q(f.script) + " -o " + q(setup) + " " + jobs);
+            EXPECT_EQ(r.status, 1) << c.tag << " " << jobs;
+            EXPECT_NE(r.err.find("error: " + source + ": could not be read and compressed"), std::string::npos)
+                << c.tag << " " << jobs << ": " << r.err;
+            EXPECT_FALSE(fileExists(setup)) << c.tag << " " << jobs;
+            EXPECT_EQ(strayFiles(f.folder), "") << c.tag << " " << jobs;
+            if (c.source.empty()) {
+                EXPECT_EQ(system(("chmod 600 " + q(source)).c_str()), 0);
+            }
+        }
+    }
 }
 
 TEST(MksetupTool, DamagedSetupsFailVerify)

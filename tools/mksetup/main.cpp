@@ -29,6 +29,7 @@
 #include "stub.h"
 #include "userfiles.h"
 #include "versioninfo.h"
+#include "workers.h"
 
 #ifndef MKSETUP_VERSION
 #define MKSETUP_VERSION "0.0"
@@ -42,13 +43,19 @@ struct Command {
     const char* help;
 };
 
+// More workers than entries would sit idle: a package holds 31 records.
+enum { MAX_WORKERS = 64 };
+
 static const Command commands[] = {
-    {"build", "build SCRIPT [-o OUT] [--stub STUB]",
+    {"build", "build SCRIPT [-o OUT] [--stub STUB] [-j JOBS]",
      "Builds a setup executable from a setup script (see docs/script.md).\n"
      "  -o OUT       the setup to write (default: the script's Output, else the\n"
      "               script's name with .exe); never one of the inputs\n"
      "  --stub STUB  the setup program to build from (default: the script's Stub,\n"
      "               else the i686 setup program built into mksetup)\n"
+     "  -j JOBS      compress up to JOBS entries at once, each in a worker process\n"
+     "               (default: the number of processors; -j 1 compresses them one\n"
+     "               after another); the setup is the same for every JOBS\n"
      "The output is written to a new file beside it and renamed into place only\n"
      "when every step succeeded.\n"},
     {"list", "list SETUP", "Lists the package entries of a setup executable.\n"},
@@ -393,32 +400,21 @@ static bool addSetupProgram(BuildPlan& plan)
     return true;
 }
 
-// File1..: each product file compressed as it is read.
-static bool addProductFiles(BuildPlan& plan)
-{
-    const SetupScript& script = plan.script;
-    for (size_t i = 1; i < script.files.size(); i++) {
-        const ScriptFile& f = script.files[i];
-        std::string entry = entryFileName((int)i);
-        beforeTransferHook = progressBefore;
-        afterTransferHook = progressAfter;
-        int32_t before = fileTell(packageWriterHandle());
-        if (!addFile(f.path.c_str(), entry.c_str(), XFER_COMPRESS)) {
-            plan.failure = f.path + ": could not be read and compressed: " + packageReason();
-            return false;
-        }
-        progress.done += plan.fileSizes[i];
-        progress.source = INVALID_FILE;
-        plan.added.push_back({f.name, entry, plan.fileSizes[i], fileTell(packageWriterHandle()) - before});
-    }
-    return true;
-}
+// One source to compress into an entry: a product file, or a bitmap through
+// its temporary file.
+struct CompressJob {
+    std::string source, entry, shownName;
+    int64_t size;
+};
 
-// The eight bitmaps, as the script's checks read them. The compressor reads
-// files only: each goes through a temporary file of our own.
-static bool addDecorations(BuildPlan& plan)
+// File1.. for the product files, then the eight bitmaps, as the script's checks
+// read them. The compressor reads files only: each bitmap goes through a
+// temporary file of our own.
+static bool listCompressJobs(BuildPlan& plan, std::vector<CompressJob>& jobs)
 {
     const SetupScript& script = plan.script;
+    for (size_t i = 1; i < script.files.size(); i++)
+        jobs.push_back({script.files[i].path, entryFileName((int)i), script.files[i].name, plan.fileSizes[i]});
     for (int i = 0; i < DECORATION_COUNT; i++) {
         std::string path = plan.tempBase + "." + decorativeBitmapNames[i] + ".tmp";
         if (!writeNewFile(path, script.decorationImage[i])) {
@@ -426,16 +422,128 @@ static bool addDecorations(BuildPlan& plan)
             return false;
         }
         plan.tempBitmaps.push_back(path);
-        int32_t before = fileTell(packageWriterHandle());
-        if (!addFile(path.c_str(), decorativeBitmapNames[i], XFER_COMPRESS)) {
-            plan.failure = path + ": could not be read and compressed";
-            return false;
-        }
         const std::string& source = script.decoration[i].text;
-        plan.added.push_back({source.empty() ? "(default bitmap)" : source, decorativeBitmapNames[i],
-                              (int64_t)script.decorationImage[i].size(), fileTell(packageWriterHandle()) - before});
+        jobs.push_back({path, decorativeBitmapNames[i], source.empty() ? "(default bitmap)" : source,
+                        (int64_t)script.decorationImage[i].size()});
     }
     return true;
+}
+
+// One after another in this process, each compressed as it is read.
+static bool compressInTurn(BuildPlan& plan, const std::vector<CompressJob>& jobs)
+{
+    for (const CompressJob& job : jobs) {
+        beforeTransferHook = progressBefore;
+        afterTransferHook = progressAfter;
+        int32_t before = fileTell(packageWriterHandle());
+        if (!addFile(job.source.c_str(), job.entry.c_str(), XFER_COMPRESS)) {
+            plan.failure = job.source + ": could not be read and compressed: " + packageReason();
+            return false;
+        }
+        progress.done += job.size;
+        progress.source = INVALID_FILE;
+        plan.added.push_back({job.shownName, job.entry, job.size, fileTell(packageWriterHandle()) - before});
+    }
+    return true;
+}
+
+// The hidden command a build starts its workers with.
+static const char* const WORKER_COMMAND = "--compress-worker";
+enum { WORKER_OK = 0, WORKER_FAILED = 1, WORKER_NO_TEMPORARY = 3 };
+
+// Worker: compresses size bytes of source into a new file temp, which it
+// creates exclusively and deletes again when it fails. It says why on stderr.
+static int compressWorker(const char* source, const char* sizeText, const char* temp)
+{
+    char* end = nullptr;
+    long long size = strtoll(sizeText, &end, 10);
+    if (!*sizeText || *end || size < 0 || size > INT32_MAX) {
+        error("%s: bad size \"%s\"", source, sizeText);
+        return WORKER_FAILED;
+    }
+    FileHandle sink = fileCreate(temp, 1, nullptr);
+    if (sink == INVALID_FILE) {
+        error("%s: cannot create a temporary file: %s", temp, lastSystemError().c_str());
+        return WORKER_NO_TEMPORARY;
+    }
+    FileHandle input = fileOpenRead(source);
+    int ok = input != INVALID_FILE && compressStream(input, sink, (int32_t)size);
+    std::string reason = input == INVALID_FILE ? lastSystemError() : codingErrorText(codingLastError());
+    fileClose(input);
+    fileClose(sink);
+    if (!ok) {
+        fileDelete(temp);
+        error("%s: could not be read and compressed: %s", source, reason.c_str());
+        return WORKER_FAILED;
+    }
+    return WORKER_OK;
+}
+
+// The entries are compressed by up to jobs worker processes at once, not by
+// threads: the encoder and the block stream keep their state in static buffers
+// of the process, so one process compresses one source at a time. Each worker
+// writes a block stream to a temporary file beside the output; this process
+// appends them in the list's order, so the package is the one a build in turn
+// writes, byte for byte. Every temporary file is gone when this returns.
+static bool compressByWorkers(BuildPlan& plan, const std::vector<CompressJob>& jobs, int workers)
+{
+    struct Running {
+        size_t job;
+        Worker worker;
+        std::string temp;
+    };
+    std::vector<Running> running;   // in the list's order: the oldest is appended next
+    size_t next = 0;
+    bool ok = true;
+    while (ok && (next < jobs.size() || !running.empty())) {
+        while (ok && next < jobs.size() && running.size() < (size_t)workers) {
+            const CompressJob& job = jobs[next];
+            std::string temp = plan.tempBase + "." + job.entry + ".part";
+            std::string reason;
+            Worker w = startWorker({WORKER_COMMAND, job.source, std::to_string(job.size), temp}, reason);
+            if (w == NO_WORKER) {
+                plan.failure = job.source + ": " + reason;
+                ok = false;
+            } else {
+                running.push_back({next++, w, temp});
+            }
+        }
+        if (!ok || running.empty())
+            break;
+        Running oldest = running.front();
+        running.erase(running.begin());
+        const CompressJob& job = jobs[oldest.job];
+        int status = waitWorker(oldest.worker);
+        if (status == WORKER_OK) {
+            int32_t before = fileTell(packageWriterHandle());
+            if (!addPrecompressed(oldest.temp.c_str(), job.entry.c_str(), (int32_t)job.size)) {
+                plan.failure = plan.temp + ": cannot add " + job.entry + ": " + packageReason();
+                ok = false;
+            } else {
+                plan.added.push_back({job.shownName, job.entry, job.size, fileTell(packageWriterHandle()) - before});
+                progress.done += job.size;
+                drawProgress(progress.done);
+            }
+        } else {
+            // The worker named the source and the reason; one that died without a word is named here.
+            plan.failure = status < 0 ? job.source + ": the worker compressing it ended abnormally" : "";
+            ok = false;
+        }
+        if (status != WORKER_NO_TEMPORARY)
+            fileDelete(oldest.temp.c_str());
+    }
+    for (const Running& r : running)
+        if (waitWorker(r.worker) != WORKER_NO_TEMPORARY)
+            fileDelete(r.temp.c_str());
+    return ok;
+}
+
+static bool addCompressedEntries(BuildPlan& plan, int workers)
+{
+    std::vector<CompressJob> jobs;
+    if (!listCompressJobs(plan, jobs))
+        return false;
+    return workers <= 1 ? compressInTurn(plan, jobs) : compressByWorkers(plan, jobs, workers);
 }
 
 static void printBuildTable(const BuildPlan& plan, double seconds)
@@ -475,7 +583,8 @@ static FileHandle createTemporaryPackage(BuildPlan& plan)
 
 // Writes the package into a temporary file next to the output and puts it in
 // the output's place only when every step succeeded.
-static int buildSetup(const std::string& scriptPath, const std::string& output, const std::string& stubPath)
+static int buildSetup(const std::string& scriptPath, const std::string& output, const std::string& stubPath,
+                      int workers)
 {
     BuildPlan plan;
     if (planBuild(plan, scriptPath, output, stubPath) != 0)
@@ -489,7 +598,7 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
 
     FileHandle package = createTemporaryPackage(plan);
     bool ok = package != INVALID_FILE;
-    ok = ok && addSetupProgram(plan) && addProductFiles(plan) && addDecorations(plan);
+    ok = ok && addSetupProgram(plan) && addCompressedEntries(plan, workers);
     // The package ends on a multiple of 8, so a signer appends its
     // certificate table right after it, and the setup finds the package there.
     if (ok && !padPackageData(8)) {
@@ -512,7 +621,8 @@ static int buildSetup(const std::string& scriptPath, const std::string& output, 
     if (!ok) {
         if (!plan.temp.empty())
             fileDelete(plan.temp.c_str());   // ours: created exclusively above
-        error("%s", plan.failure.c_str());
+        if (!plan.failure.empty())   // empty: a worker has said what failed
+            error("%s", plan.failure.c_str());
         return 1;
     }
     if (!quiet)
@@ -810,6 +920,8 @@ static int printConfig(const char* path)
 int main(int argc, char** argv)
 {
     enableCompression();   // entries are added with XFER_COMPRESS
+    if (argc == 5 && strcmp(argv[1], WORKER_COMMAND) == 0)
+        return compressWorker(argv[2], argv[3], argv[4]);
     // Global options anywhere before the command; per-command options anywhere after it.
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string command;
@@ -861,10 +973,17 @@ int main(int argc, char** argv)
     // The command's own options, in any order among its operands.
     std::string output, stub, folder;
     bool folderGiven = false;
+    int workers = processorCount();
+    for (size_t i = 0; command == "build" && i < rest.size() && rest[i] != "--"; i++)
+        if (rest[i].size() > 2 && rest[i].compare(0, 2, "-j") == 0) {   // -jN is -j N
+            rest.insert(rest.begin() + (long)i + 1, rest[i].substr(2));
+            rest[i] = "-j";
+        }
     std::vector<std::string> operands;
     for (size_t i = 0; i < rest.size(); i++) {
         const std::string& a = rest[i];
-        bool takesValue = (command == "build" && (a == "-o" || a == "--output" || a == "--stub")) ||
+        bool takesValue = (command == "build" && (a == "-o" || a == "--output" || a == "--stub" || a == "-j" ||
+                                                  a == "--jobs")) ||
                           (command == "extract" && (a == "-d" || a == "--directory"));
         if (takesValue) {
             if (i + 1 >= rest.size())
@@ -872,6 +991,14 @@ int main(int argc, char** argv)
             const std::string& value = rest[++i];
             if (a == "--stub")
                 stub = value;
+            else if (a == "-j" || a == "--jobs") {
+                char* end = nullptr;
+                long n = strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end || n < 1 || n > MAX_WORKERS)
+                    return usageError(a + " needs a number of jobs from 1 to " + std::to_string(MAX_WORKERS) + ", not \"" +
+                                          value + "\"", found->name);
+                workers = (int)n;
+            }
             else if (a == "-d" || a == "--directory") {
                 folder = value;
                 folderGiven = true;
@@ -891,7 +1018,7 @@ int main(int argc, char** argv)
     if (command == "build") {
         if (operands.size() > 1)
             return usageError("build takes one script; \"" + operands[1] + "\" is one too many", found->name);
-        return buildSetup(operands[0], output, stub);
+        return buildSetup(operands[0], output, stub, workers < MAX_WORKERS ? workers : MAX_WORKERS);
     }
     if (command == "extract") {
         std::vector<std::string> entries(operands.begin() + 1, operands.end());

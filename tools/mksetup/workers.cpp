@@ -1,0 +1,121 @@
+// workers.cpp - starting and waiting for copies of this program.
+#include "workers.h"
+
+#include "coding/fileio.h"
+#include "userfiles.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+// One argument as the C runtime's parser reads it back: quoted, with the
+// backslashes before a quote (and before the closing quote) doubled.
+static void appendQuoted(std::string& line, const std::string& arg)
+{
+    line += '"';
+    size_t slashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            slashes++;
+            continue;
+        }
+        line.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+        slashes = 0;
+        line += c;
+    }
+    line.append(slashes * 2, '\\');
+    line += '"';
+}
+
+Worker startWorker(const std::vector<std::string>& args, std::string& error)
+{
+    char self[MAX_PATH * 2];
+    if (!getModulePath(self, sizeof self)) {
+        error = "cannot find this program's own file";
+        return NO_WORKER;
+    }
+    std::string line;
+    appendQuoted(line, self);
+    for (const std::string& a : args) {
+        line += ' ';
+        appendQuoted(line, a);
+    }
+    std::vector<char> writable(line.begin(), line.end());
+    writable.push_back(0);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(self, writable.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        error = "cannot start a worker: " + lastSystemError();
+        return NO_WORKER;
+    }
+    CloseHandle(process.hThread);
+    return (Worker)process.hProcess;
+}
+
+int waitWorker(Worker worker)
+{
+    HANDLE process = (HANDLE)worker;
+    DWORD code = 0;
+    int result = -1;
+    if (WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code))
+        result = (int)code;
+    CloseHandle(process);
+    return result;
+}
+
+int processorCount()
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? (int)info.dwNumberOfProcessors : 1;
+}
+
+#else
+#include <errno.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+Worker startWorker(const std::vector<std::string>& args, std::string& error)
+{
+    char self[4096];
+    if (!getModulePath(self, sizeof self)) {
+        error = "cannot find this program's own file";
+        return NO_WORKER;
+    }
+    std::vector<char*> argv;
+    argv.push_back(self);
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    int code = posix_spawn(&pid, self, nullptr, nullptr, argv.data(), environ);
+    if (code != 0) {
+        error = std::string("cannot start a worker: ") + strerror(code);
+        return NO_WORKER;
+    }
+    return (Worker)pid;
+}
+
+int waitWorker(Worker worker)
+{
+    int status = 0;
+    pid_t got;
+    do
+        got = waitpid((pid_t)worker, &status, 0);
+    while (got < 0 && errno == EINTR);
+    if (got < 0 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+int processorCount()
+{
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? (int)n : 1;
+}
+#endif
