@@ -2,6 +2,8 @@
 // as it was, a successful one leaves no kept copy behind.
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -27,18 +29,6 @@ static void putFile(const std::string& path, const std::string& text)
     DWORD written;
     WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
     CloseHandle(file);
-}
-
-static std::string contentOf(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buffer[256];
-    DWORD got = 0;
-    ReadFile(file, buffer, sizeof buffer, &got, NULL);
-    CloseHandle(file);
-    return std::string(buffer, got);
 }
 
 // Every name in the folder, sorted.
@@ -104,14 +94,14 @@ TEST(KeptFiles, RollbackRestoresAndSuccessDiscards)
             std::sort(expected.begin(), expected.end());
             EXPECT_EQ(listing(folder), expected) << "a kept copy stayed behind";
             for (const File& f : files)
-                EXPECT_EQ(contentOf(folder + "\\" + f.name), std::string("new ") + f.name);
+                EXPECT_EQ(textOf(folder + "\\" + f.name), std::string("new ") + f.name);
         } else {
             for (int i = count - 1; i >= 0; i--)
                 restoreKept(i, (folder + "\\" + files[i].name).c_str());
             EXPECT_EQ(listing(folder), before);
             for (const File& f : files) {
                 std::string path = folder + "\\" + f.name;
-                EXPECT_EQ(contentOf(path), f.old ? f.old : "<missing>") << path;
+                EXPECT_EQ(textOf(path), f.old ? f.old : "<missing>") << path;
                 if (f.old) {
                     EXPECT_EQ((GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0, f.readOnly) << path;
                 }
@@ -134,7 +124,7 @@ TEST(KeptFiles, FileThatCannotBeMovedStaysAsItIs)
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     EXPECT_EQ(keepAside(1, path.c_str()), 0);
     CloseHandle(holder);
-    EXPECT_EQ(contentOf(path), "running demo");
+    EXPECT_EQ(textOf(path), "running demo");
     EXPECT_EQ(listing(folder), std::vector<std::string>{"Demo.exe"}) << "a stray kept name was left";
     clearFolder(folder);
     RemoveDirectoryA(folder.c_str());

@@ -4,6 +4,8 @@
 // rule, tested with the configuration block.)
 #include <gtest/gtest.h>
 
+#include "testutil.h"
+
 #include <windows.h>
 #include <sddl.h>
 #include <string.h>
@@ -97,19 +99,6 @@ static void writeFile(const std::string& path, const char* text, const char* sdd
     CloseHandle(file);
 }
 
-static std::string readFile(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buffer[256];
-    DWORD got = 0;
-    ReadFile(file, buffer, sizeof buffer, &got, NULL);
-    CloseHandle(file);
-    return std::string(buffer, got);
-}
-
 static void writeAll(HANDLE file, const char* text)
 {
     DWORD written = 0;
@@ -171,7 +160,7 @@ TEST(Uninstaller, BatchFileIsAlwaysMadeNewUnderAFreeName)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     writeAll(file, "echo ours\r\n");
     EXPECT_EQ(std::string(path), folder + "\\DelUS5.bat");
-    EXPECT_EQ(readFile(path), "echo ours\r\n");
+    EXPECT_EQ(textOf(path), "echo ours\r\n");
     DeleteFileA(path);
 
     // A folder and a file planted under the next names (the file with a
@@ -185,9 +174,9 @@ TEST(Uninstaller, BatchFileIsAlwaysMadeNewUnderAFreeName)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     writeAll(file, "echo ours\r\n");
     EXPECT_EQ(std::string(path), folder + "\\DelUS9.bat");
-    EXPECT_EQ(readFile(path), "echo ours\r\n");
-    EXPECT_EQ(readFile(squattedFile), "echo planted\r\n");
-    EXPECT_EQ(readFile(link), "echo planted\r\n") << "the planted file was written into";
+    EXPECT_EQ(textOf(path), "echo ours\r\n");
+    EXPECT_EQ(textOf(squattedFile), "echo planted\r\n");
+    EXPECT_EQ(textOf(link), "echo planted\r\n") << "the planted file was written into";
     EXPECT_EQ(GetFileAttributesA(squattedFolder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 
     // Every name taken: no batch file at all.

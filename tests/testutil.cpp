@@ -82,6 +82,14 @@ bool fileExists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
+std::string textOf(const std::string& path)
+{
+    if (!fileExists(path))
+        return "<missing>";
+    Bytes bytes = readFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 Bytes bytesOf(const char* text)
 {
     return Bytes(text, text + strlen(text));

@@ -13,6 +13,8 @@ std::string tempPath(const std::string& name);
 void writeFileBytes(const std::string& path, const Bytes& bytes);
 Bytes readFileBytes(const std::string& path);
 bool fileExists(const std::string& path);
+// A small file's content as text, or "<missing>" when it does not exist.
+std::string textOf(const std::string& path);
 
 Bytes bytesOf(const char* text);
 Bytes fromHex(const char* hex);                     // "52 43 a5", spaces allowed
