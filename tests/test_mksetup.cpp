@@ -634,7 +634,11 @@ TEST(MksetupTool, WorkersWriteTheSameSetupAsOneProcess)
         EXPECT_EQ(strayFiles(f.folder), "") << jobs;
         EXPECT_EQ(runSplit("-q verify " + q(many)).status, 0) << jobs;
     }
-    for (const char* bad : {"-j 0", "-j", "-j x", "-j 65", "--jobs -1"}) {
+    // An output file whose name looks like the joined option is still the output.
+    std::string out;
+    EXPECT_EQ(run("cd " + q(f.folder) + " && " + tool + " -q build setup.ini -o -j3.exe -j2", &out), 0) << out;
+    EXPECT_TRUE(readFileBytes(f.folder + "/-j3.exe") == expected);
+    for (const char* bad : {"-j 0", "-j", "-j x", "-j 65", "--jobs -1", "-j2x"}) {
         r = runSplit("build " + q(f.script) + " -o " + q(f.folder + "/Bad.exe") + " " + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("-j"), std::string::npos) << bad << ": " << r.err;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #ifdef _WIN32
@@ -482,59 +483,73 @@ static int compressWorker(const char* source, const char* sizeText, const char* 
 // The entries are compressed by up to jobs worker processes at once, not by
 // threads: the encoder and the block stream keep their state in static buffers
 // of the process, so one process compresses one source at a time. Each worker
-// writes a block stream to a temporary file beside the output; this process
-// appends them in the list's order, so the package is the one a build in turn
-// writes, byte for byte. Every temporary file is gone when this returns.
+// writes a block stream to a temporary file beside the output. The largest
+// sources start first and a free worker takes the next at once, so the build
+// ends soon after its largest entry; this process appends the finished ones in
+// the list's order, so the package is the one a build in turn writes, byte for
+// byte. Every temporary file is gone when this returns.
 static bool compressByWorkers(BuildPlan& plan, const std::vector<CompressJob>& jobs, int workers)
 {
-    struct Running {
-        size_t job;
-        Worker worker;
-        std::string temp;
-    };
-    std::vector<Running> running;   // in the list's order: the oldest is appended next
-    size_t next = 0;
+    std::vector<size_t> order(jobs.size());
+    for (size_t i = 0; i < order.size(); i++)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return jobs[a].size > jobs[b].size; });
+    std::vector<std::string> temp(jobs.size());
+    std::vector<char> finished(jobs.size(), 0);
+    std::vector<Worker> running;
+    std::vector<size_t> runningJob;   // beside running: the job each one compresses
+    size_t started = 0, appended = 0;
     bool ok = true;
-    while (ok && (next < jobs.size() || !running.empty())) {
-        while (ok && next < jobs.size() && running.size() < (size_t)workers) {
-            const CompressJob& job = jobs[next];
-            std::string temp = plan.tempBase + "." + job.entry + ".part";
+    while (ok && appended < jobs.size()) {
+        while (started < order.size() && running.size() < (size_t)workers) {
+            size_t j = order[started++];
+            temp[j] = plan.tempBase + "." + jobs[j].entry + ".part";
             std::string reason;
-            Worker w = startWorker({WORKER_COMMAND, job.source, std::to_string(job.size), temp}, reason);
+            Worker w = startWorker({WORKER_COMMAND, jobs[j].source, std::to_string(jobs[j].size), temp[j]}, reason);
             if (w == NO_WORKER) {
-                plan.failure = job.source + ": " + reason;
+                plan.failure = jobs[j].source + ": " + reason;
                 ok = false;
-            } else {
-                running.push_back({next++, w, temp});
+                break;
             }
+            running.push_back(w);
+            runningJob.push_back(j);
         }
         if (!ok || running.empty())
             break;
-        Running oldest = running.front();
-        running.erase(running.begin());
-        const CompressJob& job = jobs[oldest.job];
-        int status = waitWorker(oldest.worker);
-        if (status == WORKER_OK) {
+        size_t which = 0;
+        int status = waitAnyWorker(running, which);
+        size_t j = runningJob[which];
+        runningJob.erase(runningJob.begin() + (long)which);
+        if (status != WORKER_OK) {
+            // The worker named the source and the reason; one that died without a word is named here.
+            plan.failure = status < 0 ? jobs[j].source + ": the worker compressing it ended abnormally" : "";
+            if (status != WORKER_NO_TEMPORARY)
+                fileDelete(temp[j].c_str());
+            ok = false;
+            break;
+        }
+        finished[j] = 1;
+        progress.done += jobs[j].size;
+        drawProgress(progress.done);
+        for (; ok && appended < jobs.size() && finished[appended]; appended++) {
+            const CompressJob& job = jobs[appended];
             int32_t before = fileTell(packageWriterHandle());
-            if (!addPrecompressed(oldest.temp.c_str(), job.entry.c_str(), (int32_t)job.size)) {
+            if (!addPrecompressed(temp[appended].c_str(), job.entry.c_str(), (int32_t)job.size)) {
                 plan.failure = plan.temp + ": cannot add " + job.entry + ": " + packageReason();
                 ok = false;
             } else {
                 plan.added.push_back({job.shownName, job.entry, job.size, fileTell(packageWriterHandle()) - before});
-                progress.done += job.size;
-                drawProgress(progress.done);
             }
-        } else {
-            // The worker named the source and the reason; one that died without a word is named here.
-            plan.failure = status < 0 ? job.source + ": the worker compressing it ended abnormally" : "";
-            ok = false;
+            fileDelete(temp[appended].c_str());
+            finished[appended] = 0;
         }
-        if (status != WORKER_NO_TEMPORARY)
-            fileDelete(oldest.temp.c_str());
     }
-    for (const Running& r : running)
-        if (waitWorker(r.worker) != WORKER_NO_TEMPORARY)
-            fileDelete(r.temp.c_str());
+    for (size_t i = 0; i < running.size(); i++)
+        if (waitWorker(running[i]) != WORKER_NO_TEMPORARY)
+            fileDelete(temp[runningJob[i]].c_str());
+    for (size_t j = 0; j < jobs.size(); j++)
+        if (finished[j])
+            fileDelete(temp[j].c_str());
     return ok;
 }
 
@@ -974,21 +989,22 @@ int main(int argc, char** argv)
     std::string output, stub, folder;
     bool folderGiven = false;
     int workers = processorCount();
-    for (size_t i = 0; command == "build" && i < rest.size() && rest[i] != "--"; i++)
-        if (rest[i].size() > 2 && rest[i].compare(0, 2, "-j") == 0) {   // -jN is -j N
-            rest.insert(rest.begin() + (long)i + 1, rest[i].substr(2));
-            rest[i] = "-j";
-        }
     std::vector<std::string> operands;
     for (size_t i = 0; i < rest.size(); i++) {
-        const std::string& a = rest[i];
+        std::string a = rest[i], value;
+        bool joined = command == "build" && a.size() > 2 && a.compare(0, 2, "-j") == 0;   // -jN is -j N
+        if (joined) {
+            value = a.substr(2);
+            a = "-j";
+        }
         bool takesValue = (command == "build" && (a == "-o" || a == "--output" || a == "--stub" || a == "-j" ||
                                                   a == "--jobs")) ||
                           (command == "extract" && (a == "-d" || a == "--directory"));
         if (takesValue) {
-            if (i + 1 >= rest.size())
+            if (!joined && i + 1 >= rest.size())
                 return usageError(a + " needs a value", found->name);
-            const std::string& value = rest[++i];
+            if (!joined)
+                value = rest[++i];
             if (a == "--stub")
                 stub = value;
             else if (a == "-j" || a == "--jobs") {

@@ -64,6 +64,20 @@ int waitWorker(Worker worker)
     return result;
 }
 
+int waitAnyWorker(std::vector<Worker>& running, size_t& which)
+{
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS] = {};
+    size_t n = running.size() < MAXIMUM_WAIT_OBJECTS ? running.size() : MAXIMUM_WAIT_OBJECTS;
+    for (size_t i = 0; i < n; i++)
+        handles[i] = (HANDLE)running[i];
+    DWORD got = WaitForMultipleObjects((DWORD)n, handles, FALSE, INFINITE);
+    // A failed wait leaves no way to tell which ended: take the first, and wait for it alone.
+    which = got >= WAIT_OBJECT_0 && got < WAIT_OBJECT_0 + n ? got - WAIT_OBJECT_0 : 0;
+    Worker done = running[which];
+    running.erase(running.begin() + (long)which);
+    return waitWorker(done);
+}
+
 int processorCount()
 {
     SYSTEM_INFO info;
@@ -111,6 +125,28 @@ int waitWorker(Worker worker)
     if (got < 0 || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+int waitAnyWorker(std::vector<Worker>& running, size_t& which)
+{
+    for (;;) {
+        int status = 0;
+        pid_t got = waitpid(-1, &status, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {   // no child left to wait for: the first one is gone without a status
+            which = 0;
+            running.erase(running.begin());
+            return -1;
+        }
+        for (size_t i = 0; i < running.size(); i++)
+            if ((pid_t)running[i] == got) {
+                which = i;
+                running.erase(running.begin() + (long)i);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+        // a child that is not one of these workers: not ours to report
+    }
 }
 
 int processorCount()

@@ -18,6 +18,11 @@ Worker startWorker(const std::vector<std::string>& args, std::string& error);
 // Waits for the worker to end; its exit status, or -1 when it died otherwise.
 int waitWorker(Worker worker);
 
+// Waits for the first of the running workers (at most 64) to end and removes
+// it from the list; its index before removal goes to which. Exit status as
+// waitWorker's.
+int waitAnyWorker(std::vector<Worker>& running, size_t& which);
+
 // Processors available to this process, at least 1.
 int processorCount();
 
