@@ -14,6 +14,9 @@
 // whose right child is the tree's top node. The two children of a node sit
 // side by side, so the search picks one by index rather than by a branch.
 enum { LEFT = 0, RIGHT = 1 };
+// A match as one number: its length above how near it is (4095 - position),
+// so that a greater number is a longer match or an equally long nearer one.
+enum { SCORE_SHIFT = 12 };
 static uint16_t treeChild[WINDOW_SIZE + 257][2];
 static uint16_t parentNode[WINDOW_SIZE + 1];
 static unsigned matchLength;
@@ -119,83 +122,90 @@ static void startTrees(void)
         parentNode[i] = TREE_NIL;
 }
 
-// Number of equal bytes (1..60) of the 60-byte strings at key and node, the
-// first byte being equal already; *difference gets key byte minus node byte
-// at the first difference, or 0 when all 60 agree.
-static inline unsigned commonLength(const uint8_t* key, const uint8_t* node, int* difference)
+// Eight bytes as a big-endian number, so that numbers compare as the
+// byte strings do.
+static inline uint64_t bigEndian64(const uint8_t* b)
 {
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    for (unsigned i = 1; i < LOOKAHEAD; i += 8) {
-        uint64_t a, b;
-        memcpy(&a, key + i, 8);
-        memcpy(&b, node + i, 8);
-        uint64_t x = a ^ b;
-        if (x != 0) {
-            unsigned at = i + ((unsigned)__builtin_ctzll(x) >> 3);
+    uint64_t w;
+    memcpy(&w, b, 8);
+    return __builtin_bswap64(w);
+#else
+    uint64_t w = 0;
+    for (unsigned i = 0; i < 8; i++)
+        w = w << 8 | b[i];
+    return w;
+#endif
+}
+
+// Leading zero bytes of a non-zero word.
+static inline unsigned leadingZeroBytes(uint64_t x)
+{
+#if defined(__GNUC__)
+    return (unsigned)__builtin_clzll(x) >> 3;
+#else
+    unsigned n = 0;
+    for (; !(x >> 56); x <<= 8)
+        n++;
+    return n;
+#endif
+}
+
+// Number of equal bytes (from..60) of the 60-byte strings at key and node, the
+// bytes before from being equal already; *side gets RIGHT when the key is
+// greater at the first difference or all 60 agree, else LEFT.
+static inline unsigned commonLength(const uint8_t* key, const uint8_t* node, unsigned from,
+                                    unsigned* side)
+{
+    for (unsigned i = from; i < LOOKAHEAD; i += 8) {
+        uint64_t a = bigEndian64(key + i);
+        uint64_t b = bigEndian64(node + i);
+        if (a != b) {
+            unsigned at = i + leadingZeroBytes(a ^ b);
             if (at >= LOOKAHEAD)
                 break;
-            // The first differing byte decides, as in the byte order of memory.
-            *difference = __builtin_bswap64(a) > __builtin_bswap64(b) ? 1 : -1;
+            *side = a > b ? RIGHT : LEFT;
             return at;
         }
     }
-#else
-    for (unsigned i = 1; i < LOOKAHEAD; i++) {
-        if (key[i] != node[i]) {
-            *difference = (int)key[i] - (int)node[i];
-            return i;
-        }
-    }
-#endif
-    *difference = 0;
+    *side = RIGHT;
     return LOOKAHEAD;
 }
 
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#define LEAD_WORDS 1
-// Bytes 1..8 of the string at position p as a big-endian number, so that
-// numbers compare as the strings do. Position TREE_NIL reads bytes past the
-// window, never used.
+// Bytes 1..8 of the string at position p (see bigEndian64). Position
+// TREE_NIL reads bytes past the window, never used.
 static inline uint64_t leadWord(unsigned p)
 {
-    uint64_t w;
-    memcpy(&w, &textBuffer[p + 1], 8);
-    return __builtin_bswap64(w);
+    return bigEndian64(&textBuffer[p + 1]);
 }
-#else
-#define LEAD_WORDS 0
-#endif
 
-// Puts window position r into the tree of its first byte and finds the longest
-// match for the 60 bytes at r on the way (the nearest of equally long ones).
-// A node that matches all 60 bytes is replaced by r.
+// Puts window position r into the tree of its first byte; with FindMatch, also
+// finds the longest match for the 60 bytes at r on the way (the nearest of
+// equally long ones). A node that matches all 60 bytes is replaced by r.
+// Inside a match only the insertion counts, so the encoder asks for the
+// match where an item starts.
+template <bool FindMatch>
 static void insertNode(unsigned r)
 {
     const uint8_t* key = &textBuffer[r];
     unsigned p = WINDOW_SIZE + 1 + key[0];
     unsigned side = RIGHT;
-    unsigned bestLength = 0;
-    unsigned bestPosition = matchPosition;
+    unsigned best = 0;   // score of the best match so far; 0: none yet
     treeChild[r][LEFT] = treeChild[r][RIGHT] = TREE_NIL;
-#if LEAD_WORDS
     const uint64_t keyWord = leadWord(r);
     unsigned next = treeChild[p][side];
     uint64_t nextWord = leadWord(next);
-#endif
     for (;;) {
-#if !LEAD_WORDS
-        unsigned next = treeChild[p][side];
-#endif
         if (next == TREE_NIL) {
             treeChild[p][side] = (uint16_t)r;
             parentNode[r] = (uint16_t)p;
-            matchLength = bestLength;
-            matchPosition = bestPosition;
+            if (FindMatch) {
+                matchLength = best >> SCORE_SHIFT;
+                matchPosition = WINDOW_MASK - (best & WINDOW_MASK);
+            }
             return;
         }
         p = next;
-        unsigned i;
-#if LEAD_WORDS
         // Both children and their lead words are fetched while p is compared,
         // and the side is taken without a branch (it goes either way at
         // random): the walk then waits on one load a level instead of three.
@@ -204,34 +214,32 @@ static void insertNode(unsigned r)
         uint64_t leftWord = leadWord(left);
         uint64_t rightWord = leadWord(right);
         uint64_t x = keyWord ^ nextWord;
+        unsigned i;
         if (x != 0) {
-            i = 1 + ((unsigned)__builtin_clzll(x) >> 3);
             side = keyWord > nextWord ? RIGHT : LEFT;
+            i = 1 + leadingZeroBytes(x);
         } else {
-            int difference;
-            i = commonLength(key, &textBuffer[p], &difference);
-            side = difference >= 0 ? RIGHT : LEFT;
+            i = commonLength(key, &textBuffer[p], 9, &side);
         }
         uint64_t pick = 0 - (uint64_t)side;   // all ones for RIGHT
         next = left ^ ((left ^ right) & (unsigned)pick);
         nextWord = leftWord ^ ((leftWord ^ rightWord) & pick);
-#else
-        int difference;
-        i = commonLength(key, &textBuffer[p], &difference);
-        side = difference >= 0 ? RIGHT : LEFT;
-#endif
-        if (i > THRESHOLD) {
-            // Longer wins; of equally long ones the nearer.
-            unsigned position = ((r - p) & WINDOW_MASK) - 1;
-            int better = i > bestLength || (i == bestLength && position < bestPosition);
-            bestPosition = better ? position : bestPosition;
-            bestLength = better ? i : bestLength;
-            if (i >= LOOKAHEAD)
-                break;
+        if (FindMatch) {
+            // Longer wins; of equally long ones the nearer. Length and
+            // nearness make one number, so that the best is kept without a
+            // branch. Matches of THRESHOLD bytes or fewer count too: the
+            // caller sends a literal for them whatever their position, and a
+            // longer match beats them.
+            unsigned score = i << SCORE_SHIFT | ((p - r) & WINDOW_MASK);
+            best = score > best ? score : best;
         }
+        if (x == 0 && i >= LOOKAHEAD)
+            break;
     }
-    matchLength = bestLength;
-    matchPosition = bestPosition;
+    if (FindMatch) {
+        matchLength = best >> SCORE_SHIFT;
+        matchPosition = WINDOW_MASK - (best & WINDOW_MASK);
+    }
     // p holds the same 60 bytes: r takes its place.
     unsigned up = parentNode[p];
     parentNode[r] = (uint16_t)up;
@@ -304,8 +312,8 @@ int encodeStream(void)
         length++;
     }
     for (unsigned i = 1; i <= LOOKAHEAD; i++)
-        insertNode(r - i);
-    insertNode(r);
+        insertNode<false>(r - i);
+    insertNode<true>(r);
     do {
         if ((int)matchLength > length)
             matchLength = (unsigned)length;
@@ -333,14 +341,21 @@ int encodeStream(void)
                 textBuffer[s + WINDOW_SIZE] = (uint8_t)c;
             s = (s + 1) & WINDOW_MASK;
             r = (r + 1) & WINDOW_MASK;
-            insertNode(r);
+            if (i + 1 < step)
+                insertNode<false>(r);
+            else
+                insertNode<true>(r);
         }
         for (; i < step; i++) {   // the input has ended: the look-ahead shrinks
             deleteNode(s);
             s = (s + 1) & WINDOW_MASK;
             r = (r + 1) & WINDOW_MASK;
-            if (--length)
-                insertNode(r);
+            if (--length == 0)
+                continue;
+            if (i + 1 < step)
+                insertNode<false>(r);
+            else
+                insertNode<true>(r);
         }
     } while (length > 0);
     flushBits();
