@@ -22,94 +22,90 @@ static uint16_t parentNode[WINDOW_SIZE + 1];
 static unsigned matchLength;
 static unsigned matchPosition;                // distance back minus one
 
-// Bit output: pending bits at the top of a 16-bit buffer.
-static unsigned bitOutBuffer;
-static int bitOutCount;
+// Bit output: pending bits (fewer than 32) at the top of a 64-bit buffer.
+static uint64_t bitOutBuffer;
+static unsigned bitOutCount;
 
 // ---- Bit output -----------------------------------------------------------------
 
-static inline void emitByte(unsigned byte)
-{
-    putByteQuick(byte & 0xFF);
-}
-
-// Sends the top length bits (1..16) of the 16-bit word code.
-static void putBits(int length, unsigned code)
+// Sends the top length bits (0..32) of code.
+static inline void putBits(unsigned length, uint64_t code)
 {
     bitOutBuffer |= code >> bitOutCount;
     bitOutCount += length;
-    if (bitOutCount >= 8) {
-        emitByte(bitOutBuffer >> 8);
-        bitOutCount -= 8;
-        if (bitOutCount >= 8) {
-            emitByte(bitOutBuffer & 0xFF);
-            bitOutCount -= 8;
-            bitOutBuffer = (code << (length - bitOutCount)) & 0xFFFF;
-        } else {
-            bitOutBuffer = (bitOutBuffer << 8) & 0xFFFF;
-        }
+    if (bitOutCount >= 32) {
+        uint8_t bytes[4] = {(uint8_t)(bitOutBuffer >> 56), (uint8_t)(bitOutBuffer >> 48),
+                            (uint8_t)(bitOutBuffer >> 40), (uint8_t)(bitOutBuffer >> 32)};
+        putBytesQuick(bytes, 4);
+        bitOutBuffer <<= 32;
+        bitOutCount -= 32;
     }
 }
 
-// Sends the top length bits (1..32) of a 32-bit word, in 16-bit pieces.
-static inline void putBitsWide(int length, uint32_t code)
-{
-    if (length > 16) {
-        putBits(16, code >> 16);
-        putBits(length - 16, code & 0xFFFF);
-    } else {
-        putBits(length, code >> 16);
-    }
-}
-
+// Sends the pending bits, the last byte filled with zero bits.
 static void flushBits(void)
 {
-    if (bitOutCount > 0)
-        emitByte(bitOutBuffer >> 8);
+    for (; bitOutCount > 0; bitOutCount = bitOutCount > 8 ? bitOutCount - 8 : 0) {
+        putByteQuick((unsigned)(bitOutBuffer >> 56));
+        bitOutBuffer <<= 8;
+    }
+}
+
+static void startBits(void)
+{
+    bitOutBuffer = 0;
+    bitOutCount = 0;
 }
 
 // Sends the Huffman code of symbol, the bit nearest the root first, and counts
-// the symbol. A code longer than 16 bits goes out in pieces: the 1988 encoder
-// kept only the 16 bits nearest the root, so a leaf that deep came out wrong.
-// The decoder walks bit by bit and reads any length. Returns the code length.
+// the symbol. The 1988 encoder kept only the 16 bits nearest the root, so a
+// leaf deeper than that came out wrong; here a code has any length (the
+// decoder walks bit by bit and reads any length). Returns the code length.
 static unsigned encodeSymbol(unsigned symbol)
 {
-    // Bits are gathered leaf first; each full word is held back until the
-    // bits nearer the root have gone out.
-    uint32_t heldWords[(TABLE_SIZE + 31) / 32];
+    enum { WORD_BITS = 64 };
+    // Bits are gathered leaf first, into the top of a word; a code longer
+    // than a word keeps its words until the bits nearer the root have gone.
+    uint64_t heldWords[(TABLE_SIZE + WORD_BITS - 1) / WORD_BITS];
     unsigned heldCount = 0;
-    uint32_t code = 0;
-    int length = 0;
+    uint64_t code = 0;
+    unsigned length = 0;
     uint16_t above[TABLE_SIZE];   // the nodes passed, nearest the leaf first
     unsigned depth = 0;
     unsigned leaf = parent[symbol + TABLE_SIZE];
     unsigned n = leaf;
     do {
-        if (length == 32) {
+        if (length == WORD_BITS) {
             heldWords[heldCount++] = code;
             code = 0;
             length = 0;
         }
-        code >>= 1;
-        if (n & 1)
-            code |= 0x80000000u;
+        code = code >> 1 | (uint64_t)n << (WORD_BITS - 1);   // n's lowest bit: which child
         length++;
         n = parent[n];
         above[depth++] = (uint16_t)n;
     } while (n != ROOT);
     updateAlongPath<NoWatch>(symbol, leaf, above, 1, depth);
-    putBitsWide(length, code);
-    unsigned total = (unsigned)length + heldCount * 32;
-    while (heldCount > 0)
-        putBitsWide(32, heldWords[--heldCount]);
-    return total;
+    if (length > 32) {
+        putBits(32, code);
+        code <<= 32;
+        length -= 32;
+    }
+    putBits(length, code);
+    while (heldCount > 0) {
+        uint64_t word = heldWords[--heldCount];
+        putBits(32, word);
+        putBits(32, word << 32);
+    }
+    return depth;
 }
 
 static void encodePosition(unsigned position)
 {
     unsigned u = position >> 6;
-    putBits(positionTables.encodeLength[u], (unsigned)positionTables.encodeCode[u] << 8);
-    putBits(6, (position & 0x3F) << 10);
+    unsigned length = positionTables.encodeLength[u];
+    uint64_t code = (uint64_t)positionTables.encodeCode[u] << 56 | (uint64_t)(position & 0x3F) << (58 - length);
+    putBits(length + 6, code);
 }
 
 // ---- Match finder -----------------------------------------------------------------
@@ -293,8 +289,7 @@ static void deleteNode(unsigned p)
 
 int encodeStream(void)
 {
-    bitOutBuffer = 0;
-    bitOutCount = 0;
+    startBits();
     if (codecIo.writeSizeHeader() == 0)
         return 0;
     const CodecTraceHook trace = codecTraceHook;   // read once: tests only
@@ -390,8 +385,7 @@ int32_t encodeSymbolsForTest(const uint16_t* symbols, int32_t count, uint8_t* ou
     codecIo.writeByte = countOverflowByte;
     codecIo.writeBytes = countOverflowBytes;
     testOverflow = 0;
-    bitOutBuffer = 0;
-    bitOutCount = 0;
+    startBits();
     startModel();
     for (int32_t i = 0; i < count; i++) {
         unsigned bits = encodeSymbol(symbols[i] < SYMBOL_COUNT ? symbols[i] : 0);
