@@ -175,6 +175,31 @@ static inline uint64_t leadWord(unsigned p)
     return bigEndian64(&textBuffer[p + 1]);
 }
 
+// Replaces *node and *word by right and rightWord when key is above lead,
+// without a branch: the side goes either way at random, and the walk waits
+// on the choice (a conditional move straight from the comparison where the
+// compiler's choice would be a branch or a longer sequence).
+static inline void pickAbove(uint64_t key, uint64_t lead, unsigned right, uint64_t rightWord,
+                             unsigned* node, uint64_t* word)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    unsigned n = *node;
+    uint64_t w = *word;
+    __asm__("cmp %[lead], %[key]\n\t"
+            "cmova %[rightWord], %[w]\n\t"
+            "cmova %[right], %[n]"
+            : [w] "+r"(w), [n] "+r"(n)
+            : [key] "r"(key), [lead] "r"(lead), [rightWord] "r"(rightWord), [right] "r"(right)
+            : "cc");
+    *node = n;
+    *word = w;
+#else
+    uint64_t pick = 0 - (uint64_t)(key > lead);   // all ones for the right
+    *node ^= (*node ^ right) & (unsigned)pick;
+    *word ^= (*word ^ rightWord) & pick;
+#endif
+}
+
 // Puts window position r into the tree of its first byte; with FindMatch, also
 // finds the longest match for the 60 bytes at r on the way (the nearest of
 // equally long ones). A node that matches all 60 bytes is replaced by r.
@@ -214,12 +239,16 @@ static void insertNode(unsigned r)
         if (x != 0) {
             side = keyWord > nextWord ? RIGHT : LEFT;
             i = 1 + leadingZeroBytes(x);
+            pickAbove(keyWord, nextWord, right, rightWord, &left, &leftWord);
         } else {
             i = commonLength(key, &textBuffer[p], 9, &side);
+            if (side == RIGHT) {
+                left = right;
+                leftWord = rightWord;
+            }
         }
-        uint64_t pick = 0 - (uint64_t)side;   // all ones for RIGHT
-        next = left ^ ((left ^ right) & (unsigned)pick);
-        nextWord = leftWord ^ ((leftWord ^ rightWord) & pick);
+        next = left;
+        nextWord = leftWord;
         if (FindMatch) {
             // Longer wins; of equally long ones the nearer. Length and
             // nearness make one number, so that the best is kept without a
