@@ -57,12 +57,94 @@ static void startBits(void)
     bitOutCount = 0;
 }
 
+// Code cache: the code of each slot (tree position), nearest the root in the
+// top bits, and its length; 0 when not known. Exchanging two leaves leaves
+// every slot's code as it was (the leaves change slots, the slots stay where
+// they are), so on random data nearly every symbol finds its code here; an
+// exchange that moves a subtree forgets the codes below the two slots, and a
+// rebuild forgets them all. Where subtrees move often (program code, text)
+// forgetting costs more than the cache saves: it is used only while fewer
+// than one symbol in CACHE_RARE_MOVES moves a subtree, judged anew every
+// CACHE_JUDGE_SYMBOLS symbols.
+enum { CACHE_JUDGE_SYMBOLS = 4096, CACHE_RARE_MOVES = 64 };
+static uint64_t slotCode[TABLE_SIZE];
+static uint8_t slotLength[TABLE_SIZE];
+static bool codeCacheOn;
+static unsigned subtreeMoves;      // in this judging period
+static unsigned symbolsToJudge;    // until the next judgement
+
+static void forgetCodes(void)
+{
+    memset(slotLength, 0, sizeof slotLength);
+}
+
+static void startCodeCache(void)
+{
+    forgetCodes();
+    codeCacheOn = false;
+    subtreeMoves = 0;
+    symbolsToJudge = CACHE_JUDGE_SYMBOLS;
+}
+
+// Forgets the codes of the slots below slot.
+static void forgetCodesBelow(unsigned slot)
+{
+    unsigned first = child[slot];
+    if (first >= TABLE_SIZE)
+        return;   // a leaf
+    slotLength[first] = slotLength[first + 1] = 0;
+    forgetCodesBelow(first);
+    forgetCodesBelow(first + 1);
+}
+
+struct CodeCacheWatch {
+    // Positions n and l have just exchanged their subtrees.
+    static inline void exchanged(unsigned n, unsigned l)
+    {
+        if (child[n] >= TABLE_SIZE && child[l] >= TABLE_SIZE)
+            return;   // two leaves: every slot keeps its code
+        subtreeMoves++;
+        if (codeCacheOn) {
+            forgetCodesBelow(n);
+            forgetCodesBelow(l);
+        }
+    }
+};
+
+// Counts a symbol and, at the end of a judging period, turns the cache on or
+// off; turned on, it starts empty, as its codes were not kept up to date.
+static inline void judgeCodeCache(void)
+{
+    if (--symbolsToJudge != 0)
+        return;
+    bool on = subtreeMoves * CACHE_RARE_MOVES < CACHE_JUDGE_SYMBOLS;
+    if (on && !codeCacheOn)
+        forgetCodes();
+    codeCacheOn = on;
+    subtreeMoves = 0;
+    symbolsToJudge = CACHE_JUDGE_SYMBOLS;
+}
+
 // Sends the Huffman code of symbol, the bit nearest the root first, and counts
 // the symbol. The 1988 encoder kept only the 16 bits nearest the root, so a
 // leaf deeper than that came out wrong; here a code has any length (the
 // decoder walks bit by bit and reads any length). Returns the code length.
 static unsigned encodeSymbol(unsigned symbol)
 {
+    judgeCodeCache();
+    unsigned known = codeCacheOn ? slotLength[parent[symbol + TABLE_SIZE]] : 0;
+    if (known != 0 && frequency[ROOT] != FREQUENCY_CAP) {
+        unsigned leaf = parent[symbol + TABLE_SIZE];
+        uint64_t code = slotCode[leaf];
+        climbFrom<CodeCacheWatch>(leaf);
+        if (known > 32) {
+            putBits(32, code);
+            putBits(known - 32, code << 32);
+        } else {
+            putBits(known, code);
+        }
+        return known;
+    }
     enum { WORD_BITS = 64 };
     // Bits are gathered leaf first, into the top of a word; a code longer
     // than a word keeps its words until the bits nearer the root have gone.
@@ -85,7 +167,14 @@ static unsigned encodeSymbol(unsigned symbol)
         n = parent[n];
         above[depth++] = (uint16_t)n;
     } while (n != ROOT);
-    updateAlongPath<NoWatch>(symbol, leaf, above, 1, depth);
+    if (codeCacheOn && heldCount == 0) {   // the slot's code, before the update moves anything
+        slotCode[leaf] = code;
+        slotLength[leaf] = (uint8_t)length;
+    }
+    const bool rebuilds = frequency[ROOT] == FREQUENCY_CAP;
+    updateAlongPath<CodeCacheWatch>(symbol, leaf, above, 1, depth);
+    if (rebuilds)
+        forgetCodes();
     if (length > 32) {
         putBits(32, code);
         code <<= 32;
@@ -323,6 +412,7 @@ int encodeStream(void)
         return 0;
     const CodecTraceHook trace = codecTraceHook;   // read once: tests only
     startModel();
+    startCodeCache();
     startTrees();
     startWindow();
     unsigned s = 0;
@@ -416,6 +506,7 @@ int32_t encodeSymbolsForTest(const uint16_t* symbols, int32_t count, uint8_t* ou
     testOverflow = 0;
     startBits();
     startModel();
+    startCodeCache();
     for (int32_t i = 0; i < count; i++) {
         unsigned bits = encodeSymbol(symbols[i] < SYMBOL_COUNT ? symbols[i] : 0);
         if (bits > longest)
