@@ -12,7 +12,7 @@
 // Match finder: one binary tree per first byte. Window positions are nodes
 // 0..4095, 4096 is nil, and 4097 + byte is the root of that byte's tree,
 // whose right child is the tree's top node. The two children of a node sit
-// side by side, so the search picks one by index rather than by a branch.
+// side by side: the search fetches both and keeps one without a branch.
 enum { LEFT = 0, RIGHT = 1 };
 // A match as one number: its length above how near it is (4095 - position),
 // so that a greater number is a longer match or an equally long nearer one.
@@ -348,7 +348,7 @@ static void insertNode(unsigned r)
             best = score > best ? score : best;
         }
         if (x == 0 && i >= LOOKAHEAD)
-            break;
+            break;   // only the longer compare can find all 60 bytes equal
     }
     if (FindMatch) {
         matchLength = best >> SCORE_SHIFT;
