@@ -12,101 +12,189 @@
 // Match finder: one binary tree per first byte. Window positions are nodes
 // 0..4095, 4096 is nil, and 4097 + byte is the root of that byte's tree,
 // whose right child is the tree's top node. The two children of a node sit
-// side by side, so the search picks one by index rather than by a branch.
+// side by side: the search fetches both and keeps one without a branch.
 enum { LEFT = 0, RIGHT = 1 };
+// A match as one number: its length above how near it is (4095 - position),
+// so that a greater number is a longer match or an equally long nearer one.
+enum { SCORE_SHIFT = 12 };
 static uint16_t treeChild[WINDOW_SIZE + 257][2];
 static uint16_t parentNode[WINDOW_SIZE + 1];
 static unsigned matchLength;
 static unsigned matchPosition;                // distance back minus one
 
-// Bit output: pending bits at the top of a 16-bit buffer.
-static unsigned bitOutBuffer;
-static int bitOutCount;
+// Bit output: pending bits (fewer than 32) at the top of a 64-bit buffer.
+static uint64_t bitOutBuffer;
+static unsigned bitOutCount;
 
 // ---- Bit output -----------------------------------------------------------------
 
-static inline void emitByte(unsigned byte)
-{
-    putByteQuick(byte & 0xFF);
-}
-
-// Sends the top length bits (1..16) of the 16-bit word code.
-static void putBits(int length, unsigned code)
+// Sends the top length bits (0..32) of code.
+static inline void putBits(unsigned length, uint64_t code)
 {
     bitOutBuffer |= code >> bitOutCount;
     bitOutCount += length;
-    if (bitOutCount >= 8) {
-        emitByte(bitOutBuffer >> 8);
-        bitOutCount -= 8;
-        if (bitOutCount >= 8) {
-            emitByte(bitOutBuffer & 0xFF);
-            bitOutCount -= 8;
-            bitOutBuffer = (code << (length - bitOutCount)) & 0xFFFF;
-        } else {
-            bitOutBuffer = (bitOutBuffer << 8) & 0xFFFF;
-        }
+    if (bitOutCount >= 32) {
+        uint8_t bytes[4] = {(uint8_t)(bitOutBuffer >> 56), (uint8_t)(bitOutBuffer >> 48),
+                            (uint8_t)(bitOutBuffer >> 40), (uint8_t)(bitOutBuffer >> 32)};
+        putBytesQuick(bytes, 4);
+        bitOutBuffer <<= 32;
+        bitOutCount -= 32;
     }
 }
 
-// Sends the top length bits (1..32) of a 32-bit word, in 16-bit pieces.
-static inline void putBitsWide(int length, uint32_t code)
-{
-    if (length > 16) {
-        putBits(16, code >> 16);
-        putBits(length - 16, code & 0xFFFF);
-    } else {
-        putBits(length, code >> 16);
-    }
-}
-
+// Sends the pending bits, the last byte filled with zero bits.
 static void flushBits(void)
 {
-    if (bitOutCount > 0)
-        emitByte(bitOutBuffer >> 8);
+    for (; bitOutCount > 0; bitOutCount = bitOutCount > 8 ? bitOutCount - 8 : 0) {
+        putByteQuick((unsigned)(bitOutBuffer >> 56));
+        bitOutBuffer <<= 8;
+    }
+}
+
+static void startBits(void)
+{
+    bitOutBuffer = 0;
+    bitOutCount = 0;
+}
+
+// Code cache: the code of each slot (tree position), nearest the root in the
+// top bits, and its length; 0 when not known. Exchanging two leaves leaves
+// every slot's code as it was (the leaves change slots, the slots stay where
+// they are), so on random data nearly every symbol finds its code here; an
+// exchange that moves a subtree forgets the codes below the two slots, and a
+// rebuild forgets them all. Where subtrees move often (program code, text)
+// forgetting costs more than the cache saves: it is used only while fewer
+// than one symbol in CACHE_RARE_MOVES moves a subtree, judged anew every
+// CACHE_JUDGE_SYMBOLS symbols.
+enum { CACHE_JUDGE_SYMBOLS = 4096, CACHE_RARE_MOVES = 64 };
+static uint64_t slotCode[TABLE_SIZE];
+static uint8_t slotLength[TABLE_SIZE];
+static bool codeCacheOn;
+static unsigned subtreeMoves;      // in this judging period
+static unsigned symbolsToJudge;    // until the next judgement
+
+static void forgetCodes(void)
+{
+    memset(slotLength, 0, sizeof slotLength);
+}
+
+static void startCodeCache(void)
+{
+    forgetCodes();
+    codeCacheOn = false;
+    subtreeMoves = 0;
+    symbolsToJudge = CACHE_JUDGE_SYMBOLS;
+}
+
+// Forgets the codes of the slots below slot.
+static void forgetCodesBelow(unsigned slot)
+{
+    unsigned first = child[slot];
+    if (first >= TABLE_SIZE)
+        return;   // a leaf
+    slotLength[first] = slotLength[first + 1] = 0;
+    forgetCodesBelow(first);
+    forgetCodesBelow(first + 1);
+}
+
+struct CodeCacheWatch {
+    // Positions n and l have just exchanged their subtrees.
+    static inline void exchanged(unsigned n, unsigned l)
+    {
+        if (child[n] >= TABLE_SIZE && child[l] >= TABLE_SIZE)
+            return;   // two leaves: every slot keeps its code
+        subtreeMoves++;
+        if (codeCacheOn) {
+            forgetCodesBelow(n);
+            forgetCodesBelow(l);
+        }
+    }
+};
+
+// Counts a symbol and, at the end of a judging period, turns the cache on or
+// off; turned on, it starts empty, as its codes were not kept up to date.
+static inline void judgeCodeCache(void)
+{
+    if (--symbolsToJudge != 0)
+        return;
+    bool on = subtreeMoves * CACHE_RARE_MOVES < CACHE_JUDGE_SYMBOLS;
+    if (on && !codeCacheOn)
+        forgetCodes();
+    codeCacheOn = on;
+    subtreeMoves = 0;
+    symbolsToJudge = CACHE_JUDGE_SYMBOLS;
 }
 
 // Sends the Huffman code of symbol, the bit nearest the root first, and counts
-// the symbol. A code longer than 16 bits goes out in pieces: the 1988 encoder
-// kept only the 16 bits nearest the root, so a leaf that deep came out wrong.
-// The decoder walks bit by bit and reads any length. Returns the code length.
+// the symbol. The 1988 encoder kept only the 16 bits nearest the root, so a
+// leaf deeper than that came out wrong; here a code has any length (the
+// decoder walks bit by bit and reads any length). Returns the code length.
 static unsigned encodeSymbol(unsigned symbol)
 {
-    // Bits are gathered leaf first; each full word is held back until the
-    // bits nearer the root have gone out.
-    uint32_t heldWords[(TABLE_SIZE + 31) / 32];
+    judgeCodeCache();
+    unsigned known = codeCacheOn ? slotLength[parent[symbol + TABLE_SIZE]] : 0;
+    if (known != 0 && frequency[ROOT] != FREQUENCY_CAP) {
+        unsigned leaf = parent[symbol + TABLE_SIZE];
+        uint64_t code = slotCode[leaf];
+        climbFrom<CodeCacheWatch>(leaf);
+        if (known > 32) {
+            putBits(32, code);
+            putBits(known - 32, code << 32);
+        } else {
+            putBits(known, code);
+        }
+        return known;
+    }
+    enum { WORD_BITS = 64 };
+    // Bits are gathered leaf first, into the top of a word; a code longer
+    // than a word keeps its words until the bits nearer the root have gone.
+    uint64_t heldWords[(TABLE_SIZE + WORD_BITS - 1) / WORD_BITS];
     unsigned heldCount = 0;
-    uint32_t code = 0;
-    int length = 0;
+    uint64_t code = 0;
+    unsigned length = 0;
     uint16_t above[TABLE_SIZE];   // the nodes passed, nearest the leaf first
     unsigned depth = 0;
     unsigned leaf = parent[symbol + TABLE_SIZE];
     unsigned n = leaf;
     do {
-        if (length == 32) {
+        if (length == WORD_BITS) {
             heldWords[heldCount++] = code;
             code = 0;
             length = 0;
         }
-        code >>= 1;
-        if (n & 1)
-            code |= 0x80000000u;
+        code = code >> 1 | (uint64_t)n << (WORD_BITS - 1);   // n's lowest bit: which child
         length++;
         n = parent[n];
         above[depth++] = (uint16_t)n;
     } while (n != ROOT);
-    updateAlongPath<NoWatch>(symbol, leaf, above, 1, depth);
-    putBitsWide(length, code);
-    unsigned total = (unsigned)length + heldCount * 32;
-    while (heldCount > 0)
-        putBitsWide(32, heldWords[--heldCount]);
-    return total;
+    if (codeCacheOn && heldCount == 0) {   // the slot's code, before the update moves anything
+        slotCode[leaf] = code;
+        slotLength[leaf] = (uint8_t)length;
+    }
+    const bool rebuilds = frequency[ROOT] == FREQUENCY_CAP;
+    updateAlongPath<CodeCacheWatch>(symbol, leaf, above, 1, depth);
+    if (rebuilds)
+        forgetCodes();
+    if (length > 32) {
+        putBits(32, code);
+        code <<= 32;
+        length -= 32;
+    }
+    putBits(length, code);
+    while (heldCount > 0) {
+        uint64_t word = heldWords[--heldCount];
+        putBits(32, word);
+        putBits(32, word << 32);
+    }
+    return depth;
 }
 
 static void encodePosition(unsigned position)
 {
     unsigned u = position >> 6;
-    putBits(positionTables.encodeLength[u], (unsigned)positionTables.encodeCode[u] << 8);
-    putBits(6, (position & 0x3F) << 10);
+    unsigned length = positionTables.encodeLength[u];
+    uint64_t code = (uint64_t)positionTables.encodeCode[u] << 56 | (uint64_t)(position & 0x3F) << (58 - length);
+    putBits(length + 6, code);
 }
 
 // ---- Match finder -----------------------------------------------------------------
@@ -119,83 +207,115 @@ static void startTrees(void)
         parentNode[i] = TREE_NIL;
 }
 
-// Number of equal bytes (1..60) of the 60-byte strings at key and node, the
-// first byte being equal already; *difference gets key byte minus node byte
-// at the first difference, or 0 when all 60 agree.
-static inline unsigned commonLength(const uint8_t* key, const uint8_t* node, int* difference)
+// Eight bytes as a big-endian number, so that numbers compare as the
+// byte strings do.
+static inline uint64_t bigEndian64(const uint8_t* b)
 {
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    for (unsigned i = 1; i < LOOKAHEAD; i += 8) {
-        uint64_t a, b;
-        memcpy(&a, key + i, 8);
-        memcpy(&b, node + i, 8);
-        uint64_t x = a ^ b;
-        if (x != 0) {
-            unsigned at = i + ((unsigned)__builtin_ctzll(x) >> 3);
+    uint64_t w;
+    memcpy(&w, b, 8);
+    return __builtin_bswap64(w);
+#else
+    uint64_t w = 0;
+    for (unsigned i = 0; i < 8; i++)
+        w = w << 8 | b[i];
+    return w;
+#endif
+}
+
+// Leading zero bytes of a non-zero word.
+static inline unsigned leadingZeroBytes(uint64_t x)
+{
+#if defined(__GNUC__)
+    return (unsigned)__builtin_clzll(x) >> 3;
+#else
+    unsigned n = 0;
+    for (; !(x >> 56); x <<= 8)
+        n++;
+    return n;
+#endif
+}
+
+// Number of equal bytes (from..60) of the 60-byte strings at key and node, the
+// bytes before from being equal already; *side gets RIGHT when the key is
+// greater at the first difference or all 60 agree, else LEFT.
+static inline unsigned commonLength(const uint8_t* key, const uint8_t* node, unsigned from,
+                                    unsigned* side)
+{
+    for (unsigned i = from; i < LOOKAHEAD; i += 8) {
+        uint64_t a = bigEndian64(key + i);
+        uint64_t b = bigEndian64(node + i);
+        if (a != b) {
+            unsigned at = i + leadingZeroBytes(a ^ b);
             if (at >= LOOKAHEAD)
                 break;
-            // The first differing byte decides, as in the byte order of memory.
-            *difference = __builtin_bswap64(a) > __builtin_bswap64(b) ? 1 : -1;
+            *side = a > b ? RIGHT : LEFT;
             return at;
         }
     }
-#else
-    for (unsigned i = 1; i < LOOKAHEAD; i++) {
-        if (key[i] != node[i]) {
-            *difference = (int)key[i] - (int)node[i];
-            return i;
-        }
-    }
-#endif
-    *difference = 0;
+    *side = RIGHT;
     return LOOKAHEAD;
 }
 
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#define LEAD_WORDS 1
-// Bytes 1..8 of the string at position p as a big-endian number, so that
-// numbers compare as the strings do. Position TREE_NIL reads bytes past the
-// window, never used.
+// Bytes 1..8 of the string at position p (see bigEndian64). Position
+// TREE_NIL reads bytes past the window, never used.
 static inline uint64_t leadWord(unsigned p)
 {
-    uint64_t w;
-    memcpy(&w, &textBuffer[p + 1], 8);
-    return __builtin_bswap64(w);
+    return bigEndian64(&textBuffer[p + 1]);
 }
-#else
-#define LEAD_WORDS 0
-#endif
 
-// Puts window position r into the tree of its first byte and finds the longest
-// match for the 60 bytes at r on the way (the nearest of equally long ones).
-// A node that matches all 60 bytes is replaced by r.
+// Replaces *node and *word by right and rightWord when key is above lead,
+// without a branch: the side goes either way at random, and the walk waits
+// on the choice (a conditional move straight from the comparison where the
+// compiler's choice would be a branch or a longer sequence).
+static inline void pickAbove(uint64_t key, uint64_t lead, unsigned right, uint64_t rightWord,
+                             unsigned* node, uint64_t* word)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    unsigned n = *node;
+    uint64_t w = *word;
+    __asm__("cmp %[lead], %[key]\n\t"
+            "cmova %[rightWord], %[w]\n\t"
+            "cmova %[right], %[n]"
+            : [w] "+r"(w), [n] "+r"(n)
+            : [key] "r"(key), [lead] "r"(lead), [rightWord] "r"(rightWord), [right] "r"(right)
+            : "cc");
+    *node = n;
+    *word = w;
+#else
+    uint64_t pick = 0 - (uint64_t)(key > lead);   // all ones for the right
+    *node ^= (*node ^ right) & (unsigned)pick;
+    *word ^= (*word ^ rightWord) & pick;
+#endif
+}
+
+// Puts window position r into the tree of its first byte; with FindMatch, also
+// finds the longest match for the 60 bytes at r on the way (the nearest of
+// equally long ones). A node that matches all 60 bytes is replaced by r.
+// Inside a match only the insertion counts, so the encoder asks for the
+// match where an item starts.
+template <bool FindMatch>
 static void insertNode(unsigned r)
 {
     const uint8_t* key = &textBuffer[r];
     unsigned p = WINDOW_SIZE + 1 + key[0];
     unsigned side = RIGHT;
-    unsigned bestLength = 0;
-    unsigned bestPosition = matchPosition;
+    unsigned best = 0;   // score of the best match so far; 0: none yet
     treeChild[r][LEFT] = treeChild[r][RIGHT] = TREE_NIL;
-#if LEAD_WORDS
     const uint64_t keyWord = leadWord(r);
     unsigned next = treeChild[p][side];
     uint64_t nextWord = leadWord(next);
-#endif
     for (;;) {
-#if !LEAD_WORDS
-        unsigned next = treeChild[p][side];
-#endif
         if (next == TREE_NIL) {
             treeChild[p][side] = (uint16_t)r;
             parentNode[r] = (uint16_t)p;
-            matchLength = bestLength;
-            matchPosition = bestPosition;
+            if (FindMatch) {
+                matchLength = best >> SCORE_SHIFT;
+                matchPosition = WINDOW_MASK - (best & WINDOW_MASK);
+            }
             return;
         }
         p = next;
-        unsigned i;
-#if LEAD_WORDS
         // Both children and their lead words are fetched while p is compared,
         // and the side is taken without a branch (it goes either way at
         // random): the walk then waits on one load a level instead of three.
@@ -204,34 +324,36 @@ static void insertNode(unsigned r)
         uint64_t leftWord = leadWord(left);
         uint64_t rightWord = leadWord(right);
         uint64_t x = keyWord ^ nextWord;
+        unsigned i;
         if (x != 0) {
-            i = 1 + ((unsigned)__builtin_clzll(x) >> 3);
             side = keyWord > nextWord ? RIGHT : LEFT;
+            i = 1 + leadingZeroBytes(x);
+            pickAbove(keyWord, nextWord, right, rightWord, &left, &leftWord);
         } else {
-            int difference;
-            i = commonLength(key, &textBuffer[p], &difference);
-            side = difference >= 0 ? RIGHT : LEFT;
+            i = commonLength(key, &textBuffer[p], 9, &side);
+            if (side == RIGHT) {
+                left = right;
+                leftWord = rightWord;
+            }
         }
-        uint64_t pick = 0 - (uint64_t)side;   // all ones for RIGHT
-        next = left ^ ((left ^ right) & (unsigned)pick);
-        nextWord = leftWord ^ ((leftWord ^ rightWord) & pick);
-#else
-        int difference;
-        i = commonLength(key, &textBuffer[p], &difference);
-        side = difference >= 0 ? RIGHT : LEFT;
-#endif
-        if (i > THRESHOLD) {
-            // Longer wins; of equally long ones the nearer.
-            unsigned position = ((r - p) & WINDOW_MASK) - 1;
-            int better = i > bestLength || (i == bestLength && position < bestPosition);
-            bestPosition = better ? position : bestPosition;
-            bestLength = better ? i : bestLength;
-            if (i >= LOOKAHEAD)
-                break;
+        next = left;
+        nextWord = leftWord;
+        if (FindMatch) {
+            // Longer wins; of equally long ones the nearer. Length and
+            // nearness make one number, so that the best is kept without a
+            // branch. Matches of THRESHOLD bytes or fewer count too: the
+            // caller sends a literal for them whatever their position, and a
+            // longer match beats them.
+            unsigned score = i << SCORE_SHIFT | ((p - r) & WINDOW_MASK);
+            best = score > best ? score : best;
         }
+        if (x == 0 && i >= LOOKAHEAD)
+            break;   // only the longer compare can find all 60 bytes equal
     }
-    matchLength = bestLength;
-    matchPosition = bestPosition;
+    if (FindMatch) {
+        matchLength = best >> SCORE_SHIFT;
+        matchPosition = WINDOW_MASK - (best & WINDOW_MASK);
+    }
     // p holds the same 60 bytes: r takes its place.
     unsigned up = parentNode[p];
     parentNode[r] = (uint16_t)up;
@@ -285,12 +407,12 @@ static void deleteNode(unsigned p)
 
 int encodeStream(void)
 {
-    bitOutBuffer = 0;
-    bitOutCount = 0;
+    startBits();
     if (codecIo.writeSizeHeader() == 0)
         return 0;
     const CodecTraceHook trace = codecTraceHook;   // read once: tests only
     startModel();
+    startCodeCache();
     startTrees();
     startWindow();
     unsigned s = 0;
@@ -304,8 +426,8 @@ int encodeStream(void)
         length++;
     }
     for (unsigned i = 1; i <= LOOKAHEAD; i++)
-        insertNode(r - i);
-    insertNode(r);
+        insertNode<false>(r - i);
+    insertNode<true>(r);
     do {
         if ((int)matchLength > length)
             matchLength = (unsigned)length;
@@ -333,14 +455,21 @@ int encodeStream(void)
                 textBuffer[s + WINDOW_SIZE] = (uint8_t)c;
             s = (s + 1) & WINDOW_MASK;
             r = (r + 1) & WINDOW_MASK;
-            insertNode(r);
+            if (i + 1 < step)
+                insertNode<false>(r);
+            else
+                insertNode<true>(r);
         }
         for (; i < step; i++) {   // the input has ended: the look-ahead shrinks
             deleteNode(s);
             s = (s + 1) & WINDOW_MASK;
             r = (r + 1) & WINDOW_MASK;
-            if (--length)
-                insertNode(r);
+            if (--length == 0)
+                continue;
+            if (i + 1 < step)
+                insertNode<false>(r);
+            else
+                insertNode<true>(r);
         }
     } while (length > 0);
     flushBits();
@@ -375,9 +504,9 @@ int32_t encodeSymbolsForTest(const uint16_t* symbols, int32_t count, uint8_t* ou
     codecIo.writeByte = countOverflowByte;
     codecIo.writeBytes = countOverflowBytes;
     testOverflow = 0;
-    bitOutBuffer = 0;
-    bitOutCount = 0;
+    startBits();
     startModel();
+    startCodeCache();
     for (int32_t i = 0; i < count; i++) {
         unsigned bits = encodeSymbol(symbols[i] < SYMBOL_COUNT ? symbols[i] : 0);
         if (bits > longest)

@@ -276,6 +276,74 @@ TEST_F(Codec, RoundTrips)
     }
 }
 
+// FNV-1a, 64 bits: a fingerprint of a whole coded stream.
+static uint64_t fingerprint(const Bytes& bytes)
+{
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (uint8_t b : bytes)
+        h = (h ^ b) * 0x100000001B3ull;
+    return h;
+}
+
+// Text made of a few short words: the same strings recur at many distances,
+// so the match finder meets many equally long matches and must pick the one
+// its search path gives, and 60-byte repeats replace their older copies.
+static Bytes fewWordsBytes(size_t count, uint32_t seed)
+{
+    static const char* const words[] = {"the ", "then ", "them ", "these ", "a ", "an ", "and ",
+                                        "at ", "as ", "ask ", "be ", "been ", "bee "};
+    Bytes noise = randomBytes(count, seed);
+    Bytes out;
+    for (size_t k = 0; out.size() < count; k++) {
+        const char* w = words[noise[k % count] % (sizeof words / sizeof words[0])];
+        for (; *w && out.size() < count; w++)
+            out.push_back((uint8_t)*w);
+    }
+    return out;
+}
+
+// A 61-byte pattern repeated with now and then one byte changed: full 60-byte
+// matches all the time, nodes replaced by their equals, input ending inside
+// a match.
+static Bytes nearRepeatsBytes(size_t count, uint32_t seed)
+{
+    Bytes pattern = textBytes(61, seed);
+    Bytes noise = randomBytes(count / 50 + 2, seed + 1);
+    Bytes out;
+    for (size_t k = 0; out.size() < count; k++) {
+        out.insert(out.end(), pattern.begin(), pattern.end());
+        if (noise[k % noise.size()] < 40)
+            out[out.size() - 1 - noise[(k + 1) % noise.size()] % 61] ^= 0x20;
+    }
+    out.resize(count);
+    return out;
+}
+
+TEST_F(Codec, CodedStreamsKeepTheirBytes)
+{
+    // Fingerprints of whole streams as the encoder wrote them before its
+    // speed work; a faster match finder, model or bit output must keep
+    // every bit of them.
+    struct Case {
+        const char* name;
+        Bytes input;
+        size_t packedSize;
+        uint64_t packed;
+    } cases[] = {
+        {"few words 200k", fewWordsBytes(200000, 31), 38631, 0xDDD8409D34ECB7FCull},
+        {"near repeats 150k", nearRepeatsBytes(150001, 32), 4114, 0xA719AAE033900AD1ull},
+        {"text 120k", textBytes(120000, 33), 27254, 0xEA72D1C55D371FC8ull},
+        {"noise 70k", randomBytes(70000, 34), 70211, 0xC79D2683D23367AEull},
+        {"shifting alphabets 150k", shiftingAlphabetBytes(150000, 35), 54982, 0xBCE9D7DDC88EE67Bull},
+        {"zeros 70k", Bytes(70000, 0), 1516, 0xCA81B686181DC80Bull},
+    };
+    for (const Case& c : cases) {
+        Bytes blocks = compressToBlocks(c.input);
+        EXPECT_EQ(blocks.size(), c.packedSize) << c.name;
+        EXPECT_EQ(fingerprint(blocks), c.packed) << c.name << std::hex << " 0x" << fingerprint(blocks);
+    }
+}
+
 TEST_F(Codec, MatchesAtEveryDistance)
 {
     // A unique 8-byte tag repeated at growing distances: each repeat is a
