@@ -3,6 +3,7 @@
 # latency of the Cancel question. Not part of the test command.
 #
 #   bench/install_span.sh [ROUNDS] [CANCEL_RUNS]     (defaults 5 and 3)
+#   BENCH_KINDS="ours nsis-zlib" bench/install_span.sh 3 0    (a subset, no Cancel runs)
 #
 # The large product of product.sh (17 files, 19.3 MB) is built into our setup
 # (native mksetup, the i686 setup program it carries) and into three NSIS
@@ -84,7 +85,6 @@ nsis_script() {
     for name in "${sample_files[@]}"; do printf 'File "%s"\n' "$PRODUCT/files/$name"; done
     printf 'SectionEnd\n'
 }
-KINDS=(ours nsis-zlib nsis-bzip2 nsis-lzma)
 for spec in "zlib zlib" "bzip2 bzip2" "/SOLID lzma lzma"; do
     set -- $spec
     tag="${!#}"
@@ -193,11 +193,12 @@ run_one() {
     esac
 }
 
-step "spans: $ROUNDS rounds of ${KINDS[*]} codec"
+read -r -a KINDS <<<"${BENCH_KINDS:-ours nsis-zlib nsis-bzip2 nsis-lzma codec}"
+step "spans: $ROUNDS rounds of ${KINDS[*]}"
 SPANS="$OUT/spans.txt"
 : >"$SPANS"
 for ((round = 1; round <= ROUNDS; round++)); do
-    for kind in "${KINDS[@]}" codec; do
+    for kind in "${KINDS[@]}"; do
         log="$OUT/logs/$kind-$round.log"
         : >"$log"
         if span=$(run_one "$kind" "$log"); then
