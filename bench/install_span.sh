@@ -224,10 +224,10 @@ for ((run = 1; run <= CANCEL_RUNS; run++)); do
     wineserver -p >/dev/null 2>&1 || true
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     cp "$STAGE/BenchSetup.exe" "$prefix/drive_c/Downloads/"
-    if timeout -k 10 "$LIMIT" wine "$DRIVER" bench-cancel 'C:\Downloads\BenchSetup.exe' 5 </dev/null >"$log" 2>&1 &&
+    if timeout -k 10 "$LIMIT" wine "$DRIVER" bench-cancel 'C:\Downloads\BenchSetup.exe' 5 'C:\Program Files\Bench Product' </dev/null >"$log" 2>&1 &&
         [ ! -e "$prefix/drive_c/Program Files/Bench Product" ]; then
-        awk -v run="$run" '$1 == "question" || $1 == "resume" || $1 == "rollback" { print run, $1, $2 }' "$log" >>"$CANCEL"
-        echo "  run $run: $(awk '$1 == "question" || $1 == "resume" || $1 == "rollback" { printf "%s %s  ", $1, $2 }' "$log")"
+        awk -v run="$run" '$1 == "question" || $1 == "resume" || $1 == "rollback" || $1 == "ended" { print run, $1, $2 }' "$log" >>"$CANCEL"
+        echo "  run $run: $(awk '$1 == "question" || $1 == "resume" || $1 == "rollback" || $1 == "ended" { printf "%s %s  ", $1, $2 }' "$log")"
     else
         echo "FAIL: cancel run $run (see $log)"
         tail -n 5 "$log" | sed 's/^/    /'
@@ -270,8 +270,8 @@ if cancel:
     print()
     print("Cancel latency, ms")
     labels = {"question": "Cancel clicked -> question shown", "resume": "No -> the bar moves again",
-              "rollback": "Yes -> rollback done, setup ended"}
-    for what in ["question", "resume", "rollback"]:
+              "rollback": "Yes -> rolled back (folder gone)", "ended": "Yes -> the setup has ended"}
+    for what in ["question", "resume", "rollback", "ended"]:
         v = cancel.get(what)
         if v:
             print(f"{labels[what]:<36} n={len(v):<3} median {statistics.median(v):7.1f}  max {max(v):7.1f}")

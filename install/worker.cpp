@@ -181,7 +181,7 @@ static void registerProduct(void)
         createShortcut(path, setupConfig.productName, "%s", setupConfig.startupArguments, 1);
 }
 
-DWORD WINAPI InstallWorker(LPVOID)
+static DWORD installFiles(void)
 {
     closeRunningInstance();
     int failed = 0;
@@ -224,6 +224,16 @@ DWORD WINAPI InstallWorker(LPVOID)
     registerProduct();
     discardKept(count);
     return WORKER_INSTALLED;
+}
+
+// The dialog hears of the end at once, not at its next tick: a confirmed
+// abort goes on to the rollback without waiting.
+DWORD WINAPI InstallWorker(LPVOID)
+{
+    DWORD result = installFiles();
+    if (workerSlots.doneMessage)
+        PostMessageA(workerSlots.dialog, workerSlots.doneMessage, 0, 0);
+    return result;
 }
 
 int startInstallWorker(void)

@@ -22,6 +22,7 @@ struct WorkerSlots {
     HWND progressBar;                     // or null
     int fileLabelControl;                 // the dialog's control that names the file being written
     bool (*confirmAbort)(HWND owner);     // the abort question; true: abort
+    UINT doneMessage;                     // posted to the dialog as the worker ends (0: none)
 };
 extern WorkerSlots workerSlots;
 

@@ -75,9 +75,9 @@ static double askQuestion(HWND installing)
 }
 
 // cycles times: Cancel, question, No, the bar moves on; then Cancel, Yes,
-// and the rollback to the setup's end. One line per figure:
-//   question MS / resume MS / rollback MS
-int benchCancel(const char* setupPath, int cycles)
+// the rollback (the install folder gone) and the setup's end. One line per
+// figure: question MS / resume MS / rollback MS / ended MS
+int benchCancel(const char* setupPath, int cycles, const char* folder)
 {
     HANDLE setup = startSetup(setupPath);
     Dialog dialog;
@@ -128,9 +128,16 @@ int benchCancel(const char* setupPath, int cycles)
     HWND yes = GetDlgItem(visibleConfirm(), IDYES);
     double answered = nowMs();
     PostMessageA(yes, BM_CLICK, 0, 0);
+    // Rolled back: the install folder is gone; then the setup ends.
+    while (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES) {
+        if (nowMs() - answered > ROLLBACK_WAIT_MS)
+            return fail("%s is still there %d ms after Yes", folder, ROLLBACK_WAIT_MS), 1;
+        Sleep(BENCH_POLL_MS);
+    }
+    note("rollback %.1f", nowMs() - answered);
     if (WaitForSingleObject(setup, ROLLBACK_WAIT_MS) != WAIT_OBJECT_0)
         return fail("the setup did not end within %d ms of Yes", ROLLBACK_WAIT_MS), 1;
-    note("rollback %.1f", nowMs() - answered);
+    note("ended %.1f", nowMs() - answered);
     DWORD code = 0;
     GetExitCodeProcess(setup, &code);
     CloseHandle(setup);

@@ -10,9 +10,10 @@
 //       the scenarios' names
 //   driver bench-install SETUP
 //       clicks a full install through (bench/install_span.sh times it)
-//   driver bench-cancel SETUP CYCLES
+//   driver bench-cancel SETUP CYCLES FOLDER
 //       Cancel and No CYCLES times while the setup installs, then Cancel and
-//       Yes; prints the question, resume and rollback latencies in ms
+//       Yes; prints the latencies in ms of the question, the resumed install,
+//       the rollback (FOLDER, the install folder, gone) and the setup's end
 #include "driver.h"
 #include <fcntl.h>
 #include <io.h>
@@ -40,7 +41,7 @@ static int usage(const char* what)
 {
     fprintf(stderr, "driver: %s\nusage: driver scenario NAME --stage DIR --decor DIR --shots DIR | "
                     "driver load-library NAME | driver list | driver bench-install SETUP | "
-                    "driver bench-cancel SETUP CYCLES\n", what);
+                    "driver bench-cancel SETUP CYCLES FOLDER\n", what);
     return RUN_USAGE;
 }
 
@@ -109,7 +110,7 @@ int main(int argc, char** argv)
     }
     if (argc == 3 && strcmp(argv[1], "bench-install") == 0)
         return benchInstall(argv[2]);
-    if (argc == 4 && strcmp(argv[1], "bench-cancel") == 0)
-        return benchCancel(argv[2], atoi(argv[3]));
+    if (argc == 5 && strcmp(argv[1], "bench-cancel") == 0)
+        return benchCancel(argv[2], atoi(argv[3]), argv[4]);
     return usage("unknown command");
 }

@@ -152,7 +152,7 @@ void screenInfo(int* bitsPerPixel, bool* palette);
 
 // ---- benchmark commands (bench.cpp): exit codes of the driver ----
 int benchInstall(const char* setupPath);
-int benchCancel(const char* setupPath, int cycles);
+int benchCancel(const char* setupPath, int cycles, const char* installFolder);
 
 // ---- scenarios (scenarios.cpp, uninstall_scenarios.cpp) ----
 struct Scenario {
