@@ -188,7 +188,9 @@ run_one() {
     unset WINEPREFIX
     [ "$result" = 0 ] || return 1
     case "$line" in
-    "span "*) set -- $line; [ "$7" = "seen" ] && [ "$8" = "${10}" ] || return 1; echo "$2" ;;
+    "span "*) read -r -a fields <<<"$line"   # no globbing: a name may be "*"
+        [ "${fields[6]}" = seen ] && [ "${fields[7]}" = "${fields[9]}" ] || return 1
+        echo "${fields[1]}" ;;
     *) return 1 ;;
     esac
 }
