@@ -22,6 +22,7 @@ struct WorkerSlots {
     HWND progressBar;                     // or null
     int fileLabelControl;                 // the dialog's control that names the file being written
     bool (*confirmAbort)(HWND owner);     // the abort question; true: abort
+    UINT doneMessage;                     // posted to the dialog as the worker ends (0: none)
 };
 extern WorkerSlots workerSlots;
 
@@ -30,6 +31,8 @@ extern volatile int abortLatch;           // abort confirmed, or all files writt
 extern volatile int installedFileCount;   // files finished (or tried); the rollback deletes these
 extern int32_t progressTotal;             // decoded bytes written since the worker began
 extern int32_t progressShown;             // the bar's position as last sent
+extern DWORD progressShownTick;           // GetTickCount when it was sent
+enum { PROGRESS_INTERVAL_MS = 40 };       // the bar's moves come at least this far apart (25 a second look smooth)
 extern int pumpCounter;
 extern HANDLE workerThread;               // null when the worker ran in place
 extern volatile int workerResult;

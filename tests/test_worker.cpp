@@ -1,5 +1,6 @@
 // The install worker's progress hook: the bar moves by visible steps only,
-// ends at the last position, and every call still sees the Cancel button.
+// at a bounded rate, ends at the last position, and every call still sees the
+// Cancel button.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -60,10 +61,12 @@ TEST(Worker, ProgressBarMovesByVisibleStepsAndEndsFull)
         workerSlots.confirmAbort = refuseAbort;
         progressTotal = 0;
         progressShown = 0;
+        progressShownTick = 0;
         positionsSent = 0;
         abortQuestions = 0;
         int32_t remaining = c.range > 0 ? c.range : c.block;
         int presses = 0;
+        DWORD started = GetTickCount();
         while (remaining > 0) {
             int32_t n = remaining < c.block ? remaining : c.block;
             // Cancel between any two writes is seen by the very next one.
@@ -77,9 +80,37 @@ TEST(Worker, ProgressBarMovesByVisibleStepsAndEndsFull)
         }
         EXPECT_EQ(abortQuestions, presses);
         EXPECT_LE(positionsSent, c.maxSends);
+        // The first move, one per interval after it, and the last.
+        EXPECT_LE(positionsSent, 2 + (int)((GetTickCount() - started) / PROGRESS_INTERVAL_MS));
         EXPECT_GE(positionsSent, 1);
         EXPECT_EQ((int32_t)lastPosition, progressTotal);   // the bar ends where the writing ended
     }
+    workerSlots.progressBar = NULL;
+    DestroyWindow(bar);
+}
+
+// A visible step waits for the interval, and moves the bar once it has passed.
+TEST(Worker, ProgressBarMovesAgainOnceTheIntervalHasPassed)
+{
+    HWND bar = makeCountingBar();
+    ASSERT_TRUE(bar != NULL);
+    setupConfig.progressRange = 1000000;
+    workerSlots.progressBar = bar;
+    progressTotal = 0;
+    progressShown = 0;
+    progressShownTick = 0;
+    positionsSent = 0;
+    installProgressHook(10240);
+    EXPECT_EQ(positionsSent, 1);
+    installProgressHook(10240);   // a visible step at once after the last move: held back
+    EXPECT_EQ(positionsSent, 1);
+    progressShownTick -= PROGRESS_INTERVAL_MS;
+    installProgressHook(10240);
+    EXPECT_EQ(positionsSent, 2);
+    EXPECT_EQ((int32_t)lastPosition, 30720);
+    installProgressHook(1000000 - 30720);   // the end moves the bar whatever the time
+    EXPECT_EQ(positionsSent, 3);
+    EXPECT_EQ((int32_t)lastPosition, 1000000);
     workerSlots.progressBar = NULL;
     DestroyWindow(bar);
 }

@@ -21,6 +21,9 @@ enum {
     STATE_ROLLBACK = 5,
     TIMER_DIALOG = 1,             // the installing and rollback dialogs' own timer
     DIALOG_TICK_MS = 100,
+    ROLLBACK_START_MS = 10,       // the rollback starts once its dialog is painted (paints go before timers)
+    WORKER_END_WAIT_MS = 2000,    // the worker has posted its end and is returning
+    WM_WORKER_DONE = WM_APP + 1,
     WELCOME_RESULT_GO = 6,
     LABEL_SIZE = 128,
     TEXT_SIZE = 1024,             // the finished text with the longest names and folder
@@ -79,6 +82,7 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
         workerSlots.progressBar = progressBar;
         workerSlots.fileLabelControl = IDC_CURRENT_FILE;
         workerSlots.confirmAbort = confirmAbort;
+        workerSlots.doneMessage = WM_WORKER_DONE;
         abortRequested = 0;
         abortLatch = 0;
         installTicks = 0;
@@ -86,8 +90,13 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
         SetTimer(dialog, TIMER_DIALOG, DIALOG_TICK_MS, NULL);
         return TRUE;
     }
+    case WM_WORKER_DONE:
+        if (workerThread)
+            WaitForSingleObject(workerThread, WORKER_END_WAIT_MS);
+        // The same check as a tick.
+        [[fallthrough]];
     case WM_TIMER: {
-        if (++installTicks == 1) {
+        if (message == WM_TIMER && ++installTicks == 1) {
             startInstallWorker();
             workerStarted = 1;
             return FALSE;
@@ -165,7 +174,7 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
             SendMessageA(progressBar, PBM_SETRANGE32, 0, 10);
             SendMessageA(progressBar, PBM_SETPOS, 10, 0);
         }
-        SetTimer(dialog, TIMER_DIALOG, DIALOG_TICK_MS, NULL);
+        SetTimer(dialog, TIMER_DIALOG, ROLLBACK_START_MS, NULL);
         return TRUE;
     }
     case WM_TIMER: {

@@ -8,11 +8,18 @@
 //       the driver with this to show that a planted DLL would be found)
 //   driver list
 //       the scenarios' names
+//   driver bench-install SETUP
+//       clicks a full install through (bench/install_span.sh times it)
+//   driver bench-cancel SETUP CYCLES FOLDER
+//       Cancel and No CYCLES times while the setup installs, then Cancel and
+//       Yes; prints the latencies in ms of the question, the resumed install,
+//       the rollback (FOLDER, the install folder, gone) and the setup's end
 #include "driver.h"
 #include <fcntl.h>
 #include <io.h>
 #include <objbase.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2 };
@@ -33,7 +40,8 @@ static const Scenario* findScenario(const char* name)
 static int usage(const char* what)
 {
     fprintf(stderr, "driver: %s\nusage: driver scenario NAME --stage DIR --decor DIR --shots DIR | "
-                    "driver load-library NAME | driver list\n", what);
+                    "driver load-library NAME | driver list | driver bench-install SETUP | "
+                    "driver bench-cancel SETUP CYCLES FOLDER\n", what);
     return RUN_USAGE;
 }
 
@@ -100,5 +108,9 @@ int main(int argc, char** argv)
             printf("%s\n", uninstallScenarios[i].name);
         return RUN_OK;
     }
+    if (argc == 3 && strcmp(argv[1], "bench-install") == 0)
+        return benchInstall(argv[2]);
+    if (argc == 5 && strcmp(argv[1], "bench-cancel") == 0)
+        return benchCancel(argv[2], atoi(argv[3]), argv[4]);
     return usage("unknown command");
 }

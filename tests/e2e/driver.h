@@ -150,6 +150,10 @@ enum { BACKGROUND_FULL = 0, BACKGROUND_PALETTE = 1, BACKGROUND_BANDS_ONLY = 2 };
 bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode);
 void screenInfo(int* bitsPerPixel, bool* palette);
 
+// ---- benchmark commands (bench.cpp): exit codes of the driver ----
+int benchInstall(const char* setupPath);
+int benchCancel(const char* setupPath, int cycles, const char* installFolder);
+
 // ---- scenarios (scenarios.cpp, uninstall_scenarios.cpp) ----
 struct Scenario {
     const char* name;
