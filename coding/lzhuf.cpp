@@ -222,18 +222,24 @@ int decodeStream(void)
         unsigned depth = entry >> 10;
         buffer <<= depth;
         count -= (int)depth;
-        memcpy(path, ancestors[at], sizeof ancestors[at]);
         unsigned next = child[at];
-        while (next < TABLE_SIZE) {
-            path[depth++] = (uint16_t)at;
-            at = next + takeBit(&buffer, &count);
-            next = child[at];
+        // A leaf in the top levels takes its path from its ancestor list as
+        // it stands: the update reads the list only until the first exchange.
+        const uint16_t* above = &ancestors[at][depth - 1];
+        if (next < TABLE_SIZE) {
+            memcpy(path, ancestors[at], sizeof ancestors[at]);
+            do {
+                path[depth++] = (uint16_t)at;
+                at = next + takeBit(&buffer, &count);
+                next = child[at];
+            } while (next < TABLE_SIZE);
+            above = path + depth - 1;
         }
         fetchUntil(&buffer, &count, 8);
         unsigned symbol = next - TABLE_SIZE;
         unsigned bits = depth;
         bool rebuilds = frequency[ROOT] == FREQUENCY_CAP;
-        updateAlongPath<RootTableWatch>(symbol, at, path + depth - 1, -1, depth);
+        updateAlongPath<RootTableWatch>(symbol, at, above, -1, depth);
         if (rebuilds)
             makeRootTable();
         if (symbol < 256) {

@@ -219,6 +219,28 @@ TEST_F(BlockStream, BlockSizes)
                   blockChecksum(stream.data() + at + 6, le16(stream, at + 4) - 6));
 }
 
+TEST(BlockChecksum, IsTheByteSumForEveryLengthAndAlignment)
+{
+    // The sum is taken a word at a time in lanes: all-0xFF payloads up to the
+    // largest block fill the lanes most; odd lengths and offsets leave tails.
+    const Bytes noise = randomBytes(10240 + 3, 7);
+    const Bytes ones(10240 + 3, 0xFF);
+    const int32_t lengths[] = {0, 1, 3, 4, 5, 7, 8, 9, 511, 512, 513, 515, 516, 4099, 10234};
+    for (const Bytes* data : {&noise, &ones}) {
+        for (int32_t length : lengths) {
+            for (size_t offset = 0; offset < 4; offset++) {
+                unsigned expected = BLOCK_CHECKSUM_SEED;
+                for (int32_t i = 0; i < length; i++)
+                    expected += (*data)[offset + (size_t)i];
+                EXPECT_EQ(blockChecksum(data->data() + offset, length), (uint16_t)expected)
+                    << (data == &ones ? "0xFF" : "noise") << " length " << length << " offset " << offset;
+            }
+        }
+    }
+    // One value fixed outright: 0x68A5 + 10234 * 255 = 0x283AAB.
+    EXPECT_EQ(blockChecksum(ones.data(), 10234), 0x3AAB);
+}
+
 TEST_F(BlockStream, FullLastDataBlockIsFollowedByAnEmptyBlock)
 {
     // Find an input whose coded bits fill whole blocks exactly.
