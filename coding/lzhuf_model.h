@@ -229,9 +229,16 @@ static inline unsigned lastBelow(unsigned n, unsigned k)
             return l + ((unsigned)__builtin_ctz(stop) >> 1) - 1;
     }
 #else
-    unsigned l = n + 1;
-    while (k > frequency[++l]) {
-    }
+    // Frequencies never fall along the positions, so when the fourth ahead
+    // is below k the three before it are too: the scan strides, then closes
+    // in by halves. The sentinels lie far enough past the root for the stride.
+    unsigned l = n + 2;
+    while (frequency[l + 3] < k)
+        l += 4;
+    if (frequency[l + 1] < k)
+        l += 2;
+    if (frequency[l] < k)
+        l += 1;
     return l - 1;
 #endif
 }
