@@ -49,7 +49,7 @@ have_wine32 || die "the 32-bit Wine loader is missing"
 for file in "$MKSETUP_NATIVE" "$DRIVER" "$CODEC_EXE" "$CODEC_NATIVE"; do
     if [ ! -f "$file" ]; then
         echo "building (missing $file)"
-        build_native >/dev/null && build_win32 >/dev/null || die "the build failed"
+        { build_native >/dev/null && build_win32 >/dev/null; } || die "the build failed"
         break
     fi
 done
@@ -75,6 +75,8 @@ mapfile -t sample_files < <(read_section Samples)
 NAMES=("${main_files[@]}" "${sample_files[@]}")
 [ "${#NAMES[@]}" = 17 ] || die "the product lists ${#NAMES[@]} files, not 17"
 
+# NSIS variables ($INSTDIR) stay literal in its script.
+# shellcheck disable=SC2016
 nsis_script() {
     local compressor="$1" name
     printf 'Unicode false\nName "Bench"\nOutFile "%s"\nSetCompressor %s\n' "$STAGE/nsis-$2.exe" "$compressor"
