@@ -87,10 +87,9 @@ nsis_script() {
     for name in "${sample_files[@]}"; do printf 'File "%s"\n' "$PRODUCT/files/$name"; done
     printf 'SectionEnd\n'
 }
-for spec in "zlib zlib" "bzip2 bzip2" "/SOLID lzma lzma"; do
-    set -- $spec
-    tag="${!#}"
-    compressor="${spec% *}"
+for build in "zlib zlib" "bzip2 bzip2" "/SOLID lzma lzma"; do   # SetCompressor's arguments, then the tag
+    tag="${build##* }"
+    compressor="${build% *}"
     nsis_script "$compressor" "$tag" >"$STAGE/nsis-$tag.nsi"
     makensis -V2 "$STAGE/nsis-$tag.nsi" >"$OUT/logs/makensis-$tag.txt" 2>&1 || die "makensis failed (see $OUT/logs/makensis-$tag.txt)"
 done
