@@ -55,10 +55,15 @@ void terminateConfigText(SetupConfig* config)
             ((char*)config)[field.offset + field.width - 1] = 0;
 }
 
+int isConfigMarker(const uint8_t* at)
+{
+    return readLe32(at) == CONFIG_MARKER_1 && readLe32(at + 4) == CONFIG_MARKER_2;
+}
+
 long findConfigMarkers(const uint8_t* image, size_t size)
 {
     for (size_t at = 0; at + 8 + CONFIG_PAYLOAD_SIZE <= size; at++)
-        if (readLe32(image + at) == CONFIG_MARKER_1 && readLe32(image + at + 4) == CONFIG_MARKER_2)
+        if (isConfigMarker(image + at))
             return (long)at;
     return -1;
 }
@@ -92,4 +97,10 @@ int findNoCase(const char* text, const char* pattern)
             return (int)(start + 1);
     }
     return 0;
+}
+
+int endsWithNoCase(const char* text, const char* suffix)
+{
+    size_t textLength = strlen(text), suffixLength = strlen(suffix);
+    return textLength >= suffixLength && findNoCase(text + textLength - suffixLength, suffix) == 1;
 }

@@ -108,5 +108,9 @@ int decipherSetupConfig(uint8_t* block);
 // 1-based position of the first case-insensitive (ASCII) occurrence of
 // pattern in text, or 0. An empty pattern is found at 1.
 int findNoCase(const char* text, const char* pattern);
+// 1 when text ends with suffix, ASCII letters compared without case.
+int endsWithNoCase(const char* text, const char* suffix);
+// 1 when the 8 bytes at `at` are the two marker words of an unwritten stub.
+int isConfigMarker(const uint8_t* at);
 
 #endif

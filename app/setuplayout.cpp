@@ -103,7 +103,6 @@ int setupConfigProblem(const SetupConfig* config, int* index)
 }
 
 enum {
-    FILE_HEADER_SIZE = 14,
     CORE_HEADER_SIZE = 12,
     INFO_HEADER_SIZE = 40,
     LARGEST_HEADER_SIZE = 124      // the version 5 header
@@ -111,7 +110,7 @@ enum {
 
 int checkBitmapImage(const uint8_t* image, size_t size, BitmapLayout* layout)
 {
-    if (size < FILE_HEADER_SIZE + INFO_HEADER_SIZE || readLe16(image) != 0x4D42)
+    if (size < BITMAP_FILE_HEADER_SIZE + INFO_HEADER_SIZE || readLe16(image) != 0x4D42)
         return BITMAP_NOT_BM;
     BitmapLayout b;
     b.headerSize = readLe32(image + 14);
@@ -140,7 +139,7 @@ int checkBitmapImage(const uint8_t* image, size_t size, BitmapLayout* layout)
         b.colours = 1u << b.bits;
     if (b.colours > (1u << b.bits) && b.bits != 24)
         return BITMAP_COLOURS;
-    uint64_t tableEnd = FILE_HEADER_SIZE + (uint64_t)b.headerSize + 4ull * b.colours;
+    uint64_t tableEnd = BITMAP_FILE_HEADER_SIZE + (uint64_t)b.headerSize + 4ull * b.colours;
     uint64_t rowSize = (((uint64_t)b.width * b.bits + 31) & ~31ull) / 8;
     uint64_t pixelBytes = rowSize * b.height;
     // The painter takes the pixels from the end of the colour table; a file
@@ -154,4 +153,13 @@ int checkBitmapImage(const uint8_t* image, size_t size, BitmapLayout* layout)
     if (layout)
         *layout = b;
     return BITMAP_OK;
+}
+
+const char* shortcutNameFormat(const char* fileName, int index, const char* uninstallFormat)
+{
+    if (endsWithNoCase(fileName, ".exe"))
+        return index == 0 ? uninstallFormat : "%s";
+    if (endsWithNoCase(fileName, ".hlp"))
+        return "%s Help";
+    return NULL;
 }

@@ -29,6 +29,14 @@ enum {
 extern const char* const decorativeBitmapNames[DECORATION_COUNT];
 #define MAIN_ENTRY_NAME "MAIN"     // the setup program's own image
 #define FILE_ENTRY_FORMAT "File%d" // installed file i (from 1) as a package entry
+#define SAMPLES_FOLDER_NAME "Samples"   // the subfolder of files from SAMPLES_FIRST_INDEX on
+
+// The Start Menu shortcut that file `index` of the list gets, as a name
+// format with the product name for its argument, or null for none: programs
+// (".exe") are named after the product, the uninstaller (index 0) by
+// uninstallFormat, help files (".hlp") "<product> Help". The install makes
+// these, the uninstaller removes these, the builder checks their lengths.
+const char* shortcutNameFormat(const char* fileName, int index, const char* uninstallFormat);
 
 inline char lowerAscii(char c)
 {
@@ -85,6 +93,7 @@ struct SetupConfig;
 int setupConfigProblem(const SetupConfig* config, int* index);
 
 // ---- decorative bitmaps ----
+enum { BITMAP_FILE_HEADER_SIZE = 14 };   // "BM" file header in front of the info header
 // A bitmap file image as the background paints it: "BM", a Windows info
 // header of 40 to 124 bytes, width and height 1 to 65535 (bottom-up), 1, 4,
 // 8 or 24 bits per pixel, uncompressed, no more colours than the depth

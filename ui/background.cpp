@@ -12,7 +12,6 @@ HWND BackgroundWindow;
 int paletteOffset;
 
 enum {
-    FILE_HEADER_SIZE = 14,           // "BM" file header in front of the info header
     BLOCK_SLACK = 256,               // spare bytes behind every loaded image
     IMAGE_SIZE_LIMIT = 16 << 20,     // no decorative bitmap comes near this
     TILE_TOP_LIMIT = 97,             // TILE_ROWS_UP rows stop here, just under the top band
@@ -67,7 +66,7 @@ static const Placement placements[DECORATION_COUNT] = {
 
 static BITMAPINFOHEADER* infoHeaderOf(uint8_t* image)
 {
-    return (BITMAPINFOHEADER*)(image + FILE_HEADER_SIZE);
+    return (BITMAPINFOHEADER*)(image + BITMAP_FILE_HEADER_SIZE);
 }
 
 static int colourCount(const BITMAPINFOHEADER* header)
