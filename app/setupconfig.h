@@ -16,11 +16,12 @@ enum {
 #define CONFIG_MARKER_1 0x474C5531u    // an unwritten stub's header words
 #define CONFIG_MARKER_2 0x474C5532u
 
-// Strings are 8-bit ANSI, NUL-terminated inside their field; numbers are
+// Strings are 8-bit text in the code page codePage names, NUL-terminated inside their field; numbers are
 // little-endian (the setup program only runs on little-endian Windows).
 struct SetupConfig {
     uint32_t payloadPosition;          // marker position + 8, when stored
-    uint8_t reserved[16];
+    uint32_t codePage;                 // of the texts and names; 0: the system's ANSI code page
+    uint8_t reserved[12];
     char fileNames[512];               // fileCount names, each with its NUL
     char productName[32];
     char productVersion[8];
@@ -48,6 +49,7 @@ struct ConfigBlock {
 
 static_assert(sizeof(SetupConfig) == CONFIG_PAYLOAD_SIZE, "payload layout");
 static_assert(sizeof(ConfigBlock) == 8 + CONFIG_PAYLOAD_SIZE, "block layout");
+static_assert(__builtin_offsetof(SetupConfig, codePage) == 4, "layout");
 static_assert(__builtin_offsetof(SetupConfig, fileNames) == 20, "layout");
 static_assert(__builtin_offsetof(SetupConfig, productName) == 532, "layout");
 static_assert(__builtin_offsetof(SetupConfig, productVersion) == 564, "layout");
@@ -86,7 +88,7 @@ struct ConfigField {
     const char* defaultText;       // the script's value when the key is not given
 };
 
-enum { CONFIG_FIELD_COUNT = 19 };
+enum { CONFIG_FIELD_COUNT = 20 };
 extern const ConfigField setupConfigFields[CONFIG_FIELD_COUNT];
 
 // The field of that key (ASCII case ignored), or null.

@@ -54,11 +54,9 @@ int removeInstallation(char* leftovers, int capacity)
     // The same shortcut names as the install made them, file for file.
     const char* product = setupConfig.productName;
     for (int index = 0; index < count; index++) {
-        const char* extension = extensionOf(fileNameAt(index));
-        if (findNoCase(extension, ".exe") == 1)
-            removeShortcut(product, index == 0 ? setupConfig.uninstallShortcutFormat : "%s", 0);
-        else if (findNoCase(extension, ".hlp") == 1)
-            removeShortcut(product, "%s Help", 0);
+        const char* format = shortcutNameFormat(fileNameAt(index), index, setupConfig.uninstallShortcutFormat);
+        if (format)
+            removeShortcut(product, format, 0);
     }
     // Without a product name the key would be the whole list of programs.
     char key[128];

@@ -41,12 +41,6 @@ enum {
     PROGRESS_STEPS = 256        // finer than any progress bar's pixels
 };
 
-static int endsWithNoCase(const char* text, const char* suffix)
-{
-    int textLength = lstrlenA(text), suffixLength = lstrlenA(suffix);
-    return textLength >= suffixLength && findNoCase(text + textLength - suffixLength, suffix) == 1;
-}
-
 void installProgressHook(int32_t bytesWritten)
 {
     if (abortRequested) {
@@ -166,15 +160,13 @@ static void registerProduct(void)
     for (int index = 0; index < count; index++) {
         if (!formInstalledPath(path, sizeof path, index))
             continue;
-        if (endsWithNoCase(path, ".exe")) {
-            // Every further program gets the product's name: the last one wins.
-            if (index == 0)
-                useUninstallIcon = 1;
-            createShortcut(path, setupConfig.productName, index == 0 ? setupConfig.uninstallShortcutFormat : "%s",
-                           NULL, 0);
-        } else if (endsWithNoCase(path, ".hlp")) {
-            createShortcut(path, setupConfig.productName, "%s Help", NULL, 0);
-        }
+        // Every further program gets the product's name: the last one wins.
+        const char* format = shortcutNameFormat(path, index, setupConfig.uninstallShortcutFormat);
+        if (!format)
+            continue;
+        if (index == 0)
+            useUninstallIcon = 1;
+        createShortcut(path, setupConfig.productName, format, NULL, 0);
     }
     writeUninstallEntry(installedKilobytes());
     if (setupConfig.startupArguments[0] != '|' && formInstalledPath(path, sizeof path, 1))
