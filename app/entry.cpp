@@ -29,7 +29,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 {
 #ifdef TAMB_WORKER_IN_PLACE
     // Test build: behave as if the system could not create the worker's thread.
-    workerInPlace = 1;
+    keepInstallWorkerInPlace();
 #endif
     restrictDllSearch();
     loadSetupConfig();

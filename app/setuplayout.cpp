@@ -157,9 +157,9 @@ int checkBitmapImage(const uint8_t* image, size_t size, BitmapLayout* layout)
 
 const char* shortcutNameFormat(const char* fileName, int index, const char* uninstallFormat)
 {
-    if (endsWithNoCase(fileName, ".exe"))
+    if (endsWithNoCase(fileName, PROGRAM_EXTENSION))
         return index == 0 ? uninstallFormat : "%s";
-    if (endsWithNoCase(fileName, ".hlp"))
+    if (endsWithNoCase(fileName, HELP_EXTENSION))
         return "%s Help";
     return NULL;
 }

@@ -37,6 +37,8 @@ extern const char* const decorativeBitmapNames[DECORATION_COUNT];
 // uninstallFormat, help files (".hlp") "<product> Help". The install makes
 // these, the uninstaller removes these, the builder checks their lengths.
 const char* shortcutNameFormat(const char* fileName, int index, const char* uninstallFormat);
+#define PROGRAM_EXTENSION ".exe"
+#define HELP_EXTENSION ".hlp"          // WinHelp writes its index files (".gid", ".fts") beside it
 
 inline char lowerAscii(char c)
 {

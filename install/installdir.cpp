@@ -3,30 +3,15 @@
 
 #include <windows.h>
 
+#include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "install/shell.h"
 
 int resolveInstallDir(void)
 {
-    installDir[0] = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE,
-                      &key) == ERROR_SUCCESS) {
-        char value[sizeof installDir + 1];
-        DWORD type = 0, size = sizeof installDir;
-        if (RegQueryValueExA(key, "ProgramFilesDir", NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS) {
-            value[size <= sizeof installDir ? size : sizeof installDir] = 0;   // stored without NUL, perhaps
-            if (type == REG_EXPAND_SZ) {
-                DWORD length = ExpandEnvironmentStringsA(value, installDir, sizeof installDir);
-                if (length == 0 || length > sizeof installDir)
-                    installDir[0] = 0;
-            } else if (type == REG_SZ) {
-                formatText(installDir, sizeof installDir, "%s", value);
-            }
-        }
-        RegCloseKey(key);
-    }
-    if (!installDir[0])
+    if (!readFolderValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                         installDir, sizeof installDir))
         formatText(installDir, sizeof installDir, "%s", "C:\\Program Files");
     int length = lstrlenA(installDir);
     if (length > 0 && installDir[length - 1] == '\\')
@@ -38,7 +23,7 @@ int resolveInstallDir(void)
         return 0;
     // Every path the worker and the rollback will form must fit now.
     char path[sizeof installDir];
-    if (formatText(path, sizeof path, "%s\\Samples", installDir) < 0)
+    if (!formFolderPath(path, sizeof path, SAMPLES_FIRST_INDEX))
         return 0;
     int count = configFileCount();
     for (int index = 0; index < count; index++)

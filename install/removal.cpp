@@ -1,4 +1,4 @@
-// removal.cpp - removing an installed product.
+// removal.cpp - removing an installed product, and rolling back an install.
 #include "install/removal.h"
 
 #include <windows.h>
@@ -6,14 +6,29 @@
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "install/keptfiles.h"
 #include "install/runningcopy.h"
 #include "install/shell.h"
 
-// The extension (a dot and three letters) of name, or "" for a shorter name.
-static const char* extensionOf(const char* name)
+// Only empty folders go: files the user added, or that were there before
+// the install, keep theirs.
+static void removeEmptyInstallFolders(void)
 {
-    int length = lstrlenA(name);
-    return length >= 4 ? name + length - 4 : "";
+    char path[sizeof installDir];
+    if (formFolderPath(path, sizeof path, SAMPLES_FIRST_INDEX))
+        RemoveDirectoryA(path);
+    RemoveDirectoryA(installDir);
+}
+
+// The help index files that WinHelp writes next to a help file at path.
+static void deleteHelpIndexes(char* path)
+{
+    static const char* const indexExtensions[] = {".gid", ".fts"};
+    char* extension = path + lstrlenA(path) - (sizeof HELP_EXTENSION - 1);
+    for (const char* replacement : indexExtensions) {
+        lstrcpyA(extension, replacement);
+        DeleteFileA(path);
+    }
 }
 
 int removeInstallation(char* leftovers, int capacity)
@@ -37,19 +52,10 @@ int removeInstallation(char* leftovers, int capacity)
             appendText(leftovers, capacity, path);   // cut when full: the count still tells
             appendText(leftovers, capacity, "\n");
         }
-        char* extension = (char*)extensionOf(path);
-        if (findNoCase(extension, ".hlp") == 1) {
-            // The help index files that WinHelp writes next to the help file.
-            lstrcpyA(extension, ".gid");
-            DeleteFileA(path);
-            lstrcpyA(extension, ".fts");
-            DeleteFileA(path);
-        }
+        if (endsWithNoCase(path, HELP_EXTENSION))
+            deleteHelpIndexes(path);
     }
-    // Only empty folders go; files the user added keep theirs.
-    if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
-        RemoveDirectoryA(path);
-    RemoveDirectoryA(installDir);
+    removeEmptyInstallFolders();
 
     // The same shortcut names as the install made them, file for file.
     const char* product = setupConfig.productName;
@@ -59,10 +65,24 @@ int removeInstallation(char* leftovers, int capacity)
             removeShortcut(product, format, 0);
     }
     // Without a product name the key would be the whole list of programs.
-    char key[128];
+    char key[UNINSTALL_KEY_SIZE];
     if (product[0] && formUninstallKey(key))
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
     if (setupConfig.startupArguments[0] != '|')
         removeShortcut(product, "%s", 1);
     return left;
+}
+
+void rollBackInstall(int count, void (*showFile)(const char* path))
+{
+    char path[sizeof installDir];
+    // Last first: where a name came twice, the first run's copy is the old file.
+    for (int index = count - 1; index >= 0; index--) {
+        if (!formInstalledPath(path, sizeof path, index))
+            continue;
+        if (showFile)
+            showFile(path);
+        restoreKept(index, path);
+    }
+    removeEmptyInstallFolders();
 }

@@ -14,35 +14,38 @@ static const GUID clsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0
 static const GUID iidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 static const GUID iidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-enum {
-    FOLDER_VALUE_LIMIT = 260,   // the most a Shell Folders value may take
-    SHORTCUT_NAME_SIZE = 32,
-    KEY_PATH_SIZE = 128
-};
+enum { SHORTCUT_NAME_SIZE = 32 };
 
-// The user's "Programs" or "Startup" folder from the Shell Folders key, its
-// environment variables expanded. Returns 1, or 0 when it cannot be read.
-static int readShellFolder(const char* valueName, char folder[MAX_PATH])
+int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity)
 {
+    path[0] = 0;
+    if (capacity > MAX_PATH)
+        capacity = MAX_PATH;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                      0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    char value[FOLDER_VALUE_LIMIT + 1];
-    DWORD type = 0, size = FOLDER_VALUE_LIMIT;
+    char value[MAX_PATH + 1];
+    DWORD type = 0, size = capacity;
     LONG status = RegQueryValueExA(key, valueName, NULL, &type, (BYTE*)value, &size);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+    if (status != ERROR_SUCCESS)
         return 0;
-    value[size <= (DWORD)FOLDER_VALUE_LIMIT ? size : (DWORD)FOLDER_VALUE_LIMIT] = 0;   // stored without NUL, perhaps
+    value[size <= capacity ? size : capacity] = 0;   // stored without NUL, perhaps
     if (type == REG_EXPAND_SZ) {
-        DWORD length = ExpandEnvironmentStringsA(value, folder, 256);
-        if (length == 0 || length > 256)
-            return 0;
-    } else if (formatText(folder, MAX_PATH, "%s", value) < 0) {
-        return 0;
+        DWORD length = ExpandEnvironmentStringsA(value, path, capacity);
+        if (length == 0 || length > capacity)
+            path[0] = 0;
+    } else if (type != REG_SZ || formatText(path, (int)capacity, "%s", value) < 0) {
+        path[0] = 0;
     }
-    return folder[0] != 0;
+    return path[0] != 0;
+}
+
+// The user's "Programs" or "Startup" folder from the Shell Folders key.
+static int readShellFolder(const char* valueName, char folder[MAX_PATH])
+{
+    return readFolderValue(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                           valueName, folder, MAX_PATH);
 }
 
 // The name as the shell's file system takes it: a character that would make
@@ -165,9 +168,9 @@ int removeShortcut(const char* nameArgument, const char* nameFormat, int startup
     return 1;
 }
 
-int formUninstallKey(char key[KEY_PATH_SIZE])
+int formUninstallKey(char key[UNINSTALL_KEY_SIZE])
 {
-    return formatText(key, KEY_PATH_SIZE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\%s",
+    return formatText(key, UNINSTALL_KEY_SIZE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\%s",
                       setupConfig.productName) > 0;
 }
 
@@ -195,7 +198,7 @@ int setMachineDword(const char* subkey, const char* valueName, DWORD value)
 
 int writeUninstallEntry(uint32_t installedKilobytes)
 {
-    char key[KEY_PATH_SIZE];
+    char key[UNINSTALL_KEY_SIZE];
     if (!formUninstallKey(key))
         return 0;
     setMachineString(key, "DisplayName", setupConfig.productName);

@@ -29,9 +29,10 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
 // Start Menu subfolder and group if they are empty now. Returns 1.
 int removeShortcut(const char* nameArgument, const char* nameFormat, int startup);
 
-// "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key
-// (128 bytes). Returns 1, or 0 when the product name makes it too long.
-int formUninstallKey(char key[128]);
+enum { UNINSTALL_KEY_SIZE = 128 };
+// "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key.
+// Returns 1, or 0 when the product name makes it too long.
+int formUninstallKey(char key[UNINSTALL_KEY_SIZE]);
 
 // The uninstall entry: DisplayName, UninstallString (quoted), DisplayVersion,
 // DisplayIcon (the uninstaller, icon 1), InstallLocation, EstimatedSize
@@ -43,5 +44,11 @@ int writeUninstallEntry(uint32_t installedKilobytes);
 // Return 1 when the value was stored, else 0.
 int setMachineString(const char* subkey, const char* valueName, const char* text);
 int setMachineDword(const char* subkey, const char* valueName, DWORD value);
+
+// A folder stored as a registry value of type REG_SZ or REG_EXPAND_SZ (whose
+// environment variables are expanded) into path (capacity bytes, at most
+// MAX_PATH); a value stored without its NUL is ended. Returns 1, or 0 with
+// path "" when the value is missing, empty, of another type or too long.
+int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity);
 
 #endif
