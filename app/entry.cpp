@@ -1,7 +1,7 @@
 // entry.cpp - WinMain: decipher the configuration, pick the mode by the path.
 #include <windows.h>
 
-#include "app/setupconfig.h"
+#include "app/nocase.h"
 #include "app/setupstate.h"
 #include "install/uninstaller.h"
 #include "install/worker.h"

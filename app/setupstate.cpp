@@ -1,4 +1,5 @@
 // setupstate.cpp - the configuration block, the install folder, the file list.
+#include "app/configfields.h"
 #include "app/setupstate.h"
 
 #include <windows.h>

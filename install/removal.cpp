@@ -1,4 +1,6 @@
 // removal.cpp - removing an installed product, and rolling back an install.
+#include "app/filename.h"
+#include "app/nocase.h"
 #include "install/removal.h"
 
 #include <windows.h>

@@ -6,6 +6,7 @@
 //             set (abort confirmed) or a file could not be written
 //   register  abortLatch set, the dialog told (cancelOff): shortcuts,
 //             uninstall entry, Startup shortcut; cannot be aborted
+#include "app/configcheck.h"
 #include "install/worker.h"
 
 #include "app/setuplayout.h"

@@ -1,4 +1,5 @@
 // installer.cpp - the installer's four dialogs and its table of states.
+#include "app/configcheck.h"
 #include "ui/installer.h"
 
 #include <commctrl.h>
