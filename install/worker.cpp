@@ -29,9 +29,11 @@ volatile int abortLatch;
 volatile int installedFileCount;
 WorkerReports workerReports;
 
-static int32_t progressTotal;        // decoded bytes written since the worker began
-static int32_t progressShown;        // the bar's position as last sent
-static DWORD progressShownTick;      // GetTickCount when it was sent
+static struct {
+    int32_t total;                   // decoded bytes written since the worker began
+    int32_t shown;                   // the bar's position as last sent
+    DWORD shownTick;                 // GetTickCount when it was sent
+} progress;
 static int pumpCounter;
 static HANDLE workerThread;          // null when the worker ran in place
 static volatile int workerResult;    // of a run in place
@@ -53,24 +55,24 @@ void installProgressHook(int32_t bytesWritten)
         }
         abortRequested = 0;   // presses while the question was up count as this one
     }
-    progressTotal += bytesWritten;
+    progress.total += bytesWritten;
     // Each PBM_SETPOS waits for the interface thread to repaint the bar (under
     // Wine a server round trip and an X drawing as well), and the hook runs for
     // every block written: the bar moves by a visible step at most every
     // PROGRESS_INTERVAL_MS, and always to its last position. Posting instead
     // of sending saves little: the paint still takes CPU from the decoder.
     int32_t step = setupConfig.progressRange / PROGRESS_STEPS;
-    int32_t position = progressTotal;
+    int32_t position = progress.total;
     int atEnd = position >= setupConfig.progressRange;
-    if (!atEnd && position - progressShown < (step > 0 ? step : 1))
+    if (!atEnd && position - progress.shown < (step > 0 ? step : 1))
         return;
-    if (position == progressShown)
+    if (position == progress.shown)
         return;
     DWORD now = GetTickCount();
-    if (!atEnd && now - progressShownTick < PROGRESS_INTERVAL_MS)
+    if (!atEnd && now - progress.shownTick < PROGRESS_INTERVAL_MS)
         return;
-    progressShown = position;
-    progressShownTick = now;
+    progress.shown = position;
+    progress.shownTick = now;
     if (progressBar)
         SendMessageA(progressBar, PBM_SETPOS, (WPARAM)position, 0);
     MSG message;
@@ -259,8 +261,6 @@ void resetInstallWorker(void)
     abortRequested = 0;
     abortLatch = 0;
     installedFileCount = 0;
-    progressTotal = 0;
-    progressShown = 0;
-    progressShownTick = 0;
+    progress = {};
     pumpCounter = 0;
 }

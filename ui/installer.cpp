@@ -23,6 +23,7 @@ enum {
     TIMER_DIALOG = 1,             // the installing and rollback dialogs' own timer
     DIALOG_TICK_MS = 100,
     ROLLBACK_START_MS = 10,       // the rollback starts once its dialog is painted (paints go before timers)
+    ROLLBACK_BAR_RANGE = 10,      // the rollback's bar stands full: it has no measure of its own
     WORKER_END_WAIT_MS = 2000,    // the worker has posted its end and is returning
     WM_WORKER_DONE = WM_APP + 1,
     WELCOME_RESULT_GO = 6,
@@ -200,8 +201,8 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
         SetDlgItemTextA(dialog, IDC_LABEL, "Removing installed files:");
         EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
         if (progressBar) {
-            SendMessageA(progressBar, PBM_SETRANGE32, 0, 10);
-            SendMessageA(progressBar, PBM_SETPOS, 10, 0);
+            SendMessageA(progressBar, PBM_SETRANGE32, 0, ROLLBACK_BAR_RANGE);
+            SendMessageA(progressBar, PBM_SETPOS, ROLLBACK_BAR_RANGE, 0);
         }
         fileDialog = dialog;
         SetTimer(dialog, TIMER_DIALOG, ROLLBACK_START_MS, NULL);
