@@ -197,12 +197,12 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
 {
     switch (message) {
     case WM_INITDIALOG: {
-        HWND progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
         SetDlgItemTextA(dialog, IDC_LABEL, "Removing installed files:");
         EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
-        if (progressBar) {
-            SendMessageA(progressBar, PBM_SETRANGE32, 0, ROLLBACK_BAR_RANGE);
-            SendMessageA(progressBar, PBM_SETPOS, ROLLBACK_BAR_RANGE, 0);
+        if (bar) {
+            SendMessageA(bar, PBM_SETRANGE32, 0, ROLLBACK_BAR_RANGE);
+            SendMessageA(bar, PBM_SETPOS, ROLLBACK_BAR_RANGE, 0);
         }
         fileDialog = dialog;
         SetTimer(dialog, TIMER_DIALOG, ROLLBACK_START_MS, NULL);
