@@ -1,9 +1,9 @@
 // setupstate.cpp - the configuration block, the install folder, the file list.
-#include "app/configfields.h"
 #include "app/setupstate.h"
 
 #include <windows.h>
 
+#include "app/configfields.h"
 #include "app/setuplayout.h"
 #include "app/textformat.h"
 

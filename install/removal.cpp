@@ -1,10 +1,10 @@
 // removal.cpp - removing an installed product, and rolling back an install.
-#include "app/filename.h"
-#include "app/nocase.h"
 #include "install/removal.h"
 
 #include <windows.h>
 
+#include "app/filename.h"
+#include "app/nocase.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"

@@ -6,9 +6,9 @@
 //             set (abort confirmed) or a file could not be written
 //   register  abortLatch set, the dialog told (cancelOff): shortcuts,
 //             uninstall entry, Startup shortcut; cannot be aborted
-#include "app/configcheck.h"
 #include "install/worker.h"
 
+#include "app/configcheck.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"

@@ -5,11 +5,11 @@
 //   closed  - readerHandle invalid; lookups find nothing.
 //   open    - readerHandle valid; readerDirectory holds the deciphered records of
 //             the open package at its end. openPackage always passes through closed.
-#include "app/nocase.h"
 #include "package/package.h"
 
 #include <string.h>
 
+#include "app/nocase.h"
 #include "coding/codingerror.h"
 #include "coding/pc1.h"
 #include "package/package_internal.h"

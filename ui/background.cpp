@@ -1,10 +1,10 @@
 // background.cpp - bands, decorative bitmaps and the palette of the background.
-#include "app/bitmapcheck.h"
 #include "ui/background.h"
 
 #include <stdint.h>
 #include <string.h>
 
+#include "app/bitmapcheck.h"
 #include "app/setuplayout.h"
 #include "package/package.h"
 #include "package/transfer.h"

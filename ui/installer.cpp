@@ -1,9 +1,9 @@
 // installer.cpp - the installer's four dialogs and its table of states.
-#include "app/configcheck.h"
 #include "ui/installer.h"
 
 #include <commctrl.h>
 
+#include "app/configcheck.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
