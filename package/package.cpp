@@ -1,5 +1,4 @@
-// package.cpp - the package directory and reader, the stop-after-failure latch
-// and the output-file creation that every package operation shares.
+// package.cpp - the package directory and reader.
 //
 // Reader states:
 //   closed  - readerHandle invalid; lookups find nothing.
@@ -9,9 +8,8 @@
 
 #include <string.h>
 
-#include "app/nocase.h"
-#include "coding/codingerror.h"
 #include "coding/pc1.h"
+#include "package/operation.h"
 #include "package/package_internal.h"
 #include "package/peimage.h"
 
@@ -19,104 +17,13 @@
 // though a package holds at most 31 (the count byte keeps five bits).
 enum { DIRECTORY_SLOTS = 32, LAST_SLOT = DIRECTORY_SLOTS - 1 };
 
-// All state is constant-initialised: handles invalid, hooks unset, latch clear.
 static FileHandle readerHandle = INVALID_FILE;
 static PackageEntry readerDirectory[DIRECTORY_SLOTS];
 static uint8_t directoryRead[DIRECTORY_SLOTS * ENTRY_SIZE];   // as read: each trial deciphers a copy
 static int readerEntryCount;
 static int32_t readerDataEnd;        // where the open package's directory begins
 static int32_t presetSize;           // 0, or the size the next open uses
-static int stopOnError;
-static int latch;
-
-// The package being written and how to finish it, registered by the writer:
-// closePackage finishes it without the reader calling into the writer.
-static FileHandle writerHandle = INVALID_FILE;
-static WriterFinish writerFinish;
-
-ConfirmOverwriteHook confirmOverwriteHook;
-BeforeTransferHook beforeTransferHook;
-AfterTransferHook afterTransferHook;
-
-uint8_t* entryInlineValue(PackageEntry* entry)
-{
-    return entry->storedSize;   // the value overlays the record from offset 23 on
-}
-
-// The stored name ends at its first NUL or at the end of its 16-byte field; the
-// comparison never leaves the field (a 16-character name has no terminator).
-int entryNameEquals(const PackageEntry* entry, const char* name)
-{
-    if (!name)
-        return 0;
-    for (int i = 0; i < ENTRY_NAME_SIZE; i++) {
-        if (lowerAscii(entry->name[i]) != lowerAscii(name[i]))
-            return 0;
-        if (name[i] == 0)
-            return 1;
-    }
-    return name[ENTRY_NAME_SIZE] == 0;
-}
-
-void setEntryName(PackageEntry* entry, const char* name)
-{
-    memset(entry->name, 0, sizeof entry->name);
-    for (int i = 0; name && i < ENTRY_NAME_SIZE && name[i]; i++)
-        entry->name[i] = name[i];
-}
-
-void initPackageLibrary(void)
-{
-    // Nothing is left to do at run time: every handle starts invalid and every
-    // hook unset through constant initialisation, so the state is ready before
-    // any code runs and a hook set before the first operation is not lost.
-}
-
-void setStopOnError(int on)
-{
-    latch = 0;
-    stopOnError = on != 0;
-}
-
-int failureLatch(void)
-{
-    return latch;
-}
-
-void updateLatch(int result)
-{
-    latch = !result && stopOnError;
-}
-
-PackageError openFailure(void)
-{
-    return codingLastError() == CODING_NO_SUCH_FILE ? PACKAGE_NO_SUCH_FILE : PACKAGE_CANNOT_OPEN;
-}
-
-FileHandle createTargetFile(const char* path)
-{
-    if (!path) {
-        setPackageError(PACKAGE_BAD_ARGUMENT);
-        return INVALID_FILE;
-    }
-    FileHandle file;
-    int exists = 0;
-    if (!confirmOverwriteHook) {
-        file = fileCreate(path, 0, 0);
-    } else {
-        file = fileCreate(path, 1, &exists);
-        if (file == INVALID_FILE && exists) {
-            if (!confirmOverwriteHook(path)) {
-                setPackageError(PACKAGE_OVERWRITE_REFUSED);
-                return INVALID_FILE;
-            }
-            file = fileCreate(path, 0, 0);
-        }
-    }
-    if (file == INVALID_FILE)
-        setPackageError(PACKAGE_CANNOT_CREATE_TARGET);
-    return file;
-}
+static WriterClose writerClose;      // registered by the writer while it writes
 
 void presetPackageSize(int32_t size)
 {
@@ -170,81 +77,79 @@ static void takeDirectory(int32_t size, int32_t records)
 // about one directory of 31 records in 200. The count byte tells the true start
 // apart, since the writer stores the number of records there; a directory whose
 // count does not match is still taken at the first trial that shows the magic.
-static int readDirectory(FileHandle file, int32_t size)
+static PackageError readDirectory(FileHandle file, int32_t size)
 {
-    if (size < 0) {
-        setPackageError(PACKAGE_CANNOT_READ);
-        return 0;
-    }
-    setPackageError(PACKAGE_NO_DIRECTORY);   // unless one is found below
+    if (size < 0)
+        return PACKAGE_CANNOT_READ;
     if (size < ENTRY_SIZE)
-        return 0;
+        return PACKAGE_NO_DIRECTORY;
     int32_t k = size / ENTRY_SIZE;
     if (k > DIRECTORY_SLOTS)
         k = DIRECTORY_SLOTS;
     int32_t bytes = k * ENTRY_SIZE;
     if (!fileSeek(file, size - bytes) ||
-        fileRead(file, directoryRead + (DIRECTORY_SLOTS - k) * ENTRY_SIZE, bytes) != bytes) {
-        setPackageError(PACKAGE_CANNOT_READ);
-        return 0;
-    }
+        fileRead(file, directoryRead + (DIRECTORY_SLOTS - k) * ENTRY_SIZE, bytes) != bytes)
+        return PACKAGE_CANNOT_READ;
     int32_t firstMagic = 0;
     for (int32_t records = 1; records <= k; records++) {
         if (trialShowsMagic(records)) {
             if ((readerDirectory[LAST_SLOT].inlineLength & 0x1F) == records) {
                 takeDirectory(size, records);
-                setPackageError(PACKAGE_OK);
-                return 1;
+                return PACKAGE_OK;
             }
             if (!firstMagic)
                 firstMagic = records;
         }
     }
     if (!firstMagic)
-        return 0;
+        return PACKAGE_NO_DIRECTORY;
     trialShowsMagic(firstMagic);
     takeDirectory(size, firstMagic);
-    setPackageError(PACKAGE_OK);
-    return 1;
+    return PACKAGE_OK;
+}
+
+// Opens the file (null: the running program's) and reads its directory; the
+// reader handle is set only when both worked.
+static PackageError openReader(const char* path)
+{
+    char ownPath[PACKAGE_PATH_SIZE];
+    if (!path && getModulePath(ownPath, sizeof ownPath))
+        path = ownPath;
+    if (!path)
+        return PACKAGE_CANNOT_OPEN;
+    FileHandle file = fileOpenRead(path);
+    if (file == INVALID_FILE)
+        return openFailure();
+    int32_t size = presetSize;
+    presetSize = 0;
+    PackageError problem = PACKAGE_OK;
+    PeSignature signature;
+    // A signer appends its certificate table to the program: the package then
+    // ends where the table starts.
+    if (!size && findPackageEnd(file, fileSize(file), &size, &signature) == SIGNATURE_MISPLACED)
+        problem = PACKAGE_BAD_SIGNATURE;
+    else
+        problem = readDirectory(file, size);
+    if (problem == PACKAGE_OK)
+        readerHandle = file;
+    else
+        fileClose(file);
+    return problem;
 }
 
 FileHandle openPackage(const char* path)
 {
-    initPackageLibrary();
     if (readerHandle != INVALID_FILE)
         closePackage(readerHandle);
-    if (latch) {
-        setPackageError(PACKAGE_STOPPED);
-        return INVALID_FILE;
-    }
-    char ownPath[PACKAGE_PATH_SIZE];
-    if (!path && getModulePath(ownPath, sizeof ownPath))
-        path = ownPath;
-    FileHandle file = path ? fileOpenRead(path) : INVALID_FILE;
-    if (file == INVALID_FILE)
-        setPackageError(path ? openFailure() : PACKAGE_CANNOT_OPEN);
-    if (file != INVALID_FILE) {
-        int32_t size = presetSize;
-        presetSize = 0;
-        if (!size) {
-            // A signer appends its certificate table to the program: the
-            // package then ends where the table starts.
-            PeSignature signature;
-            if (findPackageEnd(file, fileSize(file), &size, &signature) == SIGNATURE_MISPLACED)
-                setPackageError(PACKAGE_BAD_SIGNATURE);
-        }
-        if (size >= 0 && readDirectory(file, size))
-            readerHandle = file;
-        else
-            fileClose(file);
-    }
-    updateLatch(readerHandle != INVALID_FILE);
+    PackageError problem = beginOperation(PACKAGE_OK);
+    if (problem == PACKAGE_OK)
+        problem = openReader(path);
+    endOperation(problem);
     return readerHandle;
 }
 
 int closePackage(FileHandle handle)
 {
-    initPackageLibrary();
     if (handle == INVALID_FILE)
         return 0;
     if (handle == readerHandle) {
@@ -252,16 +157,16 @@ int closePackage(FileHandle handle)
         readerHandle = INVALID_FILE;
         return 1;
     }
-    if (handle == writerHandle && writerFinish)
-        return writerFinish();
+    int finished = writerClose ? writerClose(handle) : -1;
+    if (finished >= 0)
+        return finished;
     setPackageError(PACKAGE_NOT_OPEN);
     return 0;
 }
 
-void registerPackageWriter(FileHandle handle, WriterFinish finish)
+void registerPackageWriter(WriterClose close)
 {
-    writerHandle = handle;
-    writerFinish = finish;
+    writerClose = close;
 }
 
 // Records are visited in the order the writer appended them: from the last
@@ -326,4 +231,20 @@ int entryDataFits(const PackageEntry* entry)
     int32_t offset = getLe32(entry->dataOffset);
     int32_t stored = getLe32(entry->storedSize);
     return offset >= 0 && stored >= 0 && (int64_t)offset + stored <= readerDataEnd;
+}
+
+PackageError entryProblem(const PackageEntry* entry)
+{
+    if (readerHandle == INVALID_FILE)
+        return PACKAGE_NOT_OPEN;
+    if (!entry)
+        return PACKAGE_NO_SUCH_ENTRY;
+    if (entry->mode != ENTRY_VALUE && !entryDataFits(entry))
+        return PACKAGE_DAMAGED_ENTRY;   // no file is created for it, nothing is read
+    return PACKAGE_OK;
+}
+
+PackageError seekEntryData(const PackageEntry* entry)
+{
+    return fileSeek(readerHandle, getLe32(entry->dataOffset)) ? PACKAGE_OK : PACKAGE_CANNOT_READ;
 }

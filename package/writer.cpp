@@ -14,6 +14,8 @@
 #include <string.h>
 
 #include "coding/pc1.h"
+#include "package/configpatch.h"
+#include "package/operation.h"
 #include "package/package_internal.h"
 
 enum { FIRST_SLOT = PACKAGE_MAX_RECORDS - 1 };
@@ -43,48 +45,52 @@ static void countRecord(void)
 }
 
 // Registered with the reader while a package is being written.
-static int finishPackage(void)
+static int finishPackage(FileHandle handle)
 {
-    int result = 1;
+    if (handle != writerHandle)
+        return -1;
+    int written = 1;
     if (writerRecordCount > 0) {
         int32_t bytes = writerRecordCount * ENTRY_SIZE;
         memcpy(directoryOut, recordNumber(writerRecordCount - 1), (size_t)bytes);
         setKey(PC1_DIRECTORY_KEY);
         crypt(directoryOut, bytes, 1);   // the whole directory is one stream
-        result = fileWrite(writerHandle, directoryOut, bytes) == bytes;
+        written = fileWrite(writerHandle, directoryOut, bytes) == bytes;
     }
     fileClose(writerHandle);
     writerHandle = INVALID_FILE;
-    registerPackageWriter(INVALID_FILE, 0);
-    if (!result)
+    registerPackageWriter(0);
+    if (!written) {
         setPackageError(PACKAGE_CANNOT_WRITE);
-    if (!result)
         fileDelete(writerPath);   // a package without its directory must not look whole
-    return result;
+    }
+    return written;
+}
+
+// A path too long to be deleted again is refused.
+static PackageError createFile(const char* path)
+{
+    size_t length = path ? strlen(path) : 0;
+    if (!path || length >= sizeof writerPath)
+        return PACKAGE_BAD_ARGUMENT;
+    memcpy(writerPath, path, length + 1);
+    writerHandle = createTargetFile(path);
+    if (writerHandle == INVALID_FILE)
+        return packageLastError();
+    registerPackageWriter(finishPackage);
+    return PACKAGE_OK;
 }
 
 FileHandle createPackage(const char* path)
 {
-    initPackageLibrary();
     if (writerHandle != INVALID_FILE)
         closePackage(writerHandle);
     writerRecordCount = 0;
     writerPosition = 0;
-    if (failureLatch())
-        setPackageError(PACKAGE_STOPPED);
-    if (!failureLatch()) {
-        size_t length = path ? strlen(path) : 0;
-        if (path && length < sizeof writerPath) {   // a path we could not delete is refused
-            memcpy(writerPath, path, length + 1);
-            writerHandle = createTargetFile(path);
-        } else {
-            setPackageError(PACKAGE_BAD_ARGUMENT);
-        }
-        if (writerHandle != INVALID_FILE)
-            registerPackageWriter(writerHandle, finishPackage);
-        updateLatch(writerHandle != INVALID_FILE);
-    }
-    confirmOverwriteHook = 0;
+    PackageError problem = beginOperation(PACKAGE_OK);
+    if (problem == PACKAGE_OK)
+        problem = createFile(path);
+    endOperation(problem);
     return writerHandle;
 }
 
@@ -112,54 +118,53 @@ void appendRecord(const char* name, TransferFlags flags, int32_t stored, int32_t
     countRecord();
 }
 
-// Moves the write position past count bytes written; 0 when the package would
-// pass 2 GB, where no record can address its data.
-static int advanceWriter(int32_t count)
+// Why the package being written cannot take what an operation adds: none is
+// being written, or (records 1) no record is free.
+static PackageError writerProblem(int records)
 {
-    int64_t end = (int64_t)writerPosition + count;
-    writerPosition = end > INT32_MAX ? INT32_MAX : (int32_t)end;
-    if (end > INT32_MAX)
-        setPackageError(PACKAGE_TOO_LARGE);
-    return end <= INT32_MAX;
-}
-
-int padPackageData(int32_t multiple)
-{
-    static const uint8_t zeros[8] = {0};
-    if (writerHandle == INVALID_FILE) {
-        setPackageError(PACKAGE_NOT_OPEN);
-        return 0;
-    }
-    if (multiple < 1 || multiple > (int32_t)sizeof zeros) {
-        setPackageError(PACKAGE_BAD_ARGUMENT);
-        return 0;
-    }
-    int32_t count = (multiple - writerPosition % multiple) % multiple;
-    if (fileWrite(writerHandle, zeros, count) != count) {
-        setPackageError(PACKAGE_CANNOT_WRITE);
-        return 0;
-    }
-    return advanceWriter(count);
-}
-
-// Why an add or copy cannot start: latched, no package being written, or no
-// room for a record; PACKAGE_OK when it can.
-static PackageError cannotAdd(void)
-{
-    if (failureLatch())
-        return PACKAGE_STOPPED;
     if (writerHandle == INVALID_FILE)
         return PACKAGE_NOT_OPEN;
-    if (!nextFreeRecord())
+    if (records && !nextFreeRecord())
         return PACKAGE_DIRECTORY_FULL;
     return PACKAGE_OK;
 }
 
-// Keeps the reason an operation cannot start; returns the failure result.
-static int refuse(PackageError problem)
+// Moves the write position past count bytes written; the package must stay
+// below 2 GB, where a record can address its data.
+static PackageError advanceWriter(int32_t count)
 {
-    setPackageError(problem);
-    return 0;
+    int64_t end = (int64_t)writerPosition + count;
+    writerPosition = end > INT32_MAX ? INT32_MAX : (int32_t)end;
+    return end > INT32_MAX ? PACKAGE_TOO_LARGE : PACKAGE_OK;
+}
+
+// Moves a new entry's data into the package being written. The write position
+// passes what was written also when the transfer failed: those bytes stay in
+// the file, without a record.
+static PackageError writeEntryData(TransferEnd source, int32_t* count, TransferFlags flags)
+{
+    int moved = transferData(source, fileEnd(writerHandle), count, flags);
+    PackageError problem = advanceWriter(*count);
+    return problem != PACKAGE_OK ? problem : stepResult(moved);
+}
+
+static PackageError writeZeros(int32_t multiple)
+{
+    static const uint8_t zeros[8] = {0};
+    if (multiple < 1 || multiple > (int32_t)sizeof zeros)
+        return PACKAGE_BAD_ARGUMENT;
+    int32_t count = (multiple - writerPosition % multiple) % multiple;
+    if (fileWrite(writerHandle, zeros, count) != count)
+        return PACKAGE_CANNOT_WRITE;
+    return advanceWriter(count);
+}
+
+int padPackageData(int32_t multiple)
+{
+    PackageError problem = beginOperation(writerProblem(0));
+    if (problem == PACKAGE_OK)
+        problem = writeZeros(multiple);
+    return endOperation(problem);
 }
 
 // What the record says about data that went through a transfer with these
@@ -171,109 +176,105 @@ static TransferFlags recordFlags(TransferFlags flags)
     return flags & (XFER_COMPRESS | XFER_KEY);
 }
 
+// An added file or memory block of size bytes, moved with the flags and
+// recorded: extractedSize is the size unless the data was decompressed,
+// patchOffset the position of an embedded configuration.
+static PackageError addData(TransferEnd source, int32_t size, const char* name, TransferFlags flags)
+{
+    const int32_t offset = writerPosition;
+    int32_t count = size;
+    PackageError problem = writeEntryData(source, &count, flags);
+    if (problem == PACKAGE_OK)
+        appendRecord(name, recordFlags(flags), count, (flags & XFER_DECOMPRESS) ? count : size, offset,
+                     configPatchPosition());
+    return problem;
+}
+
+// A file to add, opened for reading, and its size.
+static PackageError openSource(const char* path, FileHandle* source, int32_t* size)
+{
+    *source = fileOpenRead(path);
+    if (*source == INVALID_FILE)
+        return openFailure();
+    *size = fileSize(*source);
+    return *size < 0 ? PACKAGE_CANNOT_READ : PACKAGE_OK;
+}
+
+static PackageError addFromFile(const char* path, const char* name, TransferFlags flags)
+{
+    FileHandle source;
+    int32_t size = 0;
+    PackageError problem = openSource(path, &source, &size);
+    if (problem == PACKAGE_OK) {
+        if (beforeTransferHook)
+            beforeTransferHook(source, size);
+        if (flags & XFER_COMPRESS)
+            flags &= ~(TransferFlags)XFER_KEY;   // the record's xorKey is 0
+        problem = addData(fileEnd(source), size, name, flags);
+        if (problem == PACKAGE_OK && afterTransferHook)
+            afterTransferHook(source);
+    }
+    fileClose(source);
+    return problem;
+}
+
 int addFile(const char* path, const char* name, TransferFlags flags)
 {
-    initPackageLibrary();
-    int result = 0;
-    if (!failureLatch()) {
-        FileHandle source = INVALID_FILE;
-        PackageError problem = cannotAdd();
-        if (problem == PACKAGE_OK && !path)
-            problem = PACKAGE_BAD_ARGUMENT;
-        if (problem == PACKAGE_OK) {
-            source = fileOpenRead(path);
-            if (source == INVALID_FILE)
-                problem = openFailure();
-        }
-        int32_t size = source != INVALID_FILE ? fileSize(source) : -1;
-        if (problem == PACKAGE_OK && size < 0)
-            problem = PACKAGE_CANNOT_READ;
-        if (problem != PACKAGE_OK)
-            setPackageError(problem);
-        if (size >= 0) {
-            int32_t offset = writerPosition;
-            int32_t count = size;
-            if (beforeTransferHook)
-                beforeTransferHook(source, size);
-            resetConfigPatchPosition();
-            if (flags & XFER_COMPRESS)
-                flags &= ~(TransferFlags)XFER_KEY;   // the record's xorKey is 0
-            result = transferData(fileEnd(source), fileEnd(writerHandle), &count, flags);
-            if (!advanceWriter(count))   // failed bytes stay in the file, without a record
-                result = 0;
-            if (result && afterTransferHook)
-                afterTransferHook(source);
-            if (result)
-                appendRecord(name, recordFlags(flags), count,
-                             (flags & XFER_DECOMPRESS) ? count : size, offset, configPatchPosition());
-        }
-        fileClose(source);
-        disarmConfigPatch();
-        updateLatch(result);
-    } else {
-        setPackageError(PACKAGE_STOPPED);
-    }
-    beforeTransferHook = 0;
-    afterTransferHook = 0;
-    return result;
+    PackageError check = writerProblem(1);
+    if (check == PACKAGE_OK && !path)
+        check = PACKAGE_BAD_ARGUMENT;
+    PackageError problem = beginOperation(check);
+    if (problem == PACKAGE_OK)
+        problem = addFromFile(path, name, flags);
+    return endOperation(problem);
+}
+
+// The block stream is copied as it is and recorded as if compressed here.
+static PackageError addBlockStream(const char* path, const char* name, int32_t extractedSize)
+{
+    FileHandle source;
+    int32_t count = 0;
+    PackageError problem = openSource(path, &source, &count);
+    const int32_t offset = writerPosition;
+    if (problem == PACKAGE_OK)
+        problem = writeEntryData(fileEnd(source), &count, 0);
+    if (problem == PACKAGE_OK)
+        appendRecord(name, XFER_COMPRESS, count, extractedSize, offset, 0);
+    fileClose(source);
+    return problem;
 }
 
 int addPrecompressed(const char* path, const char* name, int32_t extractedSize)
 {
-    initPackageLibrary();
-    if (cannotAdd() != PACKAGE_OK)
-        return refuse(cannotAdd());
-    if (!path || extractedSize < 0)
-        return refuse(PACKAGE_BAD_ARGUMENT);
-    FileHandle source = fileOpenRead(path);
-    if (source == INVALID_FILE)
-        return refuse(openFailure());
-    int32_t count = fileSize(source);
-    int result = 0;
-    if (count < 0) {
-        setPackageError(PACKAGE_CANNOT_READ);
-    } else {
-        int32_t offset = writerPosition;
-        result = transferData(fileEnd(source), fileEnd(writerHandle), &count, 0);
-        if (!advanceWriter(count))
-            result = 0;
-        if (result)
-            appendRecord(name, XFER_COMPRESS, count, extractedSize, offset, 0);
-    }
-    fileClose(source);
-    updateLatch(result);
-    return result;
+    PackageError check = writerProblem(1);
+    if (check == PACKAGE_OK && (!path || extractedSize < 0))
+        check = PACKAGE_BAD_ARGUMENT;
+    PackageError problem = beginOperation(check);
+    if (problem == PACKAGE_OK)
+        problem = addBlockStream(path, name, extractedSize);
+    return endOperation(problem);
 }
 
 int addMemory(const void* source, int32_t size, const char* name, TransferFlags flags)
 {
-    initPackageLibrary();
-    if (cannotAdd() != PACKAGE_OK)
-        return refuse(cannotAdd());
-    int32_t offset = writerPosition;
-    int32_t count = size;
-    resetConfigPatchPosition();
-    int result = transferData(memoryEnd(source), fileEnd(writerHandle), &count, flags | XFER_FROM_MEMORY);
-    if (!advanceWriter(count))
-        result = 0;
-    if (result)
-        appendRecord(name, recordFlags(flags), count, (flags & XFER_DECOMPRESS) ? count : size, offset,
-                     configPatchPosition());
-    disarmConfigPatch();
-    updateLatch(result);
-    return result;
+    PackageError problem = beginOperation(writerProblem(1));
+    if (problem == PACKAGE_OK)
+        problem = addData(memoryEnd(source), size, name, flags | XFER_FROM_MEMORY);
+    return endOperation(problem);
 }
 
 // The first record carries the count in byte 0 and the magic that readers look
 // for, both of which a value would overlay: a value is never first.
-int addValue(const char* name, const uint8_t* bytes, int32_t length)
+static PackageError valueProblem(void)
 {
-    if (writerHandle == INVALID_FILE)
-        return refuse(PACKAGE_NOT_OPEN);
-    if (writerRecordCount == 0)
-        return refuse(PACKAGE_BAD_ARGUMENT);
-    if (!nextFreeRecord())
-        return refuse(PACKAGE_DIRECTORY_FULL);
+    PackageError problem = writerProblem(0);
+    if (problem == PACKAGE_OK && writerRecordCount == 0)
+        problem = PACKAGE_BAD_ARGUMENT;
+    return problem == PACKAGE_OK ? writerProblem(1) : problem;
+}
+
+static void appendValue(const char* name, const uint8_t* bytes, int32_t length)
+{
     appendRecord(name, 0, 0, 0, 0, 0);
     PackageEntry* entry = recordNumber(writerRecordCount - 1);
     if (length < 0 || !bytes)
@@ -284,22 +285,27 @@ int addValue(const char* name, const uint8_t* bytes, int32_t length)
     if (length > 0)
         memcpy(entryInlineValue(entry), bytes, (size_t)length);
     entry->mode = ENTRY_VALUE;
-    return 1;
+}
+
+int addValue(const char* name, const uint8_t* bytes, int32_t length)
+{
+    PackageError problem = beginOperation(valueProblem());
+    if (problem == PACKAGE_OK)
+        appendValue(name, bytes, length);
+    return endOperation(problem);
 }
 
 int copyValue(const char* name)
 {
-    initPackageLibrary();
-    if (failureLatch())
-        return refuse(PACKAGE_STOPPED);
-    uint8_t value[ENTRY_VALUE_SIZE];
-    int32_t length = 0;
-    int found = readValue(name, value, &length);
-    if (!found)
-        setPackageError(packageReaderHandle() == INVALID_FILE ? PACKAGE_NOT_OPEN : PACKAGE_NO_SUCH_ENTRY);
-    int result = found && addValue(name, value, length);
-    updateLatch(result);
-    return result;
+    PackageError check = entryProblem(findEntry(name, FIND_VALUE));
+    PackageError problem = beginOperation(check == PACKAGE_OK ? valueProblem() : check);
+    if (problem == PACKAGE_OK) {
+        uint8_t value[ENTRY_VALUE_SIZE];
+        int32_t length = 0;
+        readValue(name, value, &length);
+        appendValue(name, value, length);
+    }
+    return endOperation(problem);
 }
 
 // The first record of the name, in the order of appending, or null.
@@ -311,88 +317,101 @@ static PackageEntry* findWritten(const char* name)
     return 0;
 }
 
+// Why the package being written has no record of that name to alias or
+// rename; PACKAGE_OK with the record in *found.
+static PackageError writtenProblem(const char* name, PackageEntry** found)
+{
+    PackageError problem = writerProblem(0);
+    *found = problem == PACKAGE_OK ? findWritten(name) : 0;
+    if (problem == PACKAGE_OK && !*found)
+        problem = PACKAGE_NO_SUCH_ENTRY;
+    return problem;
+}
+
 int aliasEntry(const char* newName, const char* existingName)
 {
-    if (failureLatch() || writerHandle == INVALID_FILE)
-        return refuse(failureLatch() ? PACKAGE_STOPPED : PACKAGE_NOT_OPEN);
-    PackageEntry* found = findWritten(existingName);
-    PackageEntry* slot = nextFreeRecord();
-    if (!found || !slot)
-        return refuse(found ? PACKAGE_DIRECTORY_FULL : PACKAGE_NO_SUCH_ENTRY);
-    memcpy(slot, found, sizeof *slot);
-    setEntryName(slot, newName);
-    countRecord();
-    return 1;
+    PackageEntry* found;
+    PackageError check = writtenProblem(existingName, &found);
+    PackageError problem = beginOperation(check == PACKAGE_OK ? writerProblem(1) : check);
+    if (problem == PACKAGE_OK) {
+        PackageEntry* slot = nextFreeRecord();
+        memcpy(slot, found, sizeof *slot);
+        setEntryName(slot, newName);
+        countRecord();
+    }
+    return endOperation(problem);
 }
 
 int renameEntry(const char* existingName, const char* newName)
 {
-    if (failureLatch() || writerHandle == INVALID_FILE)
-        return refuse(failureLatch() ? PACKAGE_STOPPED : PACKAGE_NOT_OPEN);
-    PackageEntry* found = findWritten(existingName);
-    if (!found)
-        return refuse(PACKAGE_NO_SUCH_ENTRY);
-    setEntryName(found, newName);
-    return 1;
+    PackageEntry* found;
+    PackageError problem = beginOperation(writtenProblem(existingName, &found));
+    if (problem == PACKAGE_OK)
+        setEntryName(found, newName);
+    return endOperation(problem);
+}
+
+// How copyEntry moves an entry, by what the caller asks of the copy (the row)
+// and whether the entry is compressed or stored (the column). The entry's own
+// key k is the only key: a caller's key byte is ignored.
+enum CopyAction {
+    COPY_AS_IS,         // nothing asked: the stored bytes as they are
+    COPY_UNSCRAMBLED,   // XFER_UNSCRAMBLE: plain bytes out
+    COPY_PATCHED,       // XFER_PATCH: the filter must see plain bytes
+    COPY_CONVERTED,     // XFER_COMPRESS of a stored entry, XFER_DECOMPRESS of a compressed one
+    COPY_ACTIONS
+};
+enum {
+    MOVE_KEY = 0x01,            // the transfer applies k
+    MOVE_FILTER_PLAIN = 0x02,   // ... around the filter, so the copy keeps it (XFER_FILTER_PLAIN)
+    MOVE_NO_UNSCRAMBLE = 0x04,  // XFER_UNSCRAMBLE dropped: the codec sees the data whole
+    RECORD_COMPRESSED = 0x10,   // the new record is compressed ...
+    RECORD_ENTRY_KEY = 0x20     // ... and keeps the entry's xorKey
+};
+static const uint8_t copyRules[COPY_ACTIONS][2] = {
+    //  compressed entry                       stored entry
+    {RECORD_COMPRESSED | RECORD_ENTRY_KEY, RECORD_ENTRY_KEY},
+    {RECORD_COMPRESSED | RECORD_ENTRY_KEY, MOVE_KEY},                        // nothing to unscramble
+    {RECORD_COMPRESSED | RECORD_ENTRY_KEY, MOVE_KEY | MOVE_FILTER_PLAIN | RECORD_ENTRY_KEY},
+    {MOVE_NO_UNSCRAMBLE, MOVE_KEY | MOVE_NO_UNSCRAMBLE | RECORD_COMPRESSED},  // k removed before compressing
+};
+
+static PackageError copyData(const char* name, const PackageEntry* entry, TransferFlags flags)
+{
+    const int stored = entry->mode == ENTRY_STORED;
+    // What cannot apply is dropped: stored data is not decompressed, nor compressed data compressed.
+    const TransferFlags convert = stored ? XFER_COMPRESS : XFER_DECOMPRESS;
+    TransferFlags move = flags & ~(TransferFlags)(XFER_KEY | (stored ? XFER_DECOMPRESS : XFER_COMPRESS));
+    const int action = (move & convert)             ? COPY_CONVERTED
+                       : (move & XFER_UNSCRAMBLE) ? COPY_UNSCRAMBLED
+                       : (move & XFER_PATCH)      ? COPY_PATCHED
+                                                  : COPY_AS_IS;
+    const uint8_t rule = copyRules[action][stored];
+    if (rule & MOVE_KEY)
+        move |= entry->xorKey;
+    if (rule & MOVE_FILTER_PLAIN)
+        move |= XFER_FILTER_PLAIN;
+    if (rule & MOVE_NO_UNSCRAMBLE)
+        move &= ~(TransferFlags)XFER_UNSCRAMBLE;
+    const TransferFlags kept = ((rule & RECORD_COMPRESSED) ? (TransferFlags)XFER_COMPRESS : 0) |
+                               ((rule & RECORD_ENTRY_KEY) ? entry->xorKey : 0);
+
+    const int32_t offset = writerPosition;
+    int32_t count = getLe32(entry->storedSize);
+    PackageError problem = seekEntryData(entry);
+    if (problem == PACKAGE_OK)
+        problem = writeEntryData(fileEnd(packageReaderHandle()), &count, move);
+    if (problem == PACKAGE_OK)
+        appendRecord(name, kept, count, getLe32(entry->extractedSize), offset, getLe32(entry->patchOffset));
+    return problem;
 }
 
 int copyEntry(const char* name, TransferFlags flags)
 {
-    initPackageLibrary();
-    if (failureLatch())
-        return refuse(PACKAGE_STOPPED);
-    int result = 0;
     PackageEntry* entry = findEntry(name, FIND_DATA);
-    if (cannotAdd() != PACKAGE_OK)
-        setPackageError(cannotAdd());
-    else if (!entry)
-        setPackageError(packageReaderHandle() == INVALID_FILE ? PACKAGE_NOT_OPEN : PACKAGE_NO_SUCH_ENTRY);
-    else if (!entryDataFits(entry))
-        setPackageError(PACKAGE_DAMAGED_ENTRY);
-    if (entry && writerHandle != INVALID_FILE && nextFreeRecord() && entryDataFits(entry)) {
-        const int stored = entry->mode == ENTRY_STORED;
-        const uint8_t key = stored ? entry->xorKey : 0;   // compressed data is never keyed
-        TransferFlags f = flags & ~(TransferFlags)XFER_KEY;   // the key always comes from the entry
-        // What cannot apply is dropped: stored data is not decompressed, nor compressed data compressed.
-        if (stored)
-            f &= ~(TransferFlags)XFER_DECOMPRESS;
-        else
-            f &= ~(TransferFlags)XFER_COMPRESS;
-        TransferFlags t = f;
-        if (!(f & (XFER_COMPRESS | XFER_DECOMPRESS))) {
-            if (f & XFER_UNSCRAMBLE)
-                t |= key;                         // the copy comes out plain
-            else if ((f & XFER_PATCH) && key)
-                t |= key | XFER_FILTER_PLAIN;     // the filter sees plain bytes, the copy keeps the key
-        } else {
-            t &= ~(TransferFlags)XFER_UNSCRAMBLE;
-            if (t & XFER_COMPRESS)
-                t |= key;                         // unscrambled before it is compressed
-        }
-        // The new record's mode and key.
-        TransferFlags kept;
-        if (t & XFER_COMPRESS)
-            kept = XFER_COMPRESS;
-        else if ((t & XFER_DECOMPRESS) || ((t & XFER_UNSCRAMBLE) && stored))
-            kept = 0;
-        else
-            kept = (stored ? 0u : (TransferFlags)XFER_COMPRESS) | entry->xorKey;
-
-        int32_t offset = writerPosition;
-        int32_t count = getLe32(entry->storedSize);
-        FileHandle package = packageReaderHandle();
-        if (fileSeek(package, getLe32(entry->dataOffset))) {
-            result = transferData(fileEnd(package), fileEnd(writerHandle), &count, t);
-            if (!advanceWriter(count))
-                result = 0;
-        } else {
-            setPackageError(PACKAGE_CANNOT_READ);
-        }
-        if (result)
-            appendRecord(name, kept, count, getLe32(entry->extractedSize), offset,
-                         getLe32(entry->patchOffset));
-    }
-    disarmConfigPatch();
-    updateLatch(result);
-    return result;
+    PackageError check = writerProblem(1);
+    PackageError problem = beginOperation(check == PACKAGE_OK ? entryProblem(entry) : check);
+    if (problem == PACKAGE_OK)
+        problem = copyData(name, entry, flags);
+    return endOperation(problem);
 }

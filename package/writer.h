@@ -8,19 +8,21 @@
 #include <stdint.h>
 
 #include "coding/fileio.h"
-#include "package/package.h"
+#include "package/package.h"   // closePackage finishes what the writer writes
 #include "package/transfer.h"
 
 // Finishes any package being written, then creates path (createTargetFile rules).
-// Returns the writer handle or INVALID_FILE. Observes and updates the latch.
+// Returns the writer handle or INVALID_FILE. closePackage (package/package.h)
+// finishes it. This and the adding, copying, padding, alias and rename
+// operations below keep the contract of package/operation.h.
 FileHandle createPackage(const char* path);
 
 FileHandle packageWriterHandle(void);                  // the package being written, or invalid
 
 // The slot for the next record, or null when 31 records exist.
 PackageEntry* nextFreeRecord(void);
-// Adds a record (nothing when the directory is full). patch becomes -1 unless
-// it is non-zero and below extracted.
+// Adds a record (nothing when the directory is full); not an operation.
+// patch becomes -1 unless it is non-zero and below extracted.
 void appendRecord(const char* name, TransferFlags flags, int32_t stored, int32_t extracted,
                   int32_t offset, int32_t patch);
 

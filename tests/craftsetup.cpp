@@ -20,6 +20,7 @@
 
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
+#include "package/configpatch.h"
 #include "package/package.h"
 #include "package/transfer.h"
 #include "package/writer.h"
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "craftsetup: cannot create %s\n", argv[2]);
         return 1;
     }
-    setConfigPatch((uint8_t*)&config, CONFIG_PAYLOAD_SIZE, 1, PATCH_STORE_POSITION);
+    setConfigPatch((uint8_t*)&config, CONFIG_PAYLOAD_SIZE, PATCH_ENCIPHER | PATCH_STORE_POSITION);
     int ok = addMemory(stub.data(), (int32_t)stub.size(), MAIN_ENTRY_NAME, XFER_PATCH);
     for (int i = 1; ok && i < named && i < MAX_SETUP_FILES; i++) {
         if (i == skip)

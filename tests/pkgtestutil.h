@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/operation.h"
 #include "package/package.h"
 #include "testutil.h"
 

@@ -8,6 +8,7 @@
 #include "coding/pc1.h"
 #include "pkgtestutil.h"
 #include "app/setupconfig.h"
+#include "package/configpatch.h"
 #include "package/transfer.h"
 #include "package/writer.h"
 
@@ -315,7 +316,7 @@ TEST_F(PackageTransfer, EncipheredPayloadSplitAcrossTwoChunks)
     const Bytes in = dataWithMarker(2 * COPY_CHUNK_SIZE, (long)marker);
     Bytes payload = randomBytes(CONFIG_PAYLOAD_SIZE, 21);
     const Bytes original = payload;
-    setConfigPatch(payload.data(), (int32_t)payload.size(), 1, 0);
+    setConfigPatch(payload.data(), (int32_t)payload.size(), PATCH_ENCIPHER);
     Bytes out;
     ASSERT_EQ(transferMemory(in, out, XFER_PATCH), 1);
 
@@ -350,7 +351,7 @@ TEST_F(PackageTransfer, MarkerPlacement)
     for (const Case& c : cases) {
         const Bytes in = dataWithMarker(size, c.marker);
         Bytes payload = randomBytes(100, 3);
-        setConfigPatch(payload.data(), 100, 0, 0);
+        setConfigPatch(payload.data(), 100, 0);
         Bytes out;
         EXPECT_EQ(transferMemory(in, out, XFER_PATCH), c.result) << c.what;
         if (c.result) {
@@ -367,15 +368,15 @@ TEST_F(PackageTransfer, PatchMustBeArmedAndLastsOneTransfer)
     EXPECT_EQ(out, in) << "nothing written over the marker";
 
     Bytes payload = bytesOf("payload");
-    setConfigPatch(payload.data(), 0, 0, 0);
+    setConfigPatch(payload.data(), 0, 0);
     EXPECT_EQ(transferMemory(in, out, XFER_PATCH), 0) << "an empty payload arms nothing";
 
-    setConfigPatch(payload.data(), (int32_t)payload.size(), 0, 0);
+    setConfigPatch(payload.data(), (int32_t)payload.size(), 0);
     EXPECT_EQ(transferMemory(in, out, 0), 1);
     EXPECT_EQ(out, in) << "a transfer without XFER_PATCH leaves the data alone";
     EXPECT_EQ(transferMemory(in, out, XFER_PATCH), 0) << "and disarms the patch";
 
-    setConfigPatch(payload.data(), (int32_t)payload.size(), 0, 0);
+    setConfigPatch(payload.data(), (int32_t)payload.size(), 0);
     EXPECT_EQ(transferMemory(in, out, XFER_PATCH), 1);
     EXPECT_EQ(transferMemory(in, out, XFER_PATCH), 0) << "consumed by one transfer";
 }
@@ -401,7 +402,7 @@ TEST_F(PackageTransfer, PatchOptions)
     };
     for (const Case& c : cases) {
         Bytes payload = plain;
-        setConfigPatch(payload.data(), (int32_t)payload.size(), c.encipher, c.options);
+        setConfigPatch(payload.data(), (int32_t)payload.size(), (c.encipher ? (uint32_t)PATCH_ENCIPHER : 0u) | c.options);
         Bytes out;
         ASSERT_EQ(transferMemory(in, out, XFER_PATCH), 1) << c.what;
         Bytes expectedPayload = plain;
@@ -446,7 +447,7 @@ TEST_F(PackageTransfer, FilterSeesWhatTheFlagsSay)
     };
     for (Case& c : cases) {
         Bytes copy = payload;
-        setConfigPatch(copy.data(), (int32_t)copy.size(), 0, 0);
+        setConfigPatch(copy.data(), (int32_t)copy.size(), 0);
         Bytes out;
         EXPECT_EQ(transferMemory(c.in, out, c.flags | XFER_PATCH), c.result) << c.what;
         if (c.result) {
@@ -469,7 +470,7 @@ TEST_F(PackageTransfer, PatchThroughTheCodec)
     // Compressing: the filter sees the raw input.
     std::string in = tempPath("codec.in"), packed = tempPath("codec.lzh"), unpacked = tempPath("codec.out");
     writeFileBytes(in, content);
-    setConfigPatch(payload.data(), (int32_t)payload.size(), 1, 0);
+    setConfigPatch(payload.data(), (int32_t)payload.size(), PATCH_ENCIPHER);
     FileHandle source = fileOpenRead(in.c_str());
     FileHandle sink = fileCreate(packed.c_str(), 0, 0);
     int32_t count = (int32_t)content.size();
@@ -485,7 +486,7 @@ TEST_F(PackageTransfer, PatchThroughTheCodec)
 
     // Decompressing: the filter sees the decoded output.
     writeFileBytes(packed, compressBytes(content));
-    setConfigPatch(payload.data(), (int32_t)payload.size(), 1, 0);
+    setConfigPatch(payload.data(), (int32_t)payload.size(), PATCH_ENCIPHER);
     source = fileOpenRead(packed.c_str());
     sink = fileCreate(unpacked.c_str(), 0, 0);
     EXPECT_EQ(transferData(fileEnd(source), fileEnd(sink), &count, XFER_DECOMPRESS | XFER_PATCH), 1);
@@ -517,7 +518,7 @@ TEST_F(PackageTransfer, PatchAtMarkerSearchesOnlyItsRange)
     };
     const Bytes in = dataWithMarker(4000, 1000);
     for (const Case& c : cases) {
-        setConfigPatch(nullptr, 0, 0, 0);   // nothing armed before
+        setConfigPatch(nullptr, 0, 0);   // nothing armed before
         EXPECT_EQ(setConfigPatchAtMarker(base + c.start, base + c.end, 0), c.result) << c.what;
         Bytes out;
         EXPECT_EQ(transferMemory(in, out, XFER_PATCH), c.result) << c.what << ": armed or not";

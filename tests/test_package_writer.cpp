@@ -10,6 +10,7 @@
 
 #include "pkgtestutil.h"
 #include "app/setupconfig.h"
+#include "package/configpatch.h"
 #include "package/transfer.h"
 #include "package/writer.h"
 
@@ -275,7 +276,7 @@ TEST_F(PackageWriter, CopyEntryUnderEveryFlag)
         ASSERT_EQ(addMemory("lead", 4, "Lead", 0), 1);   // the copy does not start at 0
         Bytes armed = payload;
         if (c.flags & XFER_PATCH)
-            setConfigPatch(armed.data(), (int32_t)armed.size(), 0, 0);
+            setConfigPatch(armed.data(), (int32_t)armed.size(), 0);
         EXPECT_EQ(copyEntry(c.entry, c.flags), c.result) << what;
         ASSERT_EQ(closePackage(packageWriterHandle()), 1);
         if (!c.result) {
@@ -362,7 +363,7 @@ TEST_F(PackageWriter, PatchOffsetRecordsTheMarkersPosition)
         ASSERT_NE(createPackage(path.c_str()), INVALID_FILE);
         ASSERT_EQ(addMemory("lead", 4, "Lead", 0), 1);
         Bytes armed = payload;
-        setConfigPatch(armed.data(), (int32_t)armed.size(), 0, 0);
+        setConfigPatch(armed.data(), (int32_t)armed.size(), 0);
         int result = c.fromFile ? addFile(source.c_str(), "Patched", c.flags)
                                 : addMemory(data.data(), (int32_t)data.size(), "Patched", c.flags);
         EXPECT_EQ(result, 1) << c.what;

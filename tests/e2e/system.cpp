@@ -344,7 +344,6 @@ bool expectSnapshot(const char* what, const std::vector<std::string>& before, co
 static bool readEntries(const std::string& path, std::vector<std::string>* names,
                         std::vector<std::string>* contents)
 {
-    initPackageLibrary();
     FileHandle package = openPackage(path.c_str());
     if (package == INVALID_FILE)
         return fail("%s holds no package", path.c_str());

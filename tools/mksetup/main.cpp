@@ -22,6 +22,8 @@
 #include "coding/blockstream_encode.h"
 #include "coding/codingerror.h"
 #include "coding/littleendian.h"
+#include "package/configpatch.h"
+#include "package/operation.h"
 #include "package/package.h"
 #include "package/packageerror.h"
 #include "package/peimage.h"
@@ -392,7 +394,7 @@ static int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::
 // MAIN: the stub with the configuration embedded over its markers.
 static bool addSetupProgram(BuildPlan& plan)
 {
-    setConfigPatch((uint8_t*)&plan.config, CONFIG_PAYLOAD_SIZE, 1, PATCH_STORE_POSITION);
+    setConfigPatch((uint8_t*)&plan.config, CONFIG_PAYLOAD_SIZE, PATCH_ENCIPHER | PATCH_STORE_POSITION);
     if (!addMemory(plan.stub.data(), (int32_t)plan.stub.size(), MAIN_ENTRY_NAME, XFER_PATCH)) {
         plan.failure = (plan.stubPath.empty() ? std::string("the built-in setup program") : plan.stubPath) +
                        ": could not embed the configuration (the markers must lie wholly in one 16 KB chunk)";
