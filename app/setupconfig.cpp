@@ -105,3 +105,16 @@ int endsWithNoCase(const char* text, const char* suffix)
     size_t textLength = strlen(text), suffixLength = strlen(suffix);
     return textLength >= suffixLength && findNoCase(text + textLength - suffixLength, suffix) == 1;
 }
+
+long findWrittenConfig(const uint8_t* image, size_t size)
+{
+    for (size_t at = 0; at + sizeof(ConfigBlock) <= size; at++) {
+        if (readLe32(image + at) != CONFIG_MAGIC || readLe32(image + at + 4) != CONFIG_PAYLOAD_SIZE)
+            continue;
+        ConfigBlock block;
+        memcpy(&block, image + at, sizeof block);
+        if (decipherSetupConfig((uint8_t*)&block) && block.payload.payloadPosition == (uint32_t)at + 8)
+            return (long)at;
+    }
+    return -1;
+}

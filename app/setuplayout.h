@@ -20,8 +20,10 @@
     X(BLUEWHITE)                  \
     X(WHITEBLUE)
 
+#define COUNT_ONE(name) +1
 enum {
-    DECORATION_COUNT = 8,
+    DECORATION_COUNT = 0 DECORATIVE_BITMAP_LIST(COUNT_ONE),
+#undef COUNT_ONE
     SAMPLES_FIRST_INDEX = 4,       // installed files from this index on go into "Samples"
     MAX_SETUP_FILES = 23           // 31 package records: MAIN, 8 bitmaps, File1..File22
 };

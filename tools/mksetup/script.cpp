@@ -131,12 +131,6 @@ static bool sameNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
-static bool endsWithNoCase(const std::string& s, const char* suffix)
-{
-    size_t n = strlen(suffix);
-    return s.size() >= n && sameNoCase(s.substr(s.size() - n), suffix);
-}
-
 std::string joinPath(const std::string& folder, const std::string& name)
 {
     if (name.empty() || name[0] == '/' || (name.size() > 1 && name[1] == ':') || folder.empty())
@@ -292,7 +286,6 @@ static void checkSetupValues(Context& c, SetupScript& s)
     else if (hasControl(s.publisher.text))
         fail(c, s.publisher.line, "Publisher", "\"" + shown(s.publisher.text) + "\" holds a control character");
     const ScriptValue& productName = field(s, "ProductName");
-    const ScriptValue& shortcutFormat = field(s, "UninstallShortcutFormat");
     if (productName.text.empty())
         fail(c, productName.line ? productName.line : missingAt(s), "[Setup] ProductName",
              productName.line ? "a product name is required" : "missing; a product name is required");
@@ -302,10 +295,6 @@ static void checkSetupValues(Context& c, SetupScript& s)
         if (!problem.empty())
             fail(c, f.line, key, problem);
     }
-    if (formatProblem(shortcutFormat.text).empty() &&
-        formattedLength(shortcutFormat.text, productName.text) > SHORTCUT_NAME_LIMIT)
-        fail(c, shortcutFormat.line, "UninstallShortcutFormat",
-             "the uninstaller's shortcut name would exceed 31 characters with this product name");
     uint32_t colour = 0;
     const ScriptValue& background = field(s, "BackgroundColor");
     if (!background.text.empty() && !parseColour(background.text, colour))
@@ -324,8 +313,11 @@ static void checkSetupValues(Context& c, SetupScript& s)
         fail(c, s.startupShortcut.line, "StartupShortcut", "\"" + shown(s.startupShortcut.text) + "\" is neither yes nor no");
     else if (sameNoCase(s.startupShortcut.text, "no") && !arguments.text.empty())
         warn(c, arguments.line, "StartupArguments", "no Startup shortcut is made (StartupShortcut = no), so its arguments are not used");
+}
 
-    // Values that the dialogs would show oddly.
+// Values that the dialogs would show oddly.
+static void warnOfOddTexts(Context& c, SetupScript& s)
+{
     const ScriptValue& version = field(s, "ProductVersion");
     if (version.text.empty())
         warn(c, version.line ? version.line : missingAt(s), "[Setup] ProductVersion",
@@ -345,7 +337,6 @@ static void checkSetupValues(Context& c, SetupScript& s)
 
 static void checkFiles(Context& c, SetupScript& s)
 {
-    const ScriptValue& productName = field(s, "ProductName");
     const std::string& folder = field(s, "InstallFolder").text;
     if (s.files.size() > MAX_SETUP_FILES)
         fail(c, s.files[MAX_SETUP_FILES].line, s.files[MAX_SETUP_FILES].section,
@@ -366,10 +357,10 @@ static void checkFiles(Context& c, SetupScript& s)
         if (i == 0) {
             if (!findNoCase(f.name.c_str(), "uninst"))
                 fail(c, f.line, key, "the uninstaller's name must contain \"uninst\", or it would run as an installer");
-            if (!endsWithNoCase(f.name, ".exe"))
+            if (!endsWithNoCase(f.name.c_str(), ".exe"))
                 fail(c, f.line, key, "the uninstaller's name must end in \".exe\"");
         } else {
-            if (i == 1 && !endsWithNoCase(f.name, ".exe"))
+            if (i == 1 && !endsWithNoCase(f.name.c_str(), ".exe"))
                 fail(c, s.program.line, "Program", "the main program \"" + shown(f.name) + "\" must be an \".exe\"");
             std::string reason;
             if (f.source.empty()) {
@@ -381,8 +372,6 @@ static void checkFiles(Context& c, SetupScript& s)
             } else if (access(f.path.c_str(), R_OK) != 0) {
                 fail(c, f.line, key, "cannot read source \"" + shown(f.source) + "\": " + strerror(errno));
             }
-            if (endsWithNoCase(f.name, ".hlp") && formattedLength("%s Help", productName.text) > SHORTCUT_NAME_LIMIT)
-                fail(c, f.line, key, "the help shortcut name \"<product> Help\" would exceed 31 characters");
         }
         bool sample = i >= SAMPLES_FIRST_INDEX;
         for (size_t j = 0; j < i; j++)
@@ -398,6 +387,27 @@ static void checkFiles(Context& c, SetupScript& s)
                  " characters under " + programFilesForCheck + "; at most 255 fit");
         if (i == 0 && pathLength + 2 > UNINSTALL_STRING_LIMIT)
             fail(c, f.line, key, "the uninstaller's path would not fit the 127 characters of the uninstall command");
+    }
+}
+
+// Every Start Menu shortcut name the files get (shortcutNameFormat) fits.
+static void checkShortcutNames(Context& c, const SetupScript& s)
+{
+    const ScriptValue& productName = scriptField(s, "ProductName");
+    const ScriptValue& uninstallFormat = scriptField(s, "UninstallShortcutFormat");
+    if (!formatProblem(uninstallFormat.text).empty())
+        return;   // said already
+    for (size_t i = 0; i < s.files.size(); i++) {
+        const ScriptFile& f = s.files[i];
+        const char* format = shortcutNameFormat(f.name.c_str(), (int)i, uninstallFormat.text.c_str());
+        if (!format || formattedLength(format, productName.text) <= SHORTCUT_NAME_LIMIT)
+            continue;
+        if (i == 0)
+            fail(c, uninstallFormat.line, "UninstallShortcutFormat",
+                 "the uninstaller's shortcut name would exceed 31 characters with this product name");
+        else
+            fail(c, f.line, f.section + " " + shown(f.name), "its shortcut name \"" + std::string(format) +
+                 "\" (%s: the product name) would exceed 31 characters");
     }
 }
 
@@ -474,8 +484,8 @@ static ScriptValue* setupValue(SetupScript& s, const std::string& key)
 
 // Puts the named files into the layout: the uninstaller, the program, the
 // other [Files] entries, then the samples from SAMPLES_FIRST_INDEX on.
-static void arrangeFiles(Context& c, SetupScript& s, std::vector<ScriptFile>& files, int filesLine,
-                         std::vector<ScriptFile>& samples, int samplesLine)
+static void arrangeFiles(Context& c, SetupScript& s, std::vector<ScriptFile>& files, std::vector<ScriptFile>& samples,
+                         int samplesLine)
 {
     const ScriptValue& uninstaller = s.uninstaller;
     s.files.push_back({uninstaller.text, "", "", "[Setup] Uninstaller", uninstaller.line ? uninstaller.line : s.setupLine});
@@ -504,11 +514,111 @@ static void arrangeFiles(Context& c, SetupScript& s, std::vector<ScriptFile>& fi
         fail(c, samplesLine, "[Samples]",
              "samples need exactly three files in [Files] (the program and two more), since the setup installs files from the fifth on (the uninstaller first) into the Samples folder; [Files] holds " +
              std::to_string(files.size()));
-    (void)filesLine;
     s.files.insert(s.files.end(), samples.begin(), samples.end());
 }
 
-bool loadScriptText(const std::string& text, const std::string& path, SetupScript& s, std::vector<std::string>& errors)
+static std::string joined(const std::vector<std::string>& words)
+{
+    std::string out;
+    for (const std::string& w : words)
+        out += (out.empty() ? "" : ", ") + w;
+    return out;
+}
+
+enum Section { SECTION_NONE, SECTION_SETUP, SECTION_FILES, SECTION_SAMPLES, SECTION_DECORATION, SECTION_SKIPPED };
+static const char* const sectionNames[] = {"Setup", "Files", "Samples", "Decoration"};
+enum { SECTION_NAMES = sizeof sectionNames / sizeof sectionNames[0] };
+
+// Where the reading of the script's lines stands.
+struct Reading {
+    Section section;
+    std::vector<ScriptFile> files, samples;
+    int samplesLine;
+    bool seen[DECORATION_COUNT];
+};
+
+// A "[Name]" line.
+static void startSection(Context& c, SetupScript& s, Reading& r, const std::string& line, int lineNumber)
+{
+    std::string name = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
+    int found = -1;
+    for (int i = 0; i < SECTION_NAMES; i++)
+        if (sameNoCase(name, sectionNames[i]))
+            found = i;
+    r.section = found < 0 ? SECTION_SKIPPED : (Section)(SECTION_SETUP + found);
+    if (r.section == SECTION_SETUP && !s.setupLine)
+        s.setupLine = lineNumber;
+    if (r.section == SECTION_SAMPLES && !r.samplesLine)
+        r.samplesLine = lineNumber;
+    if (found < 0)   // one error; the section's lines are not reported again
+        fail(c, lineNumber, shown(line), "unknown section (expected [Setup], [Files], [Samples] or [Decoration])" +
+             didYouMean(name, std::vector<std::string>(sectionNames, sectionNames + SECTION_NAMES)));
+}
+
+static void readSetupKey(Context& c, SetupScript& s, const std::string& key, bool hasValue, const std::string& value,
+                         int lineNumber)
+{
+    ScriptValue* found = setupValue(s, key);
+    if (!found)
+        fail(c, lineNumber, shown(key), "unknown key in [Setup]" + didYouMean(key, setupKeys()));
+    else if (!hasValue)
+        fail(c, lineNumber, shown(key), "missing '=' and value");
+    else if (found->line)
+        fail(c, lineNumber, shown(key), "given twice (first on line " + std::to_string(found->line) + ")");
+    else
+        *found = {value, lineNumber};
+}
+
+static void readDecorationKey(Context& c, SetupScript& s, Reading& r, const std::string& key, const std::string& value,
+                              int lineNumber)
+{
+    std::vector<std::string> bitmapNames(decorativeBitmapNames, decorativeBitmapNames + DECORATION_COUNT);
+    int index = -1;
+    for (int i = 0; i < DECORATION_COUNT; i++)
+        if (sameNoCase(key, decorativeBitmapNames[i]))
+            index = i;
+    if (index < 0)
+        fail(c, lineNumber, shown(key), "not a decorative bitmap (" + joined(bitmapNames) + ")" +
+             didYouMean(key, bitmapNames));
+    else if (r.seen[index])
+        fail(c, lineNumber, shown(key), "given twice");
+    else if (value.empty())
+        fail(c, lineNumber, shown(key), "missing bitmap path");
+    else {
+        r.seen[index] = true;
+        s.decoration[index] = {value, lineNumber};
+    }
+}
+
+// One line of the script, trimmed.
+static void readLine(Context& c, SetupScript& s, Reading& r, const std::string& line, int lineNumber)
+{
+    if (line.empty() || line[0] == ';' || line[0] == '#')
+        return;
+    if (line[0] == '[') {
+        startSection(c, s, r, line, lineNumber);
+        return;
+    }
+    size_t equals = line.find('=');
+    std::string key = trim(line.substr(0, equals));
+    std::string value = equals == std::string::npos ? "" : trim(line.substr(equals + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);   // quotes keep leading or trailing spaces
+    if (r.section == SECTION_NONE) {
+        fail(c, lineNumber, shown(key), "outside any section");
+    } else if (r.section == SECTION_SETUP) {
+        readSetupKey(c, s, key, equals != std::string::npos, value, lineNumber);
+    } else if (r.section == SECTION_FILES || r.section == SECTION_SAMPLES) {
+        bool inFiles = r.section == SECTION_FILES;
+        ScriptFile f = {key, value, joinPath(s.folder, value), inFiles ? "[Files]" : "[Samples]", lineNumber};
+        (inFiles ? r.files : r.samples).push_back(f);
+    } else if (r.section == SECTION_DECORATION) {
+        readDecorationKey(c, s, r, key, value, lineNumber);
+    }
+}
+
+// The script's defaults before its lines are read.
+static void startScript(SetupScript& s, const std::string& path)
 {
     s = SetupScript();
     s.scriptPath = path;
@@ -519,86 +629,27 @@ bool loadScriptText(const std::string& text, const std::string& path, SetupScrip
             s.fields[fieldIndex(&k)] = {k.defaultText, 0};
     s.uninstaller = {defaultUninstaller, 0};
     s.startupShortcut = {"yes", 0};
-    Context c = {&s, &errors};
+}
 
-    enum { NONE, SETUP, FILES, SAMPLES, DECORATION, SKIPPED } section = NONE;
-    static const char* const sectionNames[] = {"Setup", "Files", "Samples", "Decoration"};
-    std::vector<ScriptFile> files, samples;
-    int filesLine = 0, samplesLine = 0;
-    std::vector<std::string> bitmapNames(decorativeBitmapNames, decorativeBitmapNames + DECORATION_COUNT);
-    bool seen[DECORATION_COUNT] = {};
+bool loadScriptText(const std::string& text, const std::string& path, SetupScript& s, std::vector<std::string>& errors)
+{
+    startScript(s, path);
+    Context c = {&s, &errors};
+    Reading r = {};
     size_t at = 0;
     int lineNumber = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos)
             end = text.size();
-        std::string line = trim(text.substr(at, end - at));
+        readLine(c, s, r, trim(text.substr(at, end - at)), ++lineNumber);
         at = end + 1;
-        lineNumber++;
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line[0] == '[') {
-            std::string name = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
-            int found = -1;
-            for (int i = 0; i < 4; i++)
-                if (sameNoCase(name, sectionNames[i]))
-                    found = i;
-            section = found < 0 ? SKIPPED : (decltype(section))(SETUP + found);
-            if (section == SETUP && !s.setupLine)
-                s.setupLine = lineNumber;
-            if (section == FILES && !filesLine)
-                filesLine = lineNumber;
-            if (section == SAMPLES && !samplesLine)
-                samplesLine = lineNumber;
-            if (found < 0)   // one error; the section's lines are not reported again
-                fail(c, lineNumber, shown(line), "unknown section (expected [Setup], [Files], [Samples] or [Decoration])" +
-                     didYouMean(name, std::vector<std::string>(sectionNames, sectionNames + 4)));
-            continue;
-        }
-        size_t equals = line.find('=');
-        std::string key = trim(line.substr(0, equals));
-        std::string value = equals == std::string::npos ? "" : trim(line.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);   // quotes keep leading or trailing spaces
-        if (section == SKIPPED)
-            continue;
-        if (section == NONE) {
-            fail(c, lineNumber, shown(key), "outside any section");
-        } else if (section == SETUP) {
-            ScriptValue* found = setupValue(s, key);
-            if (!found)
-                fail(c, lineNumber, shown(key), "unknown key in [Setup]" + didYouMean(key, setupKeys()));
-            else if (equals == std::string::npos)
-                fail(c, lineNumber, shown(key), "missing '=' and value");
-            else if (found->line)
-                fail(c, lineNumber, shown(key), "given twice (first on line " + std::to_string(found->line) + ")");
-            else
-                *found = {value, lineNumber};
-        } else if (section == FILES || section == SAMPLES) {
-            ScriptFile f = {key, value, joinPath(s.folder, value), section == FILES ? "[Files]" : "[Samples]", lineNumber};
-            (section == FILES ? files : samples).push_back(f);
-        } else {
-            int index = -1;
-            for (int i = 0; i < DECORATION_COUNT; i++)
-                if (sameNoCase(key, decorativeBitmapNames[i]))
-                    index = i;
-            if (index < 0)
-                fail(c, lineNumber, shown(key), "not a decorative bitmap (BLUE, DIMENSION, LOGO, TAMBERLYN, TOPSHADOW, ORANGE, BLUEWHITE, WHITEBLUE)" +
-                     didYouMean(key, bitmapNames));
-            else if (seen[index])
-                fail(c, lineNumber, shown(key), "given twice");
-            else if (value.empty())
-                fail(c, lineNumber, shown(key), "missing bitmap path");
-            else {
-                seen[index] = true;
-                s.decoration[index] = {value, lineNumber};
-            }
-        }
     }
-    arrangeFiles(c, s, files, filesLine, samples, samplesLine);
+    arrangeFiles(c, s, r.files, r.samples, r.samplesLine);
     checkSetupValues(c, s);
+    warnOfOddTexts(c, s);
     checkFiles(c, s);
+    checkShortcutNames(c, s);
     checkDecoration(c, s);
     return errors.empty();
 }
