@@ -39,7 +39,17 @@ static int isDeviceName(const char* name)
     return 0;
 }
 
-int fileNameProblem(const char* name, size_t maxLength, size_t* at)
+int isLeadByte(unsigned char c, uint32_t codePage)
+{
+    // The systems' lead-byte ranges of the double-byte code pages.
+    if (codePage == 932)
+        return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    if (codePage == 936 || codePage == 949 || codePage == 950)
+        return c >= 0x81 && c <= 0xFE;
+    return 0;
+}
+
+int fileNameProblem(const char* name, size_t maxLength, size_t* at, uint32_t codePage)
 {
     size_t length = strlen(name);
     if (length == 0)
@@ -50,6 +60,10 @@ int fileNameProblem(const char* name, size_t maxLength, size_t* at)
         return NAME_DOT_DOT;
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)name[i];
+        if (isLeadByte(c, codePage) && name[i + 1]) {
+            i++;   // the second byte is part of the character
+            continue;
+        }
         if (c == '/' || c == '\\')
             return NAME_SEPARATOR;
         if (c == ':')
@@ -68,15 +82,15 @@ int fileNameProblem(const char* name, size_t maxLength, size_t* at)
     return NAME_PLAIN;
 }
 
-int isPlainFileName(const char* name)
+int isPlainFileName(const char* name, uint32_t codePage)
 {
-    return fileNameProblem(name, 0, NULL) == NAME_PLAIN;
+    return fileNameProblem(name, 0, NULL, codePage) == NAME_PLAIN;
 }
 
 // Empty, or one plain name.
-static int isFolderName(const char* name)
+static int isFolderName(const char* name, uint32_t codePage)
 {
-    return !name[0] || isPlainFileName(name);
+    return !name[0] || isPlainFileName(name, codePage);
 }
 
 int setupConfigProblem(const SetupConfig* config, int* index)
@@ -89,7 +103,7 @@ int setupConfigProblem(const SetupConfig* config, int* index)
         if (index)
             *index = i;
         const char* nul = (const char*)memchr(name, 0, (size_t)(end - name));
-        if (!nul || !isPlainFileName(name))
+        if (!nul || !isPlainFileName(name, config->codePage))
             return CONFIG_FILE_NAME;
         if (i == 0 && !findNoCase(name, "uninst"))
             return CONFIG_UNINSTALLER_NAME;
@@ -97,7 +111,8 @@ int setupConfigProblem(const SetupConfig* config, int* index)
     }
     if (!config->productName[0])
         return CONFIG_PRODUCT_NAME;
-    if (!isFolderName(config->installFolderName) || !isFolderName(config->startMenuSubfolder))
+    if (!isFolderName(config->installFolderName, config->codePage) ||
+        !isFolderName(config->startMenuSubfolder, config->codePage))
         return CONFIG_FOLDER_NAME;
     return CONFIG_OK;
 }

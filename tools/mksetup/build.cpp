@@ -36,7 +36,8 @@ static void printBuildTable(const BuildPlan& plan, double seconds)
     int64_t in = 0, out = 0;
     printf("%-24s %-10s %12s %12s %7s\n", "file", "entry", "bytes in", "bytes out", "ratio");
     for (const AddedFile& a : plan.added) {
-        printf("%-24s %-10s %12lld %12lld %6.1f%%\n", shown(a.name, 24).c_str(), a.entry.c_str(), (long long)a.in,
+        // Aligned by characters: the names are UTF-8.
+        printf("%s %-10s %12lld %12lld %6.1f%%\n", column(a.name, 24).c_str(), a.entry.c_str(), (long long)a.in,
                (long long)a.out, a.in ? 100.0 * (double)a.out / (double)a.in : 100.0);
         in += a.in;
         out += a.out;

@@ -15,6 +15,12 @@
 #include "tool.h"
 #include "workers.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#include "codepage.h"
+#endif
+
 #ifndef MKSETUP_VERSION
 #define MKSETUP_VERSION "0.0"
 #endif
@@ -232,17 +238,40 @@ static int readCommandLine(const Command& c, const std::vector<std::string>& res
     return 0;
 }
 
+// The arguments after the program's name, as UTF-8: on Windows from the wide
+// command line, since argv holds them in the system's code page.
+static std::vector<std::string> argumentsOf(int argc, char** argv)
+{
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    SetConsoleOutputCP(CP_UTF8);   // what mksetup prints is UTF-8
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; wide && i < count; i++) {
+        std::string utf8;
+        utf8OfUtf16(std::u16string((const char16_t*)wide[i]), utf8);
+        args.push_back(utf8);
+    }
+    LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 int main(int argc, char** argv)
 {
     enableCompression();   // entries are added with XFER_COMPRESS
-    if (argc == 5 && strcmp(argv[1], WORKER_COMMAND) == 0)
-        return compressWorker(argv[2], argv[3], argv[4]);
+    std::vector<std::string> args = argumentsOf(argc, argv);
+    if (args.size() == 4 && args[0] == WORKER_COMMAND)
+        return compressWorker(args[1].c_str(), args[2].c_str(), args[3].c_str());
     // Global options anywhere before the command; per-command options anywhere after it.
     std::string command;
     std::vector<std::string> rest;
     bool wantHelp = false;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
+    for (const std::string& a : args) {
         if (a == "-h" || a == "--help")
             wantHelp = true;
         else if (a == "-q" || a == "--quiet")
