@@ -942,3 +942,23 @@ TEST(MksetupTool, InternationalSetupsRebuildAndShowUtf8)
     EXPECT_STREQ(block.payload.productName, "\x95\x5c\x8e\xa6");
     EXPECT_EQ(memcmp(block.payload.fileNames, "Uninst.exe\0Main.exe\0\x95\x5c\x8e\xa6.txt\0", 25), 0);
 }
+
+// The international examples (a UTF-8 script with BOM and CRLF in code page
+// 1252, one in 1251, one in 932) build without a word.
+TEST(MksetupTool, InternationalExamplesBuild)
+{
+    const std::string source = TAMB_SOURCE_DIR;
+    std::string root = tempPath("intl_examples"), demo = root + "/examples/demo";
+    ASSERT_EQ(system(("mkdir -p '" + demo + "' '" + root + "/examples/international' '" + root +
+                      "/build/win32/examples/demo'").c_str()), 0);
+    for (const char* name : {"Help.txt", "License.txt", "Sample1.txt", "Sample2.txt"})
+        writeFileBytes(demo + "/" + name, readFileBytes(source + "/examples/demo/" + name));
+    writeFileBytes(root + "/build/win32/examples/demo/Demo.exe", randomBytes(20000, 9));
+    for (const char* script : {"french", "russian", "japanese"}) {
+        std::string path = root + "/examples/international/" + script + ".ini";
+        writeFileBytes(path, readFileBytes(source + "/examples/international/" + script + ".ini"));
+        ToolRun r = runSplit("build " + q(path) + " -o " + q(root + "/" + script + ".exe"));
+        EXPECT_EQ(r.status, 0) << script << ": " << r.err;
+        EXPECT_EQ(r.err, "") << script;
+    }
+}

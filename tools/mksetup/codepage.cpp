@@ -277,3 +277,10 @@ bool fromCodePage(const std::string& text, uint32_t codePage, std::string& utf8)
     }
     return ok;
 }
+
+std::string storedTextOf(const std::string& text, uint32_t codePage)
+{
+    std::string utf8;
+    fromCodePage(text, codePage ? codePage : (uint32_t)DEFAULT_CODE_PAGE, utf8);
+    return utf8;
+}

@@ -40,4 +40,8 @@ bool toCodePage(const std::string& utf8, uint32_t codePage, std::string& out, ui
 // it (it becomes U+FFFD in out).
 bool fromCodePage(const std::string& text, uint32_t codePage, std::string& utf8);
 
+// A configuration's text as UTF-8: codePage is its field, 0 (what setups of
+// older builders hold) read as the default code page.
+std::string storedTextOf(const std::string& text, uint32_t codePage);
+
 #endif

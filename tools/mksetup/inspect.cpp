@@ -6,6 +6,7 @@
 
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
+#include "codepage.h"
 #include "coding/blockstream.h"
 #include "coding/codingerror.h"
 #include "package/package.h"
@@ -215,7 +216,7 @@ int verifySetup(const char* path)
     if (problem.empty() && readEmbeddedConfig(config, problem) && fileNamesOf(config, names, problem)) {
         for (int32_t i = 1; i < config.fileCount && problem.empty(); i++)
             if (!findEntry(entryFileName(i).c_str(), FIND_DATA))
-                problem = entryFileName(i) + " (" + names[(size_t)i] + "): missing";
+                problem = entryFileName(i) + " (" + storedTextOf(names[(size_t)i], config.codePage) + "): missing";
         if (problem.empty())
             problem = bitmapsProblem();
     }

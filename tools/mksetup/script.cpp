@@ -827,13 +827,9 @@ static std::string quoted(const std::string& text)
     return " = " + text;
 }
 
-// Text of the configuration's code page as UTF-8 (0, what setups of older
-// builders hold, is read as the default code page).
 static std::string textOf(const char* bytes, size_t length, uint32_t codePage)
 {
-    std::string utf8;
-    fromCodePage(std::string(bytes, length), codePage ? codePage : (uint32_t)DEFAULT_CODE_PAGE, utf8);
-    return utf8;
+    return storedTextOf(std::string(bytes, length), codePage);
 }
 
 std::string describeSetupConfig(const SetupConfig& config)
