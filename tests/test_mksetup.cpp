@@ -814,6 +814,9 @@ TEST(MksetupCodePage, FileNameRuleReadsLeadBytes)
 TEST(MksetupScript, EncodingsCodePagesAndLimitsInBytes)
 {
     const std::string cafe = "Caf\xc3\xa9 Notes", creme = "Cr\xc3\xa8me Software";
+    std::string hyo100;
+    for (int i = 0; i < 100; i++)
+        hyo100 += "\xe8\xa1\xa8";   // 表: two bytes in 932
     struct Case {
         const char* tag;
         std::string setupExtra;
@@ -843,6 +846,9 @@ TEST(MksetupScript, EncodingsCodePagesAndLimitsInBytes)
          ":10: error: UninstallShortcutFormat: the uninstaller's shortcut name \"Remove all " + std::string(21, 'p') + "\" would be 32 characters"},
         {"derived932", "CodePage = 932\nProductName = \xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\n", "",
          ":2: error: ProductName: the uninstaller's shortcut name \"Uninstall \xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\" would be 32 bytes in code page 932; at most 31 fit"},
+        // A path too long by the folder: the folder's line, in bytes of the code page.
+        {"path932", "CodePage = 932\nInstallFolder = " + std::string(40, 'f') + "\n", "Main.exe = Main.exe\n" + hyo100 + ".txt = S1.txt\n",
+         ":4: error: InstallFolder: the installed path would be 268 bytes in code page 932 under C:\\Program Files (x86); at most 255 fit ([Files] "},
         {"help", "ProductName = " + std::string(27, 'p') + "\n", "Main.exe = Main.exe\nManual.hlp = S1.txt\n",
          ":2: error: ProductName: the Start Menu shortcut name \"" + std::string(27, 'p') + " Help\" would be 32 characters; at most 31 fit ([Files] Manual.hlp, line 13)"},
     };

@@ -376,9 +376,32 @@ static void warnOfOddTexts(Context& c, SetupScript& s)
         warn(c, samples.line, "SamplesDescription", "given, but [Samples] holds no files: the finished text mentions samples that are not there");
 }
 
+// The installed path fits, in bytes of the code page, under the longest
+// Program Files folder; reported at InstallFolder when the name alone fits.
+static void checkInstalledPath(Context& c, SetupScript& s, const ScriptFile& f, size_t i, const std::string& key)
+{
+    const ScriptValue& folder = field(s, "InstallFolder");
+    bool sample = i >= SAMPLES_FIRST_INDEX;
+    size_t withoutFolder = strlen(programFilesForCheck) + (sample ? 8 : 0) + 1 + f.stored.size();
+    size_t pathLength = withoutFolder + (folder.stored.empty() ? 0 : 1 + folder.stored.size());
+    bool bytesDiffer = characterCount(folder.text) != folder.stored.size() || characterCount(f.name) != f.stored.size();
+    bool folderToBlame = folder.line && !folder.stored.empty();
+    int line = folderToBlame && withoutFolder <= PATH_LIMIT ? folder.line : f.line;
+    std::string where = line == f.line ? key : "InstallFolder";
+    std::string of = line == f.line ? "" : " (" + key + ")";
+    if (pathLength > PATH_LIMIT)
+        fail(c, line, where, "the installed path would be " + std::to_string(pathLength) +
+             (bytesDiffer ? " bytes in code page " + std::to_string(s.codePage) : std::string(" characters")) +
+             " under " + programFilesForCheck + "; at most 255 fit" + of);
+    line = folderToBlame && withoutFolder + 2 <= UNINSTALL_STRING_LIMIT ? folder.line : f.line;
+    if (i == 0 && pathLength + 2 > UNINSTALL_STRING_LIMIT)
+        fail(c, line, line == f.line ? key : "InstallFolder",
+             "the uninstaller's path would not fit the 127 characters of the uninstall command" +
+             std::string(line == f.line ? "" : " (" + key + ")"));
+}
+
 static void checkFiles(Context& c, SetupScript& s)
 {
-    const std::string& folder = field(s, "InstallFolder").stored;
     if (s.files.size() > MAX_SETUP_FILES)
         fail(c, s.files[MAX_SETUP_FILES].line, s.files[MAX_SETUP_FILES].section,
              "too many files: a setup holds at most " + std::to_string(MAX_SETUP_FILES) +
@@ -423,16 +446,7 @@ static void checkFiles(Context& c, SetupScript& s)
                      "duplicate file name (line " + std::to_string(s.files[j].line) + ") in the same folder");
         if (!sample && s.files.size() > SAMPLES_FIRST_INDEX && sameNoCase(f.name, "Samples"))
             fail(c, f.line, key, "\"Samples\" is the folder of the files of [Samples]");
-        size_t pathLength = strlen(programFilesForCheck) + (folder.empty() ? 0 : 1 + folder.size()) +
-                            (sample ? 8 : 0) + 1 + f.stored.size();
-        const std::string& folderText = field(s, "InstallFolder").text;
-        bool bytesDiffer = characterCount(folderText) != folder.size() || characterCount(f.name) != f.stored.size();
-        if (pathLength > PATH_LIMIT)
-            fail(c, f.line, key, "the installed path would be " + std::to_string(pathLength) +
-                 (bytesDiffer ? " bytes in code page " + std::to_string(s.codePage) : std::string(" characters")) +
-                 " under " + programFilesForCheck + "; at most 255 fit");
-        if (i == 0 && pathLength + 2 > UNINSTALL_STRING_LIMIT)
-            fail(c, f.line, key, "the uninstaller's path would not fit the 127 characters of the uninstall command");
+        checkInstalledPath(c, s, f, i, key);
     }
 }
 
