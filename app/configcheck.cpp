@@ -9,9 +9,9 @@
 #include "app/setuplayout.h"
 
 // Empty, or one plain name.
-static int isFolderName(const char* name)
+static int isFolderName(const char* name, uint32_t codePage)
 {
-    return !name[0] || isPlainFileName(name);
+    return !name[0] || isPlainFileName(name, codePage);
 }
 
 int setupConfigProblem(const SetupConfig* config, int* index)
@@ -24,7 +24,7 @@ int setupConfigProblem(const SetupConfig* config, int* index)
         if (index)
             *index = i;
         const char* nul = (const char*)memchr(name, 0, (size_t)(end - name));
-        if (!nul || !isPlainFileName(name))
+        if (!nul || !isPlainFileName(name, config->codePage))
             return CONFIG_FILE_NAME;
         if (i == 0 && !findNoCase(name, "uninst"))
             return CONFIG_UNINSTALLER_NAME;
@@ -32,7 +32,8 @@ int setupConfigProblem(const SetupConfig* config, int* index)
     }
     if (!config->productName[0])
         return CONFIG_PRODUCT_NAME;
-    if (!isFolderName(config->installFolderName) || !isFolderName(config->startMenuSubfolder))
+    if (!isFolderName(config->installFolderName, config->codePage) ||
+        !isFolderName(config->startMenuSubfolder, config->codePage))
         return CONFIG_FOLDER_NAME;
     return CONFIG_OK;
 }

@@ -12,7 +12,7 @@
 
 const ConfigField setupConfigFields[CONFIG_FIELD_COUNT] = {
     FIELD(payloadPosition, NULL, FIELD_INTERNAL, NULL),
-    FIELD(codePage, NULL, FIELD_INTERNAL, NULL),
+    FIELD(codePage, "CodePage", FIELD_NUMBER, "1252"),    // the builder stores the script's; 0: the system's
     FIELD(reserved, NULL, FIELD_INTERNAL, NULL),
     FIELD(fileNames, NULL, FIELD_NAME_LIST, NULL),            // the script's [Files] section
     FIELD(productName, "ProductName", FIELD_TEXT, ""),

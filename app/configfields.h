@@ -14,7 +14,7 @@ enum ConfigFieldKind {
     FIELD_NAME_LIST,               // fileCount names, each with its NUL
     FIELD_COUNT,                   // int32
     FIELD_COLOUR,                  // COLORREF; the script writes #RRGGBB
-    FIELD_NUMBER                   // int32
+    FIELD_NUMBER                   // 32-bit number; the script writes it in decimal
 };
 
 struct ConfigField {

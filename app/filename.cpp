@@ -25,7 +25,17 @@ static int isDeviceName(const char* name)
     return 0;
 }
 
-int fileNameProblem(const char* name, size_t maxLength, size_t* at)
+int isLeadByte(unsigned char c, uint32_t codePage)
+{
+    // The systems' lead-byte ranges of the double-byte code pages.
+    if (codePage == 932)
+        return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    if (codePage == 936 || codePage == 949 || codePage == 950)
+        return c >= 0x81 && c <= 0xFE;
+    return 0;
+}
+
+int fileNameProblem(const char* name, size_t maxLength, size_t* at, uint32_t codePage)
 {
     size_t length = strlen(name);
     if (length == 0)
@@ -36,6 +46,10 @@ int fileNameProblem(const char* name, size_t maxLength, size_t* at)
         return NAME_DOT_DOT;
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)name[i];
+        if (isLeadByte(c, codePage) && name[i + 1]) {
+            i++;   // the second byte is part of the character
+            continue;
+        }
         if (c == '/' || c == '\\')
             return NAME_SEPARATOR;
         if (c == ':')
@@ -54,7 +68,7 @@ int fileNameProblem(const char* name, size_t maxLength, size_t* at)
     return NAME_PLAIN;
 }
 
-int isPlainFileName(const char* name)
+int isPlainFileName(const char* name, uint32_t codePage)
 {
-    return fileNameProblem(name, 0, NULL) == NAME_PLAIN;
+    return fileNameProblem(name, 0, NULL, codePage) == NAME_PLAIN;
 }

@@ -5,13 +5,15 @@
 #define APP_FILENAME_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 // A name is written or deleted only as a file right inside its folder: never
 // empty, no "/" or "\", no drive letter or ':', no "..", no trailing dot or
 // space, no control or reserved character (<>"|?*), not a device name (CON,
 // PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension), and at most
-// maxLength bytes (0: no limit). Byte by byte, so a double-byte character
-// whose second byte is a separator's code is refused too.
+// maxLength bytes (0: no limit). Character by character in the name's code
+// page: the second byte of a double-byte character (0x5C in "\x83\x5C" of
+// code page 932) is no separator. Code page 0 or a single-byte one: bytes.
 enum FileNameProblem {
     NAME_PLAIN = 0,
     NAME_EMPTY,
@@ -26,9 +28,11 @@ enum FileNameProblem {
 
 // NAME_PLAIN, or the first problem found; *at (when not null) gets the
 // offending character's position for NAME_RESERVED_CHARACTER.
-int fileNameProblem(const char* name, size_t maxLength, size_t* at);
+int fileNameProblem(const char* name, size_t maxLength, size_t* at, uint32_t codePage = 0);
 // 1 when fileNameProblem finds nothing.
-int isPlainFileName(const char* name);
+int isPlainFileName(const char* name, uint32_t codePage = 0);
+// 1 when byte c starts a two-byte character in codePage (932, 936, 949, 950).
+int isLeadByte(unsigned char c, uint32_t codePage);
 // A short English phrase for a problem ("a file name may not contain a path separator").
 const char* fileNameProblemText(int problem);
 

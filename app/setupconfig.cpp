@@ -2,6 +2,8 @@
 // configuration block.
 #include "app/setupconfig.h"
 
+#include <string.h>
+
 #include "coding/littleendian.h"
 #include "coding/pc1.h"
 
@@ -31,4 +33,17 @@ int decipherSetupConfig(uint8_t* block)
     setKey(0);
     crypt(block + 8, length, 0);
     return 1;
+}
+
+long findWrittenConfig(const uint8_t* image, size_t size)
+{
+    for (size_t at = 0; at + sizeof(ConfigBlock) <= size; at++) {
+        if (readLe32(image + at) != CONFIG_MAGIC || readLe32(image + at + 4) != CONFIG_PAYLOAD_SIZE)
+            continue;
+        ConfigBlock block;
+        memcpy(&block, image + at, sizeof block);
+        if (decipherSetupConfig((uint8_t*)&block) && block.payload.payloadPosition == (uint32_t)at + 8)
+            return (long)at;
+    }
+    return -1;
 }

@@ -79,5 +79,9 @@ int decipherSetupConfig(uint8_t* block);
 
 // 1 when the 8 bytes at `at` are the two marker words of an unwritten stub.
 int isConfigMarker(const uint8_t* at);
+// Position of the first written configuration block (the magic, the full
+// payload length, and a payload that deciphers to its own position), or -1:
+// where a setup program taken from a setup had its markers.
+long findWrittenConfig(const uint8_t* image, size_t size);
 
 #endif

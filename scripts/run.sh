@@ -2,11 +2,11 @@
 # run.sh [--show] [FILE] - the main job: installs what is missing, builds
 # everything (native, Windows x86_64 and i686), builds the demo product's setup
 # executable dist/DemoSetup.exe with mksetup from examples/demo/setup.ini (no
-# stub argument: mksetup carries the i686 setup program), checks that the
-# Windows mksetup under Wine builds the same bytes where wine32 is installed,
-# and
-# prints its listing, and round-trips FILE through the codec tool (pack,
-# unpack, compare), printing the sizes and the ratio. Without FILE the sample
+# stub argument: mksetup carries the i686 setup program) and prints its
+# listing, checks that the Windows mksetup under Wine builds the same bytes
+# from it and from the international examples (examples/international), and
+# round-trips FILE through the codec tool (pack, unpack, compare), printing
+# the sizes and the ratio. Without FILE the sample
 # is the project's own source text. Where Wine is installed the Windows tool
 # packs the same file, and its output must match byte for byte.
 # --show also runs the demo setup under Wine on an Xvfb display (the x86_64
@@ -42,19 +42,32 @@ mksetup="$BUILD/native/tools/mksetup/mksetup"
 "$mksetup" list "$ROOT/dist/DemoSetup.exe"
 "$mksetup" verify "$ROOT/dist/DemoSetup.exe"
 echo "setup program (i686 stub): $(wc -c <"$BUILD/win32/app/tambsetup.exe") bytes"
-# The Windows tools build the same setup from the same script.
+# The Windows tools build the same setups from the same scripts: the demo,
+# and the international examples (UTF-8 with a byte-order mark and CRLF, code
+# pages 1252, 1251 and the double-byte 932).
 mkdir -p "$BUILD/run"
+international=(french russian japanese)
+for name in "${international[@]}"; do
+    "$mksetup" -q build "examples/international/$name.ini" -o "$BUILD/run/$name.native.exe"
+done
+echo "international: ${international[*]} built (build/run/*.native.exe)"
+same_setups() {   # same_setups ARCH: the Windows mksetup of ARCH under Wine
+    local arch="$1" name
+    use_wine_prefix "$arch"
+    wine "$BUILD/$arch/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.$arch.exe"
+    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.$arch.exe" || die "the $arch Windows mksetup builds a different setup"
+    for name in "${international[@]}"; do
+        wine "$BUILD/$arch/tools/mksetup/mksetup.exe" -q build "examples/international/$name.ini" -o "$BUILD/run/$name.$arch.exe"
+        cmp "$BUILD/run/$name.native.exe" "$BUILD/run/$name.$arch.exe" ||
+            die "the $arch Windows mksetup builds a different setup from examples/international/$name.ini"
+    done
+    echo "windows:  the $arch mksetup under Wine builds the same setups"
+}
 if have_wine64; then
-    use_wine_prefix win64
-    wine "$BUILD/win64/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.win64.exe"
-    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win64.exe" || die "the x86_64 Windows mksetup builds a different setup"
-    echo "windows:  the x86_64 mksetup under Wine builds the same setup"
+    same_setups win64
 fi
 if have_wine32; then
-    use_wine_prefix win32
-    wine "$BUILD/win32/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.win32.exe"
-    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.win32.exe" || die "the i686 Windows mksetup builds a different setup"
-    echo "windows:  the i686 mksetup under Wine builds the same setup"
+    same_setups win32
 fi
 step "packages (build/native: .deb; build/win32, build/win64: .zip)"
 for b in native win32 win64; do

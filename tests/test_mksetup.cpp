@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "codepage.h"
 #include "decoration.h"
+#include "app/filename.h"
 #include "coding/littleendian.h"
 #include "package/package.h"
 #include "script.h"
@@ -735,4 +737,235 @@ TEST(MksetupTool, DocumentedExampleBuilds)
     r = runSplit("verify " + q(root + "/Demo.exe"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("7 files"), std::string::npos) << r.out;
+}
+
+// ---- international text: the script is UTF-8, the setup holds one code page ----
+
+// Every code page family through the system's converter, and back; a
+// character the code page cannot hold is refused, never replaced by a
+// look-alike (no "e" for "é", no 0x5C for the yen sign, no decomposed
+// Vietnamese letter).
+TEST(MksetupCodePage, ConvertsEachFamilyAndRefusesWhatDoesNotFit)
+{
+    struct Case {
+        uint32_t codePage;
+        const char* utf8;
+        const char* bytes;       // null: refused
+        uint32_t refused;        // the code point named then
+    } cases[] = {
+        {1252, "Caf\xc3\xa9 \xe2\x82\xac", "Caf\xe9 \x80", 0},
+        {1252, "\xd0\xb6", nullptr, 0x436},                      // Cyrillic zhe
+        {1252, "\xf0\x9f\x98\x80", nullptr, 0x1F600},            // past U+FFFF
+        {1250, "\xc5\x81\xc3\xb3" "d\xc5\xba", "\xa3\xf3" "d\x9f", 0},
+        {1251, "\xd0\x9a\xd0\xb0\xd1\x84\xd0\xb5", "\xca\xe0\xf4\xe5", 0},
+        {1251, "Caf\xc3\xa9", nullptr, 0xE9},
+        {1253, "\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1", "\xd9\xec\xdd\xe3\xe1", 0},
+        {1254, "\xc4\x9f", "\xf0", 0},
+        {1255, "\xd7\xa9", "\xf9", 0},
+        {1256, "\xd8\xb9", "\xda", 0},
+        {1257, "\xc4\x81", "\xe2", 0},
+        {1258, "\xc4\x91", "\xf0", 0},
+        {1258, "\xe1\xba\xbf", nullptr, 0x1EBF},                 // only as two characters
+        {874, "\xe0\xb8\x81", "\xa1", 0},
+        {932, "\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88\xe8\xa1\xa8\xe7\xa4\xba", "\x83\x5c\x83\x74\x83\x67\x95\x5c\x8e\xa6", 0},
+        {932, "\xc2\xa5", nullptr, 0xA5},                         // the yen sign is not 0x5C
+        {932, "\xed\x95\x9c", nullptr, 0xD55C},                   // Hangul
+        {936, "\xe4\xb8\xad\xe6\x96\x87", "\xd6\xd0\xce\xc4", 0},
+        {949, "\xed\x95\x9c\xea\xb5\xad", "\xc7\xd1\xb1\xb9", 0},
+        {950, "\xe4\xb8\xad\xe6\x96\x87", "\xa4\xa4\xa4\xe5", 0},
+        {437, "a", nullptr, 'a'},                                  // not a code page a setup uses
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.codePage) + " " + c.utf8);
+        std::string out, back;
+        uint32_t refused = 0;
+        bool ok = toCodePage(c.utf8, c.codePage, out, &refused);
+        ASSERT_EQ(ok, c.bytes != nullptr) << refused;
+        if (!ok) {
+            EXPECT_EQ(refused, c.refused);
+            continue;
+        }
+        EXPECT_EQ(out, c.bytes);
+        EXPECT_TRUE(fromCodePage(out, c.codePage, back));
+        EXPECT_EQ(back, c.utf8);
+    }
+    // Bytes that are no character of the code page are said so when read back.
+    std::string back;
+    EXPECT_FALSE(fromCodePage("\x81", 1252, back));
+    EXPECT_FALSE(fromCodePage("\x85\x40\x80", 932, back));   // 0x80 stands alone in no character of 932
+}
+
+// The plain-file-name rule by characters: the second byte of a double-byte
+// character is no separator, a real backslash still is.
+TEST(MksetupCodePage, FileNameRuleReadsLeadBytes)
+{
+    const char* soft = "\x83\x5c\x83\x74\x83\x67\x95\x5c\x8e\xa6.txt";   // "ソフト表示.txt" in 932
+    EXPECT_EQ(fileNameProblem(soft, 0, nullptr, 932), NAME_PLAIN);
+    EXPECT_EQ(fileNameProblem(soft, 0, nullptr, 1252), NAME_SEPARATOR);   // the same bytes are two names in 1252
+    EXPECT_EQ(fileNameProblem("\x83\x5c\\x", 0, nullptr, 932), NAME_SEPARATOR);
+    EXPECT_EQ(fileNameProblem("\xa4\x7c.txt", 0, nullptr, 950), NAME_PLAIN);   // '|' as a second byte
+    EXPECT_EQ(fileNameProblem("a|b", 0, nullptr, 950), NAME_RESERVED_CHARACTER);
+    EXPECT_FALSE(isLeadByte(0xA0, 932));
+    EXPECT_TRUE(isLeadByte(0xE0, 932));
+    EXPECT_FALSE(isLeadByte(0x83, 1251));
+}
+
+// The script's encodings and every limit in bytes of the code page, each at
+// the line of the key that made it too long.
+TEST(MksetupScript, EncodingsCodePagesAndLimitsInBytes)
+{
+    const std::string cafe = "Caf\xc3\xa9 Notes", creme = "Cr\xc3\xa8me Software";
+    std::string hyo100;
+    for (int i = 0; i < 100; i++)
+        hyo100 += "\xe8\xa1\xa8";   // 表: two bytes in 932
+    struct Case {
+        const char* tag;
+        std::string setupExtra;
+        std::string files;
+        std::string expected;    // error fragment; empty: builds
+    } cases[] = {
+        {"french", "ProductName = " + cafe + "\nInstallFolder = " + creme + "\nUninstallShortcutFormat = D\xc3\xa9sinstaller %s\n",
+         "Main.exe = Main.exe\nM\xc3\xbcller.txt = S1.txt\n", ""},
+        {"cyrillic", "CodePage = 1251\nProductName = \xd0\x9a\xd0\xb0\xd1\x84\xd0\xb5\n", "", ""},
+        {"refused", "CodePage = 1251\nProductName = " + cafe + "\n", "",
+         ":2: error: ProductName: \"" + cafe + "\": the character '\xc3\xa9' (U+00E9) has no place in code page 1251"},
+        {"refusedname", "CodePage = 1251\n", "Main.exe = Main.exe\nM\xc3\xbcller.txt = S1.txt\n",
+         ":14: error: [Files] M\xc3\xbcller.txt: \"M\xc3\xbcller.txt\": the character '\xc3\xbc' (U+00FC) has no place in code page 1251"},
+        {"badpage", "CodePage = 437\n", "", ":10: error: CodePage: \"437\" is not a code page a setup can use"},
+        {"japanese", "CodePage = 932\nInstallFolder = \xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88\xe8\xa1\xa8\xe7\xa4\xba\n",
+         "Main.exe = Main.exe\n\xe8\xa1\xa8.txt = S1.txt\n", ""},
+        {"bytes932", "CodePage = 932\nProductVersion = \xe7\x89\x88\xe7\x89\x88\xe7\x89\x88\xe7\x89\x88\n", "",
+         ":3: error: ProductVersion: \"\xe7\x89\x88\xe7\x89\x88\xe7\x89\x88\xe7\x89\x88\" is 8 bytes in code page 932; at most 7 fit"},
+        // 16 UTF-8 bytes, 15 of code page 1252: it fits.
+        {"fits1252", "UninstallShortcutFormat = D\xc3\xa9sinstaller %s\n", "", ""},
+        {"c1control", "ProductName = A\xc2\x85\n", "", ":2: error: ProductName: \"A\xc2\x85\" holds a control character"},
+        // A long product name with the default format: the product name's line.
+        {"derived", "ProductName = " + std::string(22, 'p') + "\n", "",
+         ":2: error: ProductName: the uninstaller's shortcut name \"Uninstall " + std::string(22, 'p') + "\" would be 32 characters; at most 31 fit"},
+        // A product name that fits the default format: the format's line.
+        {"derivedformat", "ProductName = " + std::string(21, 'p') + "\nUninstallShortcutFormat = Remove all %s\n", "",
+         ":10: error: UninstallShortcutFormat: the uninstaller's shortcut name \"Remove all " + std::string(21, 'p') + "\" would be 32 characters"},
+        {"derived932", "CodePage = 932\nProductName = \xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\n", "",
+         ":2: error: ProductName: the uninstaller's shortcut name \"Uninstall \xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\xe8\xa1\xa8\" would be 32 bytes in code page 932; at most 31 fit"},
+        // A path too long by the folder: the folder's line, in bytes of the code page.
+        {"path932", "CodePage = 932\nInstallFolder = " + std::string(40, 'f') + "\n", "Main.exe = Main.exe\n" + hyo100 + ".txt = S1.txt\n",
+         ":4: error: InstallFolder: the installed path would be 268 bytes in code page 932 under C:\\Program Files (x86); at most 255 fit ([Files] "},
+        {"help", "ProductName = " + std::string(27, 'p') + "\n", "Main.exe = Main.exe\nManual.hlp = S1.txt\n",
+         ":2: error: ProductName: the Start Menu shortcut name \"" + std::string(27, 'p') + " Help\" would be 32 characters; at most 31 fit ([Files] Manual.hlp, line 13)"},
+    };
+    for (const Case& c : cases) {
+        Fixture f = makeProject(std::string("intl_") + c.tag, c.setupExtra, c.files);
+        std::vector<std::string> errors = scriptErrors(f);
+        if (c.expected.empty()) {
+            EXPECT_EQ(errors, std::vector<std::string>()) << c.tag;
+            continue;
+        }
+        EXPECT_TRUE(anyContains(errors, c.expected)) << c.tag << ": expected \"" << c.expected << "\", got:\n"
+                                                     << (errors.empty() ? std::string("(no errors)") : errors[0]);
+    }
+}
+
+// The same script saved as UTF-8 with and without a byte-order mark, with
+// CRLF, and as UTF-16 of either byte order, gives the same configuration;
+// bytes that are not UTF-8 are refused at their line.
+TEST(MksetupScript, ReadsUtf8AndUtf16AndRefusesOtherBytes)
+{
+    Fixture f = makeProject("encodings", "ProductName = Caf\xc3\xa9 Notes\n");
+    const std::string utf8 = readText(f.script);
+    std::string crlf;
+    for (char ch : utf8)
+        crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    std::u16string units = utf16Of(crlf);
+    std::string little = "\xff\xfe", big = "\xfe\xff";
+    for (char16_t u : units) {
+        little += (char)(u & 0xFF);
+        little += (char)(u >> 8);
+        big += (char)(u >> 8);
+        big += (char)(u & 0xFF);
+    }
+    SetupConfig expected;
+    {
+        SetupScript script;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(loadScriptText(utf8, f.script, script, errors)) << errors[0];
+        fillSetupConfig(script, expected);
+        EXPECT_STREQ(expected.productName, "Caf\xe9 Notes");
+        EXPECT_EQ(expected.codePage, 1252u);
+    }
+    for (const std::string& text : {"\xef\xbb\xbf" + utf8, crlf, "\xef\xbb\xbf" + crlf, little, big}) {
+        SetupScript script;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(loadScriptText(text, f.script, script, errors)) << errors[0];
+        SetupConfig config;
+        fillSetupConfig(script, config);
+        EXPECT_EQ(memcmp(&config, &expected, sizeof config), 0);
+    }
+    struct Case {
+        std::string text;
+        std::string expected;
+    } refused[] = {
+        {"[Setup]\nProductName = Caf\xe9\n", ":2: error: encoding: not UTF-8: byte 0xE9 at byte 18 of the line"},
+        {"[Setup]\nProductName = \xc0\xaf\n", ":2: error: encoding: not UTF-8: byte 0xC0"},          // overlong '/'
+        {"[Setup]\nProductName = \xed\xa0\x80\n", ":2: error: encoding: not UTF-8: byte 0xED"},      // a surrogate
+        {std::string("[\0S\0", 4), ":1: error: encoding: a NUL byte"},                                  // UTF-16 without its mark
+        {"\xff\xfe[\0\x00\xd8", "UTF-16 (little-endian): the script's byte-order mark says UTF-16, but its text is not"},
+    };
+    for (const Case& c : refused) {
+        SetupScript script;
+        std::vector<std::string> errors;
+        EXPECT_FALSE(loadScriptText(c.text, f.script, script, errors));
+        EXPECT_TRUE(anyContains(errors, c.expected)) << c.expected << "\ngot: " << (errors.empty() ? "" : errors[0]);
+    }
+}
+
+// config prints UTF-8 and the code page, so extract + config + build gives
+// the same setup; the build table aligns UTF-8 names by characters; a
+// source path may separate its folders by a backslash.
+TEST(MksetupTool, InternationalSetupsRebuildAndShowUtf8)
+{
+    const std::string hyo = "\xe8\xa1\xa8\xe7\xa4\xba";   // 表示: 0x5C second byte in 932
+    Fixture f = makeProject("intl_tool", "CodePage = 932\nProductName = " + hyo + "\nInstallFolder = " + hyo + "\n",
+                            "Main.exe = Main.exe\n" + hyo + ".txt = sub\\S1.txt\n");
+    ASSERT_EQ(system(("mkdir -p '" + f.folder + "/sub' && cp '" + f.folder + "/S1.txt' '" + f.folder + "/sub/'").c_str()), 0);
+    std::string a = f.folder + "/A.exe", dir = f.folder + "/extracted", b = f.folder + "/B.exe";
+    ToolRun r = runSplit("build " + q(f.script) + " -o " + q(a));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n" + hyo + ".txt" + std::string(24 - 6, ' ') + " File2 "), std::string::npos) << r.out;
+    ASSERT_EQ(runSplit("-q extract " + q(a) + " -d " + q(dir)).status, 0);
+    r = runSplit("config " + q(a));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("[Setup]\nCodePage = 932\nProductName = " + hyo + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n" + hyo + ".txt = File2\n"), std::string::npos) << r.out;
+    writeText(dir + "/setup.ini", r.out);
+    r = runSplit("build " + q(dir + "/setup.ini") + " -o " + q(b));
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_EQ(readFileBytes(a), readFileBytes(b));
+    // The configuration holds code page 932 bytes and names its code page.
+    Bytes main = readFileBytes(dir + "/MAIN");
+    ConfigBlock block;
+    memcpy(&block, &main[5000], sizeof block);
+    ASSERT_EQ(decipherSetupConfig((uint8_t*)&block), 1);
+    EXPECT_EQ(block.payload.codePage, 932u);
+    EXPECT_STREQ(block.payload.productName, "\x95\x5c\x8e\xa6");
+    EXPECT_EQ(memcmp(block.payload.fileNames, "Uninst.exe\0Main.exe\0\x95\x5c\x8e\xa6.txt\0", 25), 0);
+}
+
+// The international examples (a UTF-8 script with BOM and CRLF in code page
+// 1252, one in 1251, one in 932) build without a word.
+TEST(MksetupTool, InternationalExamplesBuild)
+{
+    const std::string source = TAMB_SOURCE_DIR;
+    std::string root = tempPath("intl_examples"), demo = root + "/examples/demo";
+    ASSERT_EQ(system(("mkdir -p '" + demo + "' '" + root + "/examples/international' '" + root +
+                      "/build/win32/examples/demo'").c_str()), 0);
+    for (const char* name : {"Help.txt", "License.txt", "Sample1.txt", "Sample2.txt"})
+        writeFileBytes(demo + "/" + name, readFileBytes(source + "/examples/demo/" + name));
+    writeFileBytes(root + "/build/win32/examples/demo/Demo.exe", randomBytes(20000, 9));
+    for (const char* script : {"french", "russian", "japanese"}) {
+        std::string path = root + "/examples/international/" + script + ".ini";
+        writeFileBytes(path, readFileBytes(source + "/examples/international/" + script + ".ini"));
+        ToolRun r = runSplit("build " + q(path) + " -o " + q(root + "/" + script + ".exe"));
+        EXPECT_EQ(r.status, 0) << script << ": " << r.err;
+        EXPECT_EQ(r.err, "") << script;
+    }
 }

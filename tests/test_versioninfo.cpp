@@ -139,12 +139,21 @@ TEST(VersionInfo, PlaceholderMissingOrTwiceIsRefused)
     EXPECT_FALSE(readVersionTexts(none, back));
 }
 
-TEST(VersionInfo, WindowsCharactersBecomeTheirUnicodeUnits)
+TEST(VersionInfo, Utf8TextBecomesItsUnicodeUnits)
 {
     Bytes image = stubImage();
     VersionTexts texts = demoTexts();
-    texts.company = "Caf\xe9 \x80";   // e acute (Latin-1), euro sign (0x80 in Windows-1252)
+    texts.company = "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80";   // e acute, euro sign, one past U+FFFF
     ASSERT_EQ(writeVersionTexts(image, texts), "");
-    const uint8_t expected[] = {'C', 0, 'a', 0, 'f', 0, 0xE9, 0, ' ', 0, 0xAC, 0x20, 0, 0};
+    const uint8_t expected[] = {'C', 0, 'a', 0, 'f', 0, 0xE9, 0, ' ', 0, 0xAC, 0x20, ' ', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0};
     EXPECT_NE(std::search(image.begin(), image.end(), expected, expected + sizeof expected), image.end());
+    VersionTexts back;
+    ASSERT_TRUE(readVersionTexts(image, back));
+    EXPECT_EQ(back.company, texts.company);
+    // Width counts UTF-16 units, not UTF-8 bytes: 31 e-acutes (62 bytes) fit the 31 units.
+    texts.productName.clear();
+    for (int i = 0; i < 31; i++)
+        texts.productName += "\xc3\xa9";
+    image = stubImage();
+    EXPECT_EQ(writeVersionTexts(image, texts), "");
 }

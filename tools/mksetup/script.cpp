@@ -1,21 +1,15 @@
 // script.cpp - parsing and checking setup scripts.
 #include "script.h"
+#include "codepage.h"
 #include "decoration.h"
 #include "userfiles.h"
 
 #include <algorithm>
 #include <ctype.h>
 #include <stddef.h>
-#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-#ifdef _WIN32
-#include <io.h>
-#define access _access
-#define R_OK 4
-#else
-#include <unistd.h>
-#endif
 
 #include "app/bitmapcheck.h"
 #include "app/filename.h"
@@ -51,7 +45,7 @@ static ScriptValue& field(SetupScript& script, const char* key)
 std::string shown(const std::string& text, size_t limit)
 {
     std::string out;
-    size_t n = limit && text.size() > limit ? limit : text.size();
+    size_t n = limit ? firstCharacters(text, limit).size() : text.size();
     for (size_t i = 0; i < n; i++) {
         unsigned char ch = (unsigned char)text[i];
         if (ch < 0x20 || ch == 0x7F) {
@@ -134,15 +128,24 @@ static bool sameNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
-static bool endsWithNoCase(const std::string& s, const char* suffix)
+std::string column(const std::string& text, size_t width)
 {
-    size_t n = strlen(suffix);
-    return s.size() >= n && sameNoCase(s.substr(s.size() - n), suffix);
+    std::string cut = shown(text, width);
+    if (characterCount(cut) > width)   // "..." made it longer
+        cut = shown(text, width > 3 ? width - 3 : 0);
+    size_t count = characterCount(cut);
+    return cut + std::string(count < width ? width - count : 0, ' ');
 }
 
-std::string joinPath(const std::string& folder, const std::string& name)
+std::string joinPath(const std::string& folder, const std::string& name0)
 {
-    if (name.empty() || name[0] == '/' || (name.size() > 1 && name[1] == ':') || folder.empty())
+    std::string name = name0;
+#ifndef _WIN32
+    for (char& ch : name)
+        if (ch == '\\')
+            ch = '/';
+#endif
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':') || folder.empty())
         return name;
     return folder + "/" + name;
 }
@@ -178,16 +181,17 @@ static int missingAt(const SetupScript& s)
     return s.setupLine;
 }
 
-// A name Windows can create as a plain file in one folder, or the reason why not.
-static std::string fileNameProblem(const std::string& name)
+// A name Windows can create as a plain file in one folder, or the reason why
+// not; stored is the name in the setup's code page.
+static std::string fileNameProblem(const std::string& name, const std::string& stored, uint32_t codePage)
 {
     // Names embedded in the configuration are NUL-terminated there.
     if (name.find('\0') != std::string::npos)
         return "reserved character '\\x0' in file name";
     size_t at = 0;
-    int problem = ::fileNameProblem(name.c_str(), 0, &at);
+    int problem = ::fileNameProblem(stored.c_str(), 0, &at, codePage);
     if (problem == NAME_RESERVED_CHARACTER) {
-        unsigned char ch = (unsigned char)name[at];
+        unsigned char ch = (unsigned char)stored[at];   // an ASCII character
         return std::string("reserved character '") + (ch < 32 ? std::string("\\x") + std::to_string(ch) : std::string(1, (char)ch)) + "' in file name";
     }
     if (problem == NAME_DEVICE) {
@@ -220,21 +224,6 @@ static std::string formatProblem(const std::string& format)
     if (strings != 1)
         return "must contain %s (the product name) exactly once";
     return "";
-}
-
-// Length of the text that a format of one %s gives with the argument.
-static size_t formattedLength(const std::string& format, const std::string& argument)
-{
-    size_t length = 0;
-    for (size_t i = 0; i < format.size(); i++) {
-        if (format[i] == '%' && i + 1 < format.size()) {
-            length += format[i + 1] == 's' ? argument.size() : 1;
-            i++;
-        } else {
-            length++;
-        }
-    }
-    return length;
 }
 
 std::string checkBitmap(const std::vector<uint8_t>& image)
@@ -272,12 +261,56 @@ static bool parseColour(const std::string& text, uint32_t& colorRef)
     return true;
 }
 
+// C0 and C1 controls and DEL (text is UTF-8).
 static bool hasControl(const std::string& text)
 {
-    for (char ch : text)
-        if ((unsigned char)ch < 0x20 || ch == 0x7F)
+    uint32_t c = 0;
+    for (size_t at = 0; at < text.size(); at++)
+        if (decodeUtf8(text, at, &c) && (c < 0x20 || (c >= 0x7F && c < 0xA0)))
             return true;
     return false;
+}
+
+// "N characters", or "N bytes in code page P" where the two differ.
+static std::string sizeText(const std::string& text, const std::string& stored, uint32_t codePage)
+{
+    if (characterCount(text) == stored.size())
+        return std::to_string(stored.size()) + " characters";
+    return std::to_string(stored.size()) + " bytes in code page " + std::to_string(codePage);
+}
+
+// The text in the setup's code page; an error at its line when a character has no place there.
+static bool encode(Context& c, const std::string& text, int line, const std::string& key, std::string& stored)
+{
+    uint32_t refused = 0;
+    if (toCodePage(text, c.script->codePage, stored, &refused))
+        return true;
+    char point[16];
+    snprintf(point, sizeof point, "U+%04X", (unsigned)refused);
+    fail(c, line, key, "\"" + shown(text) + "\": the character '" + encodeUtf8(refused) + "' (" + point +
+         ") has no place in code page " + std::to_string(c.script->codePage) + " (CodePage)");
+    return false;
+}
+
+// CodePage, then every keyed text and file name in it.
+static void encodeTexts(Context& c, SetupScript& s)
+{
+    const ScriptValue& page = field(s, "CodePage");
+    char* end = nullptr;
+    unsigned long number = strtoul(page.text.c_str(), &end, 10);
+    bool digits = !page.text.empty() && *end == 0 && isdigit((unsigned char)page.text[0]);
+    s.codePage = digits && isSupportedCodePage((uint32_t)number) ? (uint32_t)number : (uint32_t)DEFAULT_CODE_PAGE;
+    if (!digits || !isSupportedCodePage((uint32_t)number))
+        fail(c, page.line, "CodePage", "\"" + shown(page.text) + "\" is not a code page a setup can use (" +
+             supportedCodePagesText() + ")");
+    for (const ConfigField& k : setupConfigFields) {
+        ScriptValue& v = s.fields[fieldIndex(&k)];
+        if (k.key && k.kind == FIELD_TEXT && !encode(c, v.text, v.line, k.key, v.stored))
+            v.stored.clear();   // refused: no length error on top
+    }
+    for (ScriptFile& f : s.files)
+        if (!encode(c, f.name, f.line, f.section + " " + shown(f.name), f.stored))
+            f.stored.clear();   // refused: no more errors for this name
 }
 
 static void checkSetupValues(Context& c, SetupScript& s)
@@ -285,17 +318,18 @@ static void checkSetupValues(Context& c, SetupScript& s)
     for (const ConfigField& k : setupConfigFields) {
         const ScriptValue& v = s.fields[fieldIndex(&k)];
         size_t fits = (size_t)k.width - 1;
-        if (k.key && k.kind == FIELD_TEXT && v.text.size() > fits)
-            fail(c, v.line, k.key, "\"" + shown(v.text) + "\" is " + std::to_string(v.text.size()) + " characters; at most " + std::to_string(fits) + " fit");
+        if (k.key && k.kind == FIELD_TEXT && v.stored.size() > fits)
+            fail(c, v.line, k.key, "\"" + shown(v.text) + "\" is " + sizeText(v.text, v.stored, s.codePage) + "; at most " + std::to_string(fits) + " fit");
         else if (k.key && k.kind == FIELD_TEXT && hasControl(v.text))
             fail(c, v.line, k.key, "\"" + shown(v.text) + "\" holds a control character");
     }
-    if (s.publisher.text.size() > PUBLISHER_LIMIT)
-        fail(c, s.publisher.line, "Publisher", "\"" + shown(s.publisher.text) + "\" is " + std::to_string(s.publisher.text.size()) + " characters; at most 63 fit");
+    // The version resource holds UTF-16.
+    size_t publisherUnits = utf16Of(s.publisher.text).size();
+    if (publisherUnits > PUBLISHER_LIMIT)
+        fail(c, s.publisher.line, "Publisher", "\"" + shown(s.publisher.text) + "\" is " + std::to_string(publisherUnits) + " characters; at most 63 fit");
     else if (hasControl(s.publisher.text))
         fail(c, s.publisher.line, "Publisher", "\"" + shown(s.publisher.text) + "\" holds a control character");
     const ScriptValue& productName = field(s, "ProductName");
-    const ScriptValue& shortcutFormat = field(s, "UninstallShortcutFormat");
     if (productName.text.empty())
         fail(c, productName.line ? productName.line : missingAt(s), "[Setup] ProductName",
              productName.line ? "a product name is required" : "missing; a product name is required");
@@ -305,10 +339,6 @@ static void checkSetupValues(Context& c, SetupScript& s)
         if (!problem.empty())
             fail(c, f.line, key, problem);
     }
-    if (formatProblem(shortcutFormat.text).empty() &&
-        formattedLength(shortcutFormat.text, productName.text) > SHORTCUT_NAME_LIMIT)
-        fail(c, shortcutFormat.line, "UninstallShortcutFormat",
-             "the uninstaller's shortcut name would exceed 31 characters with this product name");
     uint32_t colour = 0;
     const ScriptValue& background = field(s, "BackgroundColor");
     if (!background.text.empty() && !parseColour(background.text, colour))
@@ -316,7 +346,7 @@ static void checkSetupValues(Context& c, SetupScript& s)
     // Both name one folder each: the install folder and the Start Menu group's subfolder.
     for (const char* key : {"InstallFolder", "StartMenuSubfolder"}) {
         const ScriptValue& f = field(s, key);
-        std::string problem = f.text.empty() ? "" : fileNameProblem(f.text);
+        std::string problem = f.stored.empty() ? "" : fileNameProblem(f.text, f.stored, s.codePage);
         if (!problem.empty())
             fail(c, f.line, key, problem);
     }
@@ -327,8 +357,11 @@ static void checkSetupValues(Context& c, SetupScript& s)
         fail(c, s.startupShortcut.line, "StartupShortcut", "\"" + shown(s.startupShortcut.text) + "\" is neither yes nor no");
     else if (sameNoCase(s.startupShortcut.text, "no") && !arguments.text.empty())
         warn(c, arguments.line, "StartupArguments", "no Startup shortcut is made (StartupShortcut = no), so its arguments are not used");
+}
 
-    // Values that the dialogs would show oddly.
+// Values that the dialogs would show oddly.
+static void warnOfOddTexts(Context& c, SetupScript& s)
+{
     const ScriptValue& version = field(s, "ProductVersion");
     if (version.text.empty())
         warn(c, version.line ? version.line : missingAt(s), "[Setup] ProductVersion",
@@ -346,10 +379,32 @@ static void checkSetupValues(Context& c, SetupScript& s)
         warn(c, samples.line, "SamplesDescription", "given, but [Samples] holds no files: the finished text mentions samples that are not there");
 }
 
+// The installed path fits, in bytes of the code page, under the longest
+// Program Files folder; reported at InstallFolder when the name alone fits.
+static void checkInstalledPath(Context& c, SetupScript& s, const ScriptFile& f, size_t i, const std::string& key)
+{
+    const ScriptValue& folder = field(s, "InstallFolder");
+    bool sample = i >= SAMPLES_FIRST_INDEX;
+    size_t withoutFolder = strlen(programFilesForCheck) + (sample ? 8 : 0) + 1 + f.stored.size();
+    size_t pathLength = withoutFolder + (folder.stored.empty() ? 0 : 1 + folder.stored.size());
+    bool bytesDiffer = characterCount(folder.text) != folder.stored.size() || characterCount(f.name) != f.stored.size();
+    bool folderToBlame = folder.line && !folder.stored.empty();
+    int line = folderToBlame && withoutFolder <= PATH_LIMIT ? folder.line : f.line;
+    std::string where = line == f.line ? key : "InstallFolder";
+    std::string of = line == f.line ? "" : " (" + key + ")";
+    if (pathLength > PATH_LIMIT)
+        fail(c, line, where, "the installed path would be " + std::to_string(pathLength) +
+             (bytesDiffer ? " bytes in code page " + std::to_string(s.codePage) : std::string(" characters")) +
+             " under " + programFilesForCheck + "; at most 255 fit" + of);
+    line = folderToBlame && withoutFolder + 2 <= UNINSTALL_STRING_LIMIT ? folder.line : f.line;
+    if (i == 0 && pathLength + 2 > UNINSTALL_STRING_LIMIT)
+        fail(c, line, line == f.line ? key : "InstallFolder",
+             "the uninstaller's path would not fit the 127 characters of the uninstall command" +
+             std::string(line == f.line ? "" : " (" + key + ")"));
+}
+
 static void checkFiles(Context& c, SetupScript& s)
 {
-    const ScriptValue& productName = field(s, "ProductName");
-    const std::string& folder = field(s, "InstallFolder").text;
     if (s.files.size() > MAX_SETUP_FILES)
         fail(c, s.files[MAX_SETUP_FILES].line, s.files[MAX_SETUP_FILES].section,
              "too many files: a setup holds at most " + std::to_string(MAX_SETUP_FILES) +
@@ -358,10 +413,12 @@ static void checkFiles(Context& c, SetupScript& s)
     for (size_t i = 0; i < s.files.size(); i++) {
         ScriptFile& f = s.files[i];
         std::string key = f.section + " " + shown(f.name);
-        nameBytes += f.name.size() + 1;
-        if (nameBytes > sizeof(((SetupConfig*)0)->fileNames) && nameBytes - f.name.size() - 1 <= sizeof(((SetupConfig*)0)->fileNames))
+        nameBytes += f.stored.size() + 1;
+        if (nameBytes > sizeof(((SetupConfig*)0)->fileNames) && nameBytes - f.stored.size() - 1 <= sizeof(((SetupConfig*)0)->fileNames))
             fail(c, f.line, key, "the file names exceed the 512 bytes of the name list");
-        std::string problem = fileNameProblem(f.name);
+        std::string problem = fileNameProblem(f.name, f.stored, s.codePage);
+        if (f.stored.empty() && !f.name.empty())
+            continue;   // a character was refused
         if (!problem.empty()) {
             fail(c, f.line, key, problem);
             continue;
@@ -369,10 +426,10 @@ static void checkFiles(Context& c, SetupScript& s)
         if (i == 0) {
             if (!findNoCase(f.name.c_str(), "uninst"))
                 fail(c, f.line, key, "the uninstaller's name must contain \"uninst\", or it would run as an installer");
-            if (!endsWithNoCase(f.name, ".exe"))
+            if (!endsWithNoCase(f.name.c_str(), ".exe"))
                 fail(c, f.line, key, "the uninstaller's name must end in \".exe\"");
         } else {
-            if (i == 1 && !endsWithNoCase(f.name, ".exe"))
+            if (i == 1 && !endsWithNoCase(f.name.c_str(), ".exe"))
                 fail(c, s.program.line, "Program", "the main program \"" + shown(f.name) + "\" must be an \".exe\"");
             std::string reason;
             if (f.source.empty()) {
@@ -381,11 +438,9 @@ static void checkFiles(Context& c, SetupScript& s)
                 // Asked without opening: a FIFO must not block, and the build
                 // opens each source once, to compress it.
                 fail(c, f.line, key, "cannot read source \"" + shown(f.source) + "\": " + reason);
-            } else if (access(f.path.c_str(), R_OK) != 0) {
-                fail(c, f.line, key, "cannot read source \"" + shown(f.source) + "\": " + strerror(errno));
+            } else if (!isReadable(f.path, reason)) {
+                fail(c, f.line, key, "cannot read source \"" + shown(f.source) + "\": " + reason);
             }
-            if (endsWithNoCase(f.name, ".hlp") && formattedLength("%s Help", productName.text) > SHORTCUT_NAME_LIMIT)
-                fail(c, f.line, key, "the help shortcut name \"<product> Help\" would exceed 31 characters");
         }
         bool sample = i >= SAMPLES_FIRST_INDEX;
         for (size_t j = 0; j < i; j++)
@@ -394,13 +449,58 @@ static void checkFiles(Context& c, SetupScript& s)
                      "duplicate file name (line " + std::to_string(s.files[j].line) + ") in the same folder");
         if (!sample && s.files.size() > SAMPLES_FIRST_INDEX && sameNoCase(f.name, "Samples"))
             fail(c, f.line, key, "\"Samples\" is the folder of the files of [Samples]");
-        size_t pathLength = strlen(programFilesForCheck) + (folder.empty() ? 0 : 1 + folder.size()) +
-                            (sample ? 8 : 0) + 1 + f.name.size();
-        if (pathLength > PATH_LIMIT)
-            fail(c, f.line, key, "the installed path would be " + std::to_string(pathLength) +
-                 " characters under " + programFilesForCheck + "; at most 255 fit");
-        if (i == 0 && pathLength + 2 > UNINSTALL_STRING_LIMIT)
-            fail(c, f.line, key, "the uninstaller's path would not fit the 127 characters of the uninstall command");
+        checkInstalledPath(c, s, f, i, key);
+    }
+}
+
+// The text a format of one %s gives with the argument ("%%" is "%").
+static std::string formatted(const std::string& format, const std::string& argument)
+{
+    std::string out;
+    for (size_t i = 0; i < format.size(); i++) {
+        if (format[i] == '%' && i + 1 < format.size()) {
+            out += format[i + 1] == 's' ? argument : format.substr(i + 1, 1);
+            i++;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}
+
+// Every Start Menu shortcut name the files get (shortcutNameFormat) fits, in
+// bytes of the code page. A name made of two keys is reported at the key
+// that made it too long: the format when the product name fits the default
+// one, else the product name.
+static void checkShortcutNames(Context& c, const SetupScript& s)
+{
+    const ScriptValue& product = scriptField(s, "ProductName");
+    const ScriptValue& uninstallFormat = scriptField(s, "UninstallShortcutFormat");
+    if (!formatProblem(uninstallFormat.text).empty() || product.stored.size() > SHORTCUT_NAME_LIMIT ||
+        uninstallFormat.stored.size() >= sizeof(((SetupConfig*)0)->uninstallShortcutFormat))
+        return;   // said already
+    const char* defaultFormat = findConfigField("UninstallShortcutFormat")->defaultText;
+    for (size_t i = 0; i < s.files.size(); i++) {
+        const ScriptFile& f = s.files[i];
+        bool uninstaller = i == 0;
+        const char* format = shortcutNameFormat(f.name.c_str(), (int)i, uninstallFormat.text.c_str());
+        if (!format)
+            continue;
+        std::string storedFormat = uninstaller ? uninstallFormat.stored : format;
+        std::string name = formatted(uninstaller ? uninstallFormat.text : format, product.text);
+        std::string stored = formatted(storedFormat, product.stored);
+        if (stored.size() <= SHORTCUT_NAME_LIMIT)
+            continue;
+        std::string what = std::string(uninstaller ? "the uninstaller's" : "the Start Menu") + " shortcut name \"" +
+                           shown(name) + "\" would be " + sizeText(name, stored, s.codePage) + "; at most 31 fit";
+        if (!uninstaller)
+            what += " (" + f.section + " " + shown(f.name) + ", line " + std::to_string(f.line) + ")";
+        bool formatToBlame = uninstaller && uninstallFormat.line &&
+                             formatted(defaultFormat, product.stored).size() <= SHORTCUT_NAME_LIMIT;
+        if (formatToBlame)
+            fail(c, uninstallFormat.line, "UninstallShortcutFormat", what);
+        else
+            fail(c, product.line ? product.line : missingAt(s), "ProductName", what);
     }
 }
 
@@ -477,11 +577,11 @@ static ScriptValue* setupValue(SetupScript& s, const std::string& key)
 
 // Puts the named files into the layout: the uninstaller, the program, the
 // other [Files] entries, then the samples from SAMPLES_FIRST_INDEX on.
-static void arrangeFiles(Context& c, SetupScript& s, std::vector<ScriptFile>& files, int filesLine,
-                         std::vector<ScriptFile>& samples, int samplesLine)
+static void arrangeFiles(Context& c, SetupScript& s, std::vector<ScriptFile>& files, std::vector<ScriptFile>& samples,
+                         int samplesLine)
 {
     const ScriptValue& uninstaller = s.uninstaller;
-    s.files.push_back({uninstaller.text, "", "", "[Setup] Uninstaller", uninstaller.line ? uninstaller.line : s.setupLine});
+    s.files.push_back({uninstaller.text, "", "", "", "[Setup] Uninstaller", uninstaller.line ? uninstaller.line : s.setupLine});
     std::vector<std::string> names;
     for (const ScriptFile& f : files)
         names.push_back(f.name);
@@ -507,11 +607,111 @@ static void arrangeFiles(Context& c, SetupScript& s, std::vector<ScriptFile>& fi
         fail(c, samplesLine, "[Samples]",
              "samples need exactly three files in [Files] (the program and two more), since the setup installs files from the fifth on (the uninstaller first) into the Samples folder; [Files] holds " +
              std::to_string(files.size()));
-    (void)filesLine;
     s.files.insert(s.files.end(), samples.begin(), samples.end());
 }
 
-bool loadScriptText(const std::string& text, const std::string& path, SetupScript& s, std::vector<std::string>& errors)
+static std::string joined(const std::vector<std::string>& words)
+{
+    std::string out;
+    for (const std::string& w : words)
+        out += (out.empty() ? "" : ", ") + w;
+    return out;
+}
+
+enum Section { SECTION_NONE, SECTION_SETUP, SECTION_FILES, SECTION_SAMPLES, SECTION_DECORATION, SECTION_SKIPPED };
+static const char* const sectionNames[] = {"Setup", "Files", "Samples", "Decoration"};
+enum { SECTION_NAMES = sizeof sectionNames / sizeof sectionNames[0] };
+
+// Where the reading of the script's lines stands.
+struct Reading {
+    Section section;
+    std::vector<ScriptFile> files, samples;
+    int samplesLine;
+    bool seen[DECORATION_COUNT];
+};
+
+// A "[Name]" line.
+static void startSection(Context& c, SetupScript& s, Reading& r, const std::string& line, int lineNumber)
+{
+    std::string name = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
+    int found = -1;
+    for (int i = 0; i < SECTION_NAMES; i++)
+        if (sameNoCase(name, sectionNames[i]))
+            found = i;
+    r.section = found < 0 ? SECTION_SKIPPED : (Section)(SECTION_SETUP + found);
+    if (r.section == SECTION_SETUP && !s.setupLine)
+        s.setupLine = lineNumber;
+    if (r.section == SECTION_SAMPLES && !r.samplesLine)
+        r.samplesLine = lineNumber;
+    if (found < 0)   // one error; the section's lines are not reported again
+        fail(c, lineNumber, shown(line), "unknown section (expected [Setup], [Files], [Samples] or [Decoration])" +
+             didYouMean(name, std::vector<std::string>(sectionNames, sectionNames + SECTION_NAMES)));
+}
+
+static void readSetupKey(Context& c, SetupScript& s, const std::string& key, bool hasValue, const std::string& value,
+                         int lineNumber)
+{
+    ScriptValue* found = setupValue(s, key);
+    if (!found)
+        fail(c, lineNumber, shown(key), "unknown key in [Setup]" + didYouMean(key, setupKeys()));
+    else if (!hasValue)
+        fail(c, lineNumber, shown(key), "missing '=' and value");
+    else if (found->line)
+        fail(c, lineNumber, shown(key), "given twice (first on line " + std::to_string(found->line) + ")");
+    else
+        *found = {value, lineNumber, ""};
+}
+
+static void readDecorationKey(Context& c, SetupScript& s, Reading& r, const std::string& key, const std::string& value,
+                              int lineNumber)
+{
+    std::vector<std::string> bitmapNames(decorativeBitmapNames, decorativeBitmapNames + DECORATION_COUNT);
+    int index = -1;
+    for (int i = 0; i < DECORATION_COUNT; i++)
+        if (sameNoCase(key, decorativeBitmapNames[i]))
+            index = i;
+    if (index < 0)
+        fail(c, lineNumber, shown(key), "not a decorative bitmap (" + joined(bitmapNames) + ")" +
+             didYouMean(key, bitmapNames));
+    else if (r.seen[index])
+        fail(c, lineNumber, shown(key), "given twice");
+    else if (value.empty())
+        fail(c, lineNumber, shown(key), "missing bitmap path");
+    else {
+        r.seen[index] = true;
+        s.decoration[index] = {value, lineNumber, ""};
+    }
+}
+
+// One line of the script, trimmed.
+static void readLine(Context& c, SetupScript& s, Reading& r, const std::string& line, int lineNumber)
+{
+    if (line.empty() || line[0] == ';' || line[0] == '#')
+        return;
+    if (line[0] == '[') {
+        startSection(c, s, r, line, lineNumber);
+        return;
+    }
+    size_t equals = line.find('=');
+    std::string key = trim(line.substr(0, equals));
+    std::string value = equals == std::string::npos ? "" : trim(line.substr(equals + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);   // quotes keep leading or trailing spaces
+    if (r.section == SECTION_NONE) {
+        fail(c, lineNumber, shown(key), "outside any section");
+    } else if (r.section == SECTION_SETUP) {
+        readSetupKey(c, s, key, equals != std::string::npos, value, lineNumber);
+    } else if (r.section == SECTION_FILES || r.section == SECTION_SAMPLES) {
+        bool inFiles = r.section == SECTION_FILES;
+        ScriptFile f = {key, "", value, joinPath(s.folder, value), inFiles ? "[Files]" : "[Samples]", lineNumber};
+        (inFiles ? r.files : r.samples).push_back(f);
+    } else if (r.section == SECTION_DECORATION) {
+        readDecorationKey(c, s, r, key, value, lineNumber);
+    }
+}
+
+// The script's defaults before its lines are read.
+static void startScript(SetupScript& s, const std::string& path)
 {
     s = SetupScript();
     s.scriptPath = path;
@@ -519,89 +719,72 @@ bool loadScriptText(const std::string& text, const std::string& path, SetupScrip
     s.folder = slash == std::string::npos ? "" : path.substr(0, slash);
     for (const ConfigField& k : setupConfigFields)
         if (k.key)
-            s.fields[fieldIndex(&k)] = {k.defaultText, 0};
-    s.uninstaller = {defaultUninstaller, 0};
-    s.startupShortcut = {"yes", 0};
-    Context c = {&s, &errors};
+            s.fields[fieldIndex(&k)] = {k.defaultText, 0, ""};
+    s.uninstaller = {defaultUninstaller, 0, ""};
+    s.startupShortcut = {"yes", 0, ""};
+    s.codePage = DEFAULT_CODE_PAGE;
+}
 
-    enum { NONE, SETUP, FILES, SAMPLES, DECORATION, SKIPPED } section = NONE;
-    static const char* const sectionNames[] = {"Setup", "Files", "Samples", "Decoration"};
-    std::vector<ScriptFile> files, samples;
-    int filesLine = 0, samplesLine = 0;
-    std::vector<std::string> bitmapNames(decorativeBitmapNames, decorativeBitmapNames + DECORATION_COUNT);
-    bool seen[DECORATION_COUNT] = {};
+// The script's bytes as UTF-8 text: a UTF-8 byte-order mark dropped, UTF-16
+// with one converted. False after an error for each line that is no UTF-8.
+static bool scriptTextOf(Context& c, const std::string& bytes, std::string& text)
+{
+    bool little = bytes.compare(0, 2, "\xFF\xFE") == 0, big = bytes.compare(0, 2, "\xFE\xFF") == 0;
+    if (little || big) {
+        std::u16string units;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            unsigned char a = (unsigned char)bytes[i], b = (unsigned char)bytes[i + 1];
+            units += (char16_t)(little ? a | b << 8 : a << 8 | b);
+        }
+        if (bytes.size() % 2 != 0 || !utf8OfUtf16(units, text)) {
+            fail(c, 0, little ? "UTF-16 (little-endian)" : "UTF-16 (big-endian)",
+                 "the script's byte-order mark says UTF-16, but its text is not; save it as UTF-8");
+            return false;
+        }
+    } else {
+        text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+    }
+    size_t start = 0;
+    for (int line = 1; start < text.size() && c.errors->size() < 20; line++) {
+        size_t end = text.find('\n', start);
+        std::string one = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t bad = invalidUtf8At(one);
+        if (one.find('\0') != std::string::npos)
+            fail(c, line, "encoding", "a NUL byte: a script is UTF-8 (UTF-16 needs its byte-order mark)");
+        else if (bad != std::string::npos) {
+            char byte[8];
+            snprintf(byte, sizeof byte, "0x%02X", (unsigned char)one[bad]);
+            fail(c, line, "encoding", std::string("not UTF-8: byte ") + byte + " at byte " + std::to_string(bad + 1) +
+                 " of the line; save the script as UTF-8");
+        }
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return c.errors->empty();
+}
+
+bool loadScriptText(const std::string& bytes, const std::string& path, SetupScript& s, std::vector<std::string>& errors)
+{
+    startScript(s, path);
+    Context c = {&s, &errors};
+    std::string text;
+    if (!scriptTextOf(c, bytes, text))
+        return false;
+    Reading r = {};
     size_t at = 0;
     int lineNumber = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos)
             end = text.size();
-        std::string line = trim(text.substr(at, end - at));
+        readLine(c, s, r, trim(text.substr(at, end - at)), ++lineNumber);
         at = end + 1;
-        lineNumber++;
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line[0] == '[') {
-            std::string name = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
-            int found = -1;
-            for (int i = 0; i < 4; i++)
-                if (sameNoCase(name, sectionNames[i]))
-                    found = i;
-            section = found < 0 ? SKIPPED : (decltype(section))(SETUP + found);
-            if (section == SETUP && !s.setupLine)
-                s.setupLine = lineNumber;
-            if (section == FILES && !filesLine)
-                filesLine = lineNumber;
-            if (section == SAMPLES && !samplesLine)
-                samplesLine = lineNumber;
-            if (found < 0)   // one error; the section's lines are not reported again
-                fail(c, lineNumber, shown(line), "unknown section (expected [Setup], [Files], [Samples] or [Decoration])" +
-                     didYouMean(name, std::vector<std::string>(sectionNames, sectionNames + 4)));
-            continue;
-        }
-        size_t equals = line.find('=');
-        std::string key = trim(line.substr(0, equals));
-        std::string value = equals == std::string::npos ? "" : trim(line.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);   // quotes keep leading or trailing spaces
-        if (section == SKIPPED)
-            continue;
-        if (section == NONE) {
-            fail(c, lineNumber, shown(key), "outside any section");
-        } else if (section == SETUP) {
-            ScriptValue* found = setupValue(s, key);
-            if (!found)
-                fail(c, lineNumber, shown(key), "unknown key in [Setup]" + didYouMean(key, setupKeys()));
-            else if (equals == std::string::npos)
-                fail(c, lineNumber, shown(key), "missing '=' and value");
-            else if (found->line)
-                fail(c, lineNumber, shown(key), "given twice (first on line " + std::to_string(found->line) + ")");
-            else
-                *found = {value, lineNumber};
-        } else if (section == FILES || section == SAMPLES) {
-            ScriptFile f = {key, value, joinPath(s.folder, value), section == FILES ? "[Files]" : "[Samples]", lineNumber};
-            (section == FILES ? files : samples).push_back(f);
-        } else {
-            int index = -1;
-            for (int i = 0; i < DECORATION_COUNT; i++)
-                if (sameNoCase(key, decorativeBitmapNames[i]))
-                    index = i;
-            if (index < 0)
-                fail(c, lineNumber, shown(key), "not a decorative bitmap (BLUE, DIMENSION, LOGO, TAMBERLYN, TOPSHADOW, ORANGE, BLUEWHITE, WHITEBLUE)" +
-                     didYouMean(key, bitmapNames));
-            else if (seen[index])
-                fail(c, lineNumber, shown(key), "given twice");
-            else if (value.empty())
-                fail(c, lineNumber, shown(key), "missing bitmap path");
-            else {
-                seen[index] = true;
-                s.decoration[index] = {value, lineNumber};
-            }
-        }
     }
-    arrangeFiles(c, s, files, filesLine, samples, samplesLine);
+    arrangeFiles(c, s, r.files, r.samples, r.samplesLine);
+    encodeTexts(c, s);
     checkSetupValues(c, s);
+    warnOfOddTexts(c, s);
     checkFiles(c, s);
+    checkShortcutNames(c, s);
     checkDecoration(c, s);
     return errors.empty();
 }
@@ -624,22 +807,23 @@ void fillSetupConfig(const SetupScript& s, SetupConfig& config)
     memset(&config, 0, sizeof config);
     size_t at = 0;
     for (const ScriptFile& f : s.files) {
-        if (at + f.name.size() + 1 > sizeof config.fileNames)
+        if (at + f.stored.size() + 1 > sizeof config.fileNames)
             break;   // refused by the checks before
-        memcpy(config.fileNames + at, f.name.c_str(), f.name.size() + 1);
-        at += f.name.size() + 1;
+        memcpy(config.fileNames + at, f.stored.c_str(), f.stored.size() + 1);
+        at += f.stored.size() + 1;
     }
     uint8_t* bytes = (uint8_t*)&config;
     for (const ConfigField& k : setupConfigFields) {
-        const std::string& text = s.fields[fieldIndex(&k)].text;
+        const ScriptValue& v = s.fields[fieldIndex(&k)];
         if (k.key && k.kind == FIELD_TEXT) {
-            memcpy(bytes + k.offset, text.data(), text.size() < k.width ? text.size() : (size_t)k.width - 1);
+            memcpy(bytes + k.offset, v.stored.data(), v.stored.size() < k.width ? v.stored.size() : (size_t)k.width - 1);
         } else if (k.key && k.kind == FIELD_COLOUR) {
             uint32_t colour = 0;
-            parseColour(text, colour);
+            parseColour(v.text, colour);
             writeLe32(bytes + k.offset, colour);
         }
     }
+    config.codePage = s.codePage;
     // The setup program reads a leading '|' as "no Startup shortcut".
     if (sameNoCase(s.startupShortcut.text, "no")) {
         memset(config.startupArguments, 0, sizeof config.startupArguments);
@@ -660,6 +844,11 @@ static std::string quoted(const std::string& text)
     return " = " + text;
 }
 
+static std::string textOf(const char* bytes, size_t length, uint32_t codePage)
+{
+    return storedTextOf(std::string(bytes, length), codePage);
+}
+
 std::string describeSetupConfig(const SetupConfig& config)
 {
     const uint8_t* bytes = (const uint8_t*)&config;
@@ -667,12 +856,13 @@ std::string describeSetupConfig(const SetupConfig& config)
     size_t at = 0;
     for (int32_t i = 0; i < config.fileCount && at < sizeof config.fileNames; i++) {
         size_t length = strnlen(config.fileNames + at, sizeof config.fileNames - at);
-        names.push_back(std::string(config.fileNames + at, length));
+        names.push_back(textOf(config.fileNames + at, length, config.codePage));
         at += length + 1;
     }
     std::string out = "; Rebuilds this setup from what 'mksetup extract' writes into this folder.\n[Setup]\n";
     for (const ConfigField& k : setupConfigFields) {
-        std::string text((const char*)bytes + k.offset, k.key ? strnlen((const char*)bytes + k.offset, k.width) : 0);
+        const char* field = (const char*)bytes + k.offset;
+        std::string text = k.key && k.kind == FIELD_TEXT ? textOf(field, strnlen(field, k.width), config.codePage) : "";
         if (k.key && k.kind == FIELD_TEXT && k.offset == offsetof(SetupConfig, startupArguments) && !text.empty() && text[0] == '|') {
             out += "StartupShortcut = no\n";
         } else if (k.key && k.kind == FIELD_TEXT) {
@@ -682,6 +872,10 @@ std::string describeSetupConfig(const SetupConfig& config)
             char rgb[16];
             snprintf(rgb, sizeof rgb, "#%02X%02X%02X", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
             out += std::string(k.key) + " = " + rgb + "\n";
+        } else if (k.key && k.kind == FIELD_NUMBER) {
+            std::string number = std::to_string(readLe32(bytes + k.offset));
+            if (number != k.defaultText && number != "0")   // 0: an older builder's, rebuilt with the default
+                out += std::string(k.key) + " = " + number + "\n";
         }
     }
     if (!names.empty())

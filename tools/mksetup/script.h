@@ -15,12 +15,14 @@
 enum { PUBLISHER_LIMIT = 63 };       // characters of the version resource's company field
 
 struct ScriptValue {
-    std::string text;
+    std::string text;    // UTF-8, as the script gives it
     int line;            // 0: not given in the script
+    std::string stored;  // keyed text fields: the text in the setup's code page
 };
 
 struct ScriptFile {
-    std::string name;    // installed file name
+    std::string name;    // installed file name, UTF-8
+    std::string stored;  // the name in the setup's code page
     std::string source;  // as written; empty for the uninstaller
     std::string path;    // source resolved against the script's folder
     std::string section; // "[Setup] Uninstaller", "[Files]" or "[Samples]", for messages
@@ -36,6 +38,7 @@ struct SetupScript {
     ScriptValue publisher;                   // for the version resource, not the configuration
     ScriptValue stub, output;                // the builder's own keys
     int setupLine;                           // of the [Setup] header; 0: none
+    uint32_t codePage;                       // of the configuration's texts (CodePage)
     // In layout order: the uninstaller, the main program, the other [Files]
     // entries, then [Samples] from SAMPLES_FIRST_INDEX on.
     std::vector<ScriptFile> files;
@@ -47,7 +50,10 @@ struct SetupScript {
 // The value of a configuration key ("ProductName"), as given or by default.
 const ScriptValue& scriptField(const SetupScript& script, const char* key);
 
-// Reads and checks a script. Every problem becomes one line in errors
+// Reads and checks a script: UTF-8, with or without a byte-order mark, or
+// UTF-16 with one; CRLF or LF. Every text and file name must have a place in
+// the code page the script names (CodePage), and every limit counts its
+// bytes there. Every problem becomes one line in errors
 // ("path:line: error: key: what"), every oddity one line in script.warnings.
 // Returns true when the script can be built.
 bool loadScript(const std::string& path, SetupScript& script, std::vector<std::string>& errors);
@@ -73,13 +79,17 @@ void fillSetupConfig(const SetupScript& script, SetupConfig& config);
 std::string describeSetupConfig(const SetupConfig& config);
 
 // Text safe for a terminal: control characters as \xNN, and cut after limit
-// bytes with "..." (0: no cut).
+// characters with "..." (0: no cut).
 std::string shown(const std::string& text, size_t limit = 64);
 
 // " (did you mean "X"?)" for the candidate closest to word, or "" when none is close.
 std::string didYouMean(const std::string& word, const std::vector<std::string>& candidates);
 
-// Helpers shared with the commands.
+// text cut or padded with spaces to width characters, for tables.
+std::string column(const std::string& text, size_t width);
+
+// Helpers shared with the commands. A script's paths separate folders by
+// '/' or '\\' on every system.
 std::string joinPath(const std::string& folder, const std::string& name);
 
 #endif

@@ -29,11 +29,20 @@ std::string lastSystemError()
 
 #ifdef _WIN32
 
+std::wstring widePath(const std::string& path)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), NULL, 0);
+    std::wstring wide((size_t)(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), &wide[0], n);
+    return wide;
+}
+
 FileIdentity fileIdentity(const std::string& path)
 {
     FileIdentity id = {0, 0, false};
     // No access asked: a file open elsewhere or a FIFO-like device still answers.
-    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    HANDLE h = CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return id;
@@ -50,7 +59,7 @@ FileIdentity fileIdentity(const std::string& path)
 int64_t regularFileSize(const std::string& path, std::string& error)
 {
     struct _stat64 info;
-    if (_stat64(path.c_str(), &info) != 0) {
+    if (_wstat64(widePath(path).c_str(), &info) != 0) {
         error = strerror(errno);
         return -1;
     }
@@ -63,19 +72,27 @@ int64_t regularFileSize(const std::string& path, std::string& error)
 
 bool isSymbolicLink(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool isFolder(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool makeFolder(const std::string& path, std::string& error)
 {
-    if (_mkdir(path.c_str()) == 0)
+    if (_wmkdir(widePath(path).c_str()) == 0)
+        return true;
+    error = strerror(errno);
+    return false;
+}
+
+bool isReadable(const std::string& path, std::string& error)
+{
+    if (_waccess(widePath(path).c_str(), 4) == 0)
         return true;
     error = strerror(errno);
     return false;
@@ -121,6 +138,14 @@ int64_t regularFileSize(const std::string& path, std::string& error)
         return -1;
     }
     return (int64_t)info.st_size;
+}
+
+bool isReadable(const std::string& path, std::string& error)
+{
+    if (access(path.c_str(), R_OK) == 0)
+        return true;
+    error = strerror(errno);
+    return false;
 }
 
 bool isSymbolicLink(const std::string& path)
@@ -175,7 +200,7 @@ bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::
 #ifdef _WIN32
     if (regularFileSize(path, error) < 0)
         return false;
-    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    int fd = _wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY);
 #else
     // O_NONBLOCK: opening a FIFO returns at once; fstat then refuses it.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -1,5 +1,6 @@
 // userfiles.h - how mksetup touches the user's files: sources are read only
 // when they are regular files (asked without opening, so a FIFO never blocks),
+// paths are UTF-8 (on Windows opened by the wide functions),
 // the output is compared with every input by identity, new files are created
 // exclusively under unpredictable names (never through a symlink) and renamed
 // into place, and nothing that the user owns is deleted.
@@ -26,6 +27,9 @@ int64_t regularFileSize(const std::string& path, std::string& error);
 // without waiting on it. Returns false with the reason in error.
 bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
+// True when this process may read the file; else false with the reason.
+bool isReadable(const std::string& path, std::string& error);
+
 // True when path itself is a symbolic link (or, on Windows, a reparse point).
 bool isSymbolicLink(const std::string& path);
 // True when path is an existing folder (symbolic links followed).
@@ -41,5 +45,10 @@ std::string folderOf(const std::string& path);
 
 // The system's text for the last failed call (errno / GetLastError).
 std::string lastSystemError();
+
+#ifdef _WIN32
+// A UTF-8 path for the wide file functions.
+std::wstring widePath(const std::string& path);
+#endif
 
 #endif

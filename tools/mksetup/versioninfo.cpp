@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "codepage.h"
 #include "resources/versionfields.h"
 
 namespace {
@@ -20,22 +21,11 @@ const Field fields[] = {
     {"publisher", VERSION_COMPANY_PLACEHOLDER, &VersionTexts::company},
 };
 
-// Windows-1252 differs from Latin-1 in 0x80..0x9F only (0 where it has no character).
-const uint16_t cp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
-    0x0178};
-
-uint16_t wideOf(unsigned char c)
-{
-    return c >= 0x80 && c < 0xA0 ? cp1252High[c - 0x80] : c;
-}
-
+// UTF-8 text as the resource's little-endian UTF-16.
 std::vector<uint8_t> utf16Of(const char* text)
 {
     std::vector<uint8_t> bytes;
-    for (const char* at = text; *at; at++) {
-        uint16_t unit = wideOf((unsigned char)*at);
+    for (char16_t unit : ::utf16Of(text)) {
         bytes.push_back((uint8_t)unit);
         bytes.push_back((uint8_t)(unit >> 8));
     }
@@ -75,12 +65,14 @@ std::string writeVersionTexts(std::vector<uint8_t>& image, const VersionTexts& t
     for (size_t f = 0; f < sizeof fields / sizeof fields[0]; f++) {
         const std::string& text = texts.*fields[f].text;
         size_t width = std::string(fields[f].placeholder).size() + 1;
-        if (text.size() >= width)
+        if (invalidUtf8At(text) != std::string::npos)
+            return std::string(fields[f].name) + " holds a character that a version resource cannot show";
+        for (unsigned char c : text)
+            if (c < 0x20)
+                return std::string(fields[f].name) + " holds a character that a version resource cannot show";
+        if (::utf16Of(text).size() >= width)
             return std::string(fields[f].name) + " \"" + text + "\" is longer than its " +
                    std::to_string(width - 1) + " characters";
-        for (unsigned char c : text)
-            if (c < 0x20 || wideOf(c) == 0)
-                return std::string(fields[f].name) + " holds a character that a version resource cannot show";
         at[f] = findOnly(image, fields[f].placeholder);
         if (at[f] < 0)
             return std::string("the setup program has no reserved ") + fields[f].name +
@@ -109,12 +101,14 @@ bool readVersionTexts(const std::vector<uint8_t>& image, VersionTexts& texts)
             return false;
         size_t at = (size_t)(found - image.begin()) + key.size();
         at = (at + 3) & ~(size_t)3;
-        std::string text;
+        std::u16string units;
         while (at + 1 < image.size() && (image[at] || image[at + 1])) {
-            uint16_t unit = (uint16_t)(image[at] | image[at + 1] << 8);
-            text += unit < 0x100 ? (char)unit : '?';
+            units += (char16_t)(image[at] | image[at + 1] << 8);
             at += 2;
         }
+        std::string text;
+        if (!utf8OfUtf16(units, text))
+            return false;
         texts.*fields[f].text = text;
     }
     return true;

@@ -19,12 +19,12 @@ struct VersionTexts {
 bool reservesVersionFields(const std::vector<uint8_t>& image);
 
 // Each placeholder must occur exactly once in image; each text must fit its
-// field (8-bit text, read as Windows-1252). Returns an empty string when the
+// field in UTF-16 units (the texts are UTF-8). Returns an empty string when the
 // fields were written, else what is wrong (image untouched then).
 std::string writeVersionTexts(std::vector<uint8_t>& image, const VersionTexts& texts);
 
 // The texts as they now stand in a written image (up to each field's first
-// NUL), for the inspector; false when the fields cannot be found.
+// NUL) as UTF-8, for the inspector; false when the fields cannot be found.
 bool readVersionTexts(const std::vector<uint8_t>& image, VersionTexts& texts);
 
 #endif

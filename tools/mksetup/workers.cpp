@@ -26,26 +26,27 @@ static void appendQuoted(std::string& line, const std::string& arg)
     line += '"';
 }
 
+// The arguments are UTF-8 and reach the worker whole through the wide
+// command line, whatever the system's code page.
 Worker startWorker(const std::vector<std::string>& args, std::string& error)
 {
-    char self[MAX_PATH * 2];
-    if (!getModulePath(self, sizeof self)) {
+    wchar_t self[32768];
+    DWORD length = GetModuleFileNameW(NULL, self, sizeof self / sizeof self[0]);
+    if (length == 0 || length >= sizeof self / sizeof self[0]) {
         error = "cannot find this program's own file";
         return NO_WORKER;
     }
-    std::string line;
-    appendQuoted(line, self);
+    std::string line = "\"mksetup\"";   // argv[0]; the program is named by its path
     for (const std::string& a : args) {
         line += ' ';
         appendQuoted(line, a);
     }
-    std::vector<char> writable(line.begin(), line.end());
-    writable.push_back(0);
-    STARTUPINFOA startup;
+    std::wstring writable = widePath(line);
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(self, writable.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    if (!CreateProcessW(self, &writable[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
         error = "cannot start a worker: " + lastSystemError();
         return NO_WORKER;
     }

@@ -1,0 +1,116 @@
+// build.cpp - writing the setup: MAIN with the configuration, the
+// compressed entries, the padding, then the rename into place.
+#include "build.h"
+
+#include <stdio.h>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
+#endif
+
+#include "compress.h"
+#include "package/configpatch.h"
+#include "package/operation.h"
+#include "package/package.h"
+#include "package/transfer.h"
+#include "package/writer.h"
+#include "plan.h"
+#include "progress.h"
+#include "tool.h"
+#include "userfiles.h"
+
+// MAIN: the stub with the configuration embedded over its markers.
+static bool addSetupProgram(BuildPlan& plan)
+{
+    setConfigPatch((uint8_t*)&plan.config, CONFIG_PAYLOAD_SIZE, PATCH_ENCIPHER | PATCH_STORE_POSITION);
+    if (!addMemory(plan.stub.data(), (int32_t)plan.stub.size(), MAIN_ENTRY_NAME, XFER_PATCH)) {
+        plan.failure = stubShownName(plan) + ": could not embed the configuration (the markers must lie wholly in one 16 KB chunk)";
+        return false;
+    }
+    plan.added.push_back({"(setup program)", MAIN_ENTRY_NAME, (int64_t)plan.stub.size(), (int64_t)plan.stub.size()});
+    return true;
+}
+
+static void printBuildTable(const BuildPlan& plan, double seconds)
+{
+    int64_t in = 0, out = 0;
+    printf("%-24s %-10s %12s %12s %7s\n", "file", "entry", "bytes in", "bytes out", "ratio");
+    for (const AddedFile& a : plan.added) {
+        // Aligned by characters: the names are UTF-8.
+        printf("%s %-10s %12lld %12lld %6.1f%%\n", column(a.name, 24).c_str(), a.entry.c_str(), (long long)a.in,
+               (long long)a.out, a.in ? 100.0 * (double)a.out / (double)a.in : 100.0);
+        in += a.in;
+        out += a.out;
+    }
+    printf("%-24s %-10s %12lld %12lld %6.1f%%\n", "total", "", (long long)in, (long long)out,
+           in ? 100.0 * (double)out / (double)in : 100.0);
+    printf("%s: %zu files, %.2f s\n", shown(plan.output, 0).c_str(), plan.script.files.size(), seconds);
+}
+
+// Creates the package as a new file beside the output, under a name nobody
+// can plant a link at in advance. Returns its handle or INVALID_FILE.
+static FileHandle createTemporaryPackage(BuildPlan& plan)
+{
+    for (int attempt = 0; attempt < 8; attempt++) {
+        plan.tempBase = plan.output + "." + unpredictableTag();
+        plan.temp = plan.tempBase + ".tmp";
+        setStopOnError(0);
+        confirmOverwriteHook = refuseOverwrite;   // exclusive: an existing name is never opened
+        FileHandle package = createPackage(plan.temp.c_str());
+        if (package != INVALID_FILE)
+            return package;
+        if (!fileIdentity(plan.temp).exists && !isSymbolicLink(plan.temp))
+            break;   // not a clash of names: the folder refuses
+    }
+    plan.failure = plan.temp + ": cannot create: " + lastSystemError();
+    plan.temp.clear();
+    return INVALID_FILE;
+}
+
+// The package's entries into the temporary file, closed; false with plan.failure.
+static bool writePackage(BuildPlan& plan, int workers)
+{
+    FileHandle package = createTemporaryPackage(plan);
+    bool ok = package != INVALID_FILE;
+    ok = ok && addSetupProgram(plan) && addCompressedEntries(plan, workers);
+    // The package ends on a multiple of 8, so a signer appends its
+    // certificate table right after it, and the setup finds the package there.
+    if (ok && !padPackageData(8)) {
+        plan.failure = plan.temp + ": cannot write: " + packageReason();
+        ok = false;
+    }
+    stopProgress();
+    if (package != INVALID_FILE && !closePackage(package) && ok) {
+        plan.failure = plan.temp + ": could not write the package directory";
+        ok = false;
+    }
+    for (const std::string& path : plan.tempBitmaps)
+        fileDelete(path.c_str());
+    return ok;
+}
+
+int buildSetup(const std::string& scriptPath, const std::string& output, const std::string& stubPath, int workers)
+{
+    BuildPlan plan;
+    if (planBuild(plan, scriptPath, output, stubPath) != 0)
+        return 1;
+    double start = secondsNow();
+    startProgress(plan.totalSize, !isQuiet() && isatty(2));
+    bool ok = writePackage(plan, workers);
+    if (ok && !fileRename(plan.temp.c_str(), plan.output.c_str())) {
+        plan.failure = plan.output + ": cannot replace it with the new setup: " + lastSystemError();
+        ok = false;
+    }
+    if (!ok) {
+        if (!plan.temp.empty())
+            fileDelete(plan.temp.c_str());   // ours: created exclusively above
+        if (!plan.failure.empty())   // empty: a worker has said what failed
+            error("%s", plan.failure.c_str());
+        return 1;
+    }
+    if (!isQuiet())
+        printBuildTable(plan, secondsNow() - start);
+    return 0;
+}
