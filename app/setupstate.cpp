@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/setuplayout.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
 
 // Marker words, then room for the payload: a builder finds the markers in the
@@ -16,6 +17,7 @@ void loadSetupConfig(void)
 {
     decipherSetupConfig((uint8_t*)&setupConfigBlock);
     terminateConfigText(&setupConfig);
+    loadSetupText(&setupConfig);
 }
 
 void setInstallDirFromModule(void)

@@ -14,8 +14,8 @@ extern ConfigBlock setupConfigBlock;
 // The install folder, without a trailing backslash.
 extern char installDir[256];
 
-// Deciphers the configuration block in place and ends its text fields inside
-// their widths, so both modes can use them as strings.
+// Deciphers the configuration block in place, ends its text fields inside
+// their widths and converts them to UTF-8 (setupText).
 void loadSetupConfig(void);
 
 // installDir = the folder of the running executable ("" when it does not fit).
