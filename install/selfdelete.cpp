@@ -116,10 +116,11 @@ HANDLE createBatchFile(const char* folder, int seed, char path[BATCH_PATH_SIZE])
 // suspended (batchThread). Returns 1, or 0 with nothing left behind.
 static int makeBatch(const char* path)
 {
-    char batchPath[BATCH_PATH_SIZE];
+    char batchPath[BATCH_PATH_SIZE], folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
     char pathForm[BATCH_FORM_SIZE], folderForm[BATCH_FORM_SIZE], batchForm[BATCH_FORM_SIZE];
-    setInstallDirFromModule();
-    if (!path[0] || !installDir[0])
+    lstrcpynA(folder, path, sizeof folder);
+    cutAtLastBackslash(folder);
+    if (!path[0])
         return 0;
     // An access list only protects where the drive keeps one (not on FAT).
     DWORD flags = 0;
@@ -130,7 +131,7 @@ static int makeBatch(const char* path)
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD size = 0, written = 0;
-    if (batchPathForm(path, pathForm, sizeof pathForm) && batchPathForm(installDir, folderForm, sizeof folderForm) &&
+    if (batchPathForm(path, pathForm, sizeof pathForm) && batchPathForm(folder, folderForm, sizeof folderForm) &&
         batchPathForm(batchPath, batchForm, sizeof batchForm) &&
         formSelfDeleteBatch(batchText, BATCH_TEXT_SIZE, pathForm, folderForm, batchForm, SELF_DELETE_ROUNDS) > 0) {
         size = (DWORD)lstrlenA(batchText);
