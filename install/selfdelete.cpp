@@ -184,11 +184,3 @@ void startSelfDelete(void)
     CloseHandle(batchThread);
     batchThread = NULL;
 }
-
-int launchSelfDelete(void)
-{
-    char unused[1] = "";
-    int ready = prepareSelfDelete(unused, sizeof unused);
-    startSelfDelete();
-    return ready;
-}

@@ -22,8 +22,6 @@ enum {
 int prepareSelfDelete(char* leftovers, int capacity);
 // Lets the prepared batch run, at idle priority; nothing when none is ready.
 void startSelfDelete(void);
-// prepareSelfDelete and startSelfDelete at once. Returns what prepare did.
-int launchSelfDelete(void);
 
 // Creates a new file "<folder>\DelUS<n>.bat" with the protected access list,
 // for n = seed, seed + 1, ... (16 tries): a file or folder that already holds

@@ -293,7 +293,7 @@ static const FlowState installStates[] = {
 };
 
 static const SetupFlow installFlow = {
-    "TambSetupClass", "Install", IDI_SETUP, WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+    L"TambSetupClass", L"Install", IDI_SETUP, WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
     installStates, sizeof installStates / sizeof installStates[0], STATE_WELCOME,
     checkInstallDir, closeSetupPackage};
 
