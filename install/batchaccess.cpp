@@ -12,7 +12,7 @@ PSECURITY_DESCRIPTOR makeBatchAccess(void)
     // Resolved at run time: systems without access lists have no such call.
     typedef BOOL(WINAPI * ConvertFunction)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
     ConvertFunction convert = (ConvertFunction)(void (*)(void))GetProcAddress(
-        GetModuleHandleA("ADVAPI32.DLL"), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+        GetModuleHandleW(L"ADVAPI32.DLL"), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
     PSECURITY_DESCRIPTOR descriptor = NULL;
     if (!convert || !convert(batchAccess, 1 /* SDDL_REVISION_1 */, &descriptor, NULL))
         return NULL;

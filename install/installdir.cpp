@@ -5,24 +5,28 @@
 
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "app/setuptext.h"
+#include "app/wintext.h"
+#include "coding/widetext.h"
 
 int resolveInstallDir(void)
 {
     installDir[0] = 0;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE,
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE,
                       &key) == ERROR_SUCCESS) {
-        char value[sizeof installDir + 1];
-        DWORD type = 0, size = sizeof installDir;
-        if (RegQueryValueExA(key, "ProgramFilesDir", NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS) {
-            value[size <= sizeof installDir ? size : sizeof installDir] = 0;   // stored without NUL, perhaps
+        wchar_t value[MAX_PATH + 1], expanded[MAX_PATH];
+        DWORD type = 0, size = MAX_PATH * sizeof value[0];
+        if (RegQueryValueExW(key, L"ProgramFilesDir", NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS) {
+            value[size / sizeof value[0]] = 0;   // stored without NUL, perhaps
+            const wchar_t* path = type == REG_SZ ? value : NULL;
             if (type == REG_EXPAND_SZ) {
-                DWORD length = ExpandEnvironmentStringsA(value, installDir, sizeof installDir);
-                if (length == 0 || length > sizeof installDir)
-                    installDir[0] = 0;
-            } else if (type == REG_SZ) {
-                formatText(installDir, sizeof installDir, "%s", value);
+                DWORD length = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
+                if (length > 0 && length <= MAX_PATH)
+                    path = expanded;
             }
+            if (path)
+                wideToUtf8(path, installDir, sizeof installDir);   // "" when it does not fit
         }
         RegCloseKey(key);
     }
@@ -31,10 +35,10 @@ int resolveInstallDir(void)
     int length = lstrlenA(installDir);
     if (length > 0 && installDir[length - 1] == '\\')
         installDir[length - 1] = 0;   // "C:\" would give "C:\\name"
-    CreateDirectoryA(installDir, NULL);
-    if (setupConfig.installFolderName[0] &&
+    createFolder(installDir);
+    if (setupText.installFolderName[0] &&
         (appendText(installDir, sizeof installDir, "\\") < 0 ||
-         appendText(installDir, sizeof installDir, setupConfig.installFolderName) < 0))
+         appendText(installDir, sizeof installDir, setupText.installFolderName) < 0))
         return 0;
     // Every path the worker and the rollback will form must fit now.
     char path[sizeof installDir];

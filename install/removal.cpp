@@ -6,6 +6,10 @@
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "app/setuptext.h"
+#include "app/wintext.h"
+#include "coding/fileio.h"
+#include "coding/widetext.h"
 #include "install/runningcopy.h"
 #include "install/shell.h"
 
@@ -31,8 +35,8 @@ int removeInstallation(char* leftovers, int capacity)
         if (!isPlainFileName(fileNameAt(index)) || !formInstalledPath(path, sizeof path, index))
             continue;
         // The running program's own file too, so the batch file can delete it.
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(path) && index > 0 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        setPathAttributes(path, FILE_ATTRIBUTE_NORMAL);
+        if (!fileDelete(path) && index > 0 && pathAttributes(path) != INVALID_FILE_ATTRIBUTES) {
             left++;
             appendText(leftovers, capacity, path);   // cut when full: the count still tells
             appendText(leftovers, capacity, "\n");
@@ -41,28 +45,29 @@ int removeInstallation(char* leftovers, int capacity)
         if (findNoCase(extension, ".hlp") == 1) {
             // The help index files that WinHelp writes next to the help file.
             lstrcpyA(extension, ".gid");
-            DeleteFileA(path);
+            fileDelete(path);
             lstrcpyA(extension, ".fts");
-            DeleteFileA(path);
+            fileDelete(path);
         }
     }
     // Only empty folders go; files the user added keep theirs.
     if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
-        RemoveDirectoryA(path);
-    RemoveDirectoryA(installDir);
+        removeFolder(path);
+    removeFolder(installDir);
 
     // The same shortcut names as the install made them, file for file.
-    const char* product = setupConfig.productName;
+    const char* product = setupText.productName;
     for (int index = 0; index < count; index++) {
-        const char* format = shortcutNameFormat(fileNameAt(index), index, setupConfig.uninstallShortcutFormat);
+        const char* format = shortcutNameFormat(fileNameAt(index), index, setupText.uninstallShortcutFormat);
         if (format)
             removeShortcut(product, format, 0);
     }
     // Without a product name the key would be the whole list of programs.
-    char key[128];
-    if (product[0] && formUninstallKey(key))
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
-    if (setupConfig.startupArguments[0] != '|')
+    char key[KEY_PATH_SIZE];
+    wchar_t wideKey[KEY_PATH_SIZE];
+    if (product[0] && formUninstallKey(key) && utf8ToWide(key, wideKey, KEY_PATH_SIZE) >= 0)
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, wideKey);
+    if (setupText.startupArguments[0] != '|')
         removeShortcut(product, "%s", 1);
     return left;
 }

@@ -53,7 +53,7 @@ void closeRunningInstance(void)
             count++;
             repeats = 0;
         }
-        PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
         Sleep(CLOSE_WAIT_MS);
     }
     waitForClosedProcesses(processes, count);

@@ -10,7 +10,10 @@
 
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
+#include "app/wintext.h"
+#include "coding/widetext.h"
 #include "coding/blockstream.h"
 #include "install/keptfiles.h"
 #include "install/runningcopy.h"
@@ -71,7 +74,7 @@ void installProgressHook(int32_t bytesWritten)
     if (workerSlots.progressBar)
         SendMessageA(workerSlots.progressBar, PBM_SETPOS, (WPARAM)position, 0);
     MSG message;
-    PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
+    PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
 }
 
 void installPumpHook(void)
@@ -82,7 +85,7 @@ void installPumpHook(void)
     // them ends the drain, and after other messages the next call drains again.
     int paints = 0;
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
         if (message.message == WM_PAINT) {
             if (++paints == PAINTS_PER_DRAIN)
                 return;
@@ -92,7 +95,7 @@ void installPumpHook(void)
             paints = 0;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
@@ -134,7 +137,7 @@ static void reportWriteFailure(const char* path)
     char text[sizeof installDir + 96];
     formatText(text, sizeof text,
                "Setup could not write the file\n\n%s\n\nThe files installed so far will be removed.", path);
-    MessageBoxA(workerSlots.dialog, text, "Install", MB_OK | MB_ICONERROR);
+    showMessage(workerSlots.dialog, text, "Install", MB_OK | MB_ICONERROR);
 }
 
 // Kilobytes of the installed files, for the list of programs.
@@ -144,9 +147,10 @@ static uint32_t installedKilobytes(void)
     int count = configFileCount();
     for (int index = 0; index < count; index++) {
         char path[sizeof installDir];
+        wchar_t wide[MAX_PATH];
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (formInstalledPath(path, sizeof path, index) &&
-            GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        if (formInstalledPath(path, sizeof path, index) && utf8ToWide(path, wide, MAX_PATH) >= 0 &&
+            GetFileAttributesExW(wide, GetFileExInfoStandard, &data))
             total += ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
     }
     total = (total + 1023) / 1024;
@@ -161,16 +165,16 @@ static void registerProduct(void)
         if (!formInstalledPath(path, sizeof path, index))
             continue;
         // Every further program gets the product's name: the last one wins.
-        const char* format = shortcutNameFormat(path, index, setupConfig.uninstallShortcutFormat);
+        const char* format = shortcutNameFormat(path, index, setupText.uninstallShortcutFormat);
         if (!format)
             continue;
         if (index == 0)
             useUninstallIcon = 1;
-        createShortcut(path, setupConfig.productName, format, NULL, 0);
+        createShortcut(path, setupText.productName, format, NULL, 0);
     }
     writeUninstallEntry(installedKilobytes());
-    if (setupConfig.startupArguments[0] != '|' && formInstalledPath(path, sizeof path, 1))
-        createShortcut(path, setupConfig.productName, "%s", setupConfig.startupArguments, 1);
+    if (setupText.startupArguments[0] != '|' && formInstalledPath(path, sizeof path, 1))
+        createShortcut(path, setupText.productName, "%s", setupText.startupArguments, 1);
 }
 
 static DWORD installFiles(void)
@@ -182,7 +186,7 @@ static DWORD installFiles(void)
         char path[sizeof installDir] = "";
         if (index == 0 || index == SAMPLES_FIRST_INDEX) {
             formatText(path, sizeof path, index == 0 ? "%s" : "%s\\Samples", installDir);
-            CreateDirectoryA(path, NULL);   // it may be there already
+            createFolder(path);   // it may be there already
         }
         int written = formInstalledPath(path, sizeof path, index);
         // An old file that cannot be moved aside is left alone, and not counted:
@@ -193,7 +197,7 @@ static DWORD installFiles(void)
             break;
         }
         if (written) {
-            SetDlgItemTextA(workerSlots.dialog, workerSlots.fileLabelControl, path);
+            setDialogText(workerSlots.dialog, workerSlots.fileLabelControl, path);
             char entryName[ENTRY_NAME_BUFFER];
             formatText(entryName, sizeof entryName, FILE_ENTRY_FORMAT, index);
             writeHook = installProgressHook;
@@ -224,7 +228,7 @@ DWORD WINAPI InstallWorker(LPVOID)
 {
     DWORD result = installFiles();
     if (workerSlots.doneMessage)
-        PostMessageA(workerSlots.dialog, workerSlots.doneMessage, 0, 0);
+        PostMessageW(workerSlots.dialog, workerSlots.doneMessage, 0, 0);
     return result;
 }
 
