@@ -1,7 +1,7 @@
 // entry.cpp - WinMain: decipher the configuration, pick the mode by the path.
 #include <windows.h>
 
-#include "app/setupconfig.h"
+#include "app/nocase.h"
 #include "app/setupstate.h"
 #include "coding/fileio.h"
 #include "coding/widetext.h"
@@ -31,7 +31,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 {
 #ifdef TAMB_WORKER_IN_PLACE
     // Test build: behave as if the system could not create the worker's thread.
-    workerInPlace = 1;
+    keepInstallWorkerInPlace();
 #endif
     restrictDllSearch();
     loadSetupConfig();

@@ -1,6 +1,7 @@
 // layouttext.cpp - what the builder and the tools say about a refused name or
 // bitmap. Apart from the rules, so the setup program carries none of it.
-#include "app/setuplayout.h"
+#include "app/bitmapcheck.h"
+#include "app/filename.h"
 
 const char* fileNameProblemText(int problem)
 {

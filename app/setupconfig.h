@@ -68,36 +68,6 @@ static_assert(__builtin_offsetof(SetupConfig, backColorTop) == 1032, "layout");
 static_assert(__builtin_offsetof(SetupConfig, backColorBottom) == 1036, "layout");
 static_assert(__builtin_offsetof(SetupConfig, progressRange) == 1040, "layout");
 
-// ---- the field table: every field of SetupConfig once, in layout order ----
-// The builder parses and prints the script keys by it, and the setup program
-// ends every text field inside its width by it.
-enum ConfigFieldKind {
-    FIELD_INTERNAL,                // filled by the builder or the embedding, no key
-    FIELD_TEXT,                    // NUL-terminated inside its width
-    FIELD_NAME_LIST,               // fileCount names, each with its NUL
-    FIELD_COUNT,                   // int32
-    FIELD_COLOUR,                  // COLORREF; the script writes #RRGGBB
-    FIELD_NUMBER                   // int32
-};
-
-struct ConfigField {
-    const char* key;               // the setup script's key, or null: not in the script
-    uint16_t offset;               // in SetupConfig
-    uint16_t width;                // bytes
-    uint8_t kind;                  // ConfigFieldKind
-    const char* defaultText;       // the script's value when the key is not given
-};
-
-enum { CONFIG_FIELD_COUNT = 20 };
-extern const ConfigField setupConfigFields[CONFIG_FIELD_COUNT];
-
-// The field of that key (ASCII case ignored), or null.
-const ConfigField* findConfigField(const char* key);
-
-// Ends every FIELD_TEXT and FIELD_NAME_LIST field inside its width, so a
-// damaged configuration still holds strings only.
-void terminateConfigText(SetupConfig* config);
-
 // Position of the first unwritten stub header (the two marker words, as
 // little-endian bytes) with room for the payload behind it, or -1.
 long findConfigMarkers(const uint8_t* image, size_t size);
@@ -107,11 +77,6 @@ long findConfigMarkers(const uint8_t* image, size_t size);
 // deciphered, whatever the length says. Returns 1 if it deciphered, else 0.
 int decipherSetupConfig(uint8_t* block);
 
-// 1-based position of the first case-insensitive (ASCII) occurrence of
-// pattern in text, or 0. An empty pattern is found at 1.
-int findNoCase(const char* text, const char* pattern);
-// 1 when text ends with suffix, ASCII letters compared without case.
-int endsWithNoCase(const char* text, const char* suffix);
 // 1 when the 8 bytes at `at` are the two marker words of an unwritten stub.
 int isConfigMarker(const uint8_t* at);
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "app/configfields.h"
 #include "app/setuplayout.h"
 #include "app/setuptext.h"
 #include "app/textformat.h"
@@ -63,9 +64,15 @@ int configFileCount(void)
     return count;
 }
 
+int formFolderPath(char* buffer, int capacity, int index)
+{
+    const char* format = index >= SAMPLES_FIRST_INDEX ? "%s\\" SAMPLES_FOLDER_NAME : "%s";
+    return formatText(buffer, capacity, format, installDir) >= 0;
+}
+
 int formInstalledPath(char* buffer, int capacity, int index)
 {
     const char* name = fileNameAt(index);
-    const char* format = index >= SAMPLES_FIRST_INDEX ? "%s\\Samples\\%s" : "%s\\%s";
-    return name[0] && formatText(buffer, capacity, format, installDir, name) > 0;
+    return name[0] && formFolderPath(buffer, capacity, index) && appendText(buffer, capacity, "\\") > 0 &&
+           appendText(buffer, capacity, name) > 0;
 }

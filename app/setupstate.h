@@ -27,9 +27,11 @@ void cutAtLastBackslash(char* path);
 const char* fileNameAt(int index);
 // fileCount, kept to the names the list really holds.
 int configFileCount(void);
-// installDir, "\Samples" from SAMPLES_FIRST_INDEX on, "\" and the name.
-// Returns 1, or 0 when it does not fit (buffer then holds a cut path that
-// must not be used).
+// The folder of installed file index: installDir, and "\Samples" from
+// SAMPLES_FIRST_INDEX on. Returns 1, or 0 when it does not fit.
+int formFolderPath(char* buffer, int capacity, int index);
+// That folder, "\" and the name. Returns 1, or 0 when it does not fit
+// (buffer then holds a cut path that must not be used).
 int formInstalledPath(char* buffer, int capacity, int index);
 
 #endif

@@ -3,34 +3,17 @@
 
 #include <windows.h>
 
+#include "app/setuplayout.h"
 #include "app/setupstate.h"
-#include "app/textformat.h"
 #include "app/setuptext.h"
+#include "app/textformat.h"
 #include "app/wintext.h"
-#include "coding/widetext.h"
+#include "install/shell.h"
 
 int resolveInstallDir(void)
 {
-    installDir[0] = 0;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE,
-                      &key) == ERROR_SUCCESS) {
-        wchar_t value[MAX_PATH + 1], expanded[MAX_PATH];
-        DWORD type = 0, size = MAX_PATH * sizeof value[0];
-        if (RegQueryValueExW(key, L"ProgramFilesDir", NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS) {
-            value[size / sizeof value[0]] = 0;   // stored without NUL, perhaps
-            const wchar_t* path = type == REG_SZ ? value : NULL;
-            if (type == REG_EXPAND_SZ) {
-                DWORD length = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
-                if (length > 0 && length <= MAX_PATH)
-                    path = expanded;
-            }
-            if (path)
-                wideToUtf8(path, installDir, sizeof installDir);   // "" when it does not fit
-        }
-        RegCloseKey(key);
-    }
-    if (!installDir[0])
+    if (!readFolderValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                         installDir, sizeof installDir))
         formatText(installDir, sizeof installDir, "%s", "C:\\Program Files");
     int length = lstrlenA(installDir);
     if (length > 0 && installDir[length - 1] == '\\')
@@ -42,7 +25,7 @@ int resolveInstallDir(void)
         return 0;
     // Every path the worker and the rollback will form must fit now.
     char path[sizeof installDir];
-    if (formatText(path, sizeof path, "%s\\Samples", installDir) < 0)
+    if (!formFolderPath(path, sizeof path, SAMPLES_FIRST_INDEX))
         return 0;
     int count = configFileCount();
     for (int index = 0; index < count; index++)

@@ -1,8 +1,10 @@
-// removal.cpp - removing an installed product.
+// removal.cpp - removing an installed product, and rolling back an install.
 #include "install/removal.h"
 
 #include <windows.h>
 
+#include "app/filename.h"
+#include "app/nocase.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
@@ -10,14 +12,29 @@
 #include "app/wintext.h"
 #include "coding/fileio.h"
 #include "coding/widetext.h"
+#include "install/keptfiles.h"
 #include "install/runningcopy.h"
 #include "install/shell.h"
 
-// The extension (a dot and three letters) of name, or "" for a shorter name.
-static const char* extensionOf(const char* name)
+// Only empty folders go: files the user added, or that were there before
+// the install, keep theirs.
+static void removeEmptyInstallFolders(void)
 {
-    int length = lstrlenA(name);
-    return length >= 4 ? name + length - 4 : "";
+    char path[sizeof installDir];
+    if (formFolderPath(path, sizeof path, SAMPLES_FIRST_INDEX))
+        removeFolder(path);
+    removeFolder(installDir);
+}
+
+// The help index files that WinHelp writes next to a help file at path.
+static void deleteHelpIndexes(char* path)
+{
+    static const char* const indexExtensions[] = {".gid", ".fts"};
+    char* extension = path + lstrlenA(path) - (sizeof HELP_EXTENSION - 1);
+    for (const char* replacement : indexExtensions) {
+        lstrcpyA(extension, replacement);
+        fileDelete(path);
+    }
 }
 
 int removeInstallation(char* leftovers, int capacity)
@@ -41,19 +58,10 @@ int removeInstallation(char* leftovers, int capacity)
             appendText(leftovers, capacity, path);   // cut when full: the count still tells
             appendText(leftovers, capacity, "\n");
         }
-        char* extension = (char*)extensionOf(path);
-        if (findNoCase(extension, ".hlp") == 1) {
-            // The help index files that WinHelp writes next to the help file.
-            lstrcpyA(extension, ".gid");
-            fileDelete(path);
-            lstrcpyA(extension, ".fts");
-            fileDelete(path);
-        }
+        if (endsWithNoCase(path, HELP_EXTENSION))
+            deleteHelpIndexes(path);
     }
-    // Only empty folders go; files the user added keep theirs.
-    if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
-        removeFolder(path);
-    removeFolder(installDir);
+    removeEmptyInstallFolders();
 
     // The same shortcut names as the install made them, file for file.
     const char* product = setupText.productName;
@@ -63,11 +71,25 @@ int removeInstallation(char* leftovers, int capacity)
             removeShortcut(product, format, 0);
     }
     // Without a product name the key would be the whole list of programs.
-    char key[KEY_PATH_SIZE];
-    wchar_t wideKey[KEY_PATH_SIZE];
-    if (product[0] && formUninstallKey(key) && utf8ToWide(key, wideKey, KEY_PATH_SIZE) >= 0)
+    char key[UNINSTALL_KEY_SIZE];
+    wchar_t wideKey[UNINSTALL_KEY_SIZE];
+    if (product[0] && formUninstallKey(key) && utf8ToWide(key, wideKey, UNINSTALL_KEY_SIZE) >= 0)
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, wideKey);
     if (setupText.startupArguments[0] != '|')
         removeShortcut(product, "%s", 1);
     return left;
+}
+
+void rollBackInstall(int count, void (*showFile)(const char* path))
+{
+    char path[sizeof installDir];
+    // Last first: where a name came twice, the first run's copy is the old file.
+    for (int index = count - 1; index >= 0; index--) {
+        if (!formInstalledPath(path, sizeof path, index))
+            continue;
+        if (showFile)
+            showFile(path);
+        restoreKept(index, path);
+    }
+    removeEmptyInstallFolders();
 }

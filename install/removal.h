@@ -1,5 +1,6 @@
 // removal.h - what the uninstaller removes: the files the install wrote into
-// the folder of the running program, the shortcuts and the uninstall entry.
+// the folder of the running program, the shortcuts and the uninstall entry;
+// and what the rollback of an install that did not finish undoes.
 #ifndef INSTALL_REMOVAL_H
 #define INSTALL_REMOVAL_H
 
@@ -10,5 +11,11 @@
 // other than the running program that is still there afterwards is named in
 // leftovers, one path a line (as many as fit capacity). Returns their number.
 int removeInstallation(char* leftovers, int capacity);
+
+// Undoes the first count installed files, the last first: deletes each one
+// and puts back the file it replaced (keptfiles.h), then removes "Samples"
+// and the install folder when they are empty. showFile (or null) is given
+// each path first.
+void rollBackInstall(int count, void (*showFile)(const char* path));
 
 #endif

@@ -19,35 +19,42 @@ static const GUID iidShellLinkW = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x
 static const GUID iidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 enum {
-    FOLDER_VALUE_LIMIT = 260,   // the most a Shell Folders value may take
     // A name of at most 31 bytes in its code page, in UTF-8.
     SHORTCUT_NAME_SIZE = UTF8_BYTES_FOR_CODE_PAGE(31),
     SHORTCUT_PATH_SIZE = UTF8_BYTES_FOR_WIDE(MAX_PATH - 1)   // any path the system takes, in UTF-8
 };
 
-// The user's "Programs" or "Startup" folder from the Shell Folders key, its
-// environment variables expanded. Returns 1, or 0 when it cannot be read.
-static int readShellFolder(const wchar_t* valueName, char folder[SHORTCUT_PATH_SIZE])
+int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity)
 {
+    path[0] = 0;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                      0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    wchar_t wideKey[MAX_PATH], wideName[MAX_PATH], value[MAX_PATH + 1], expanded[MAX_PATH];
+    if (utf8ToWide(subkey, wideKey, MAX_PATH) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
+        RegOpenKeyExW(root, wideKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    wchar_t value[FOLDER_VALUE_LIMIT + 1], expanded[MAX_PATH];
-    DWORD type = 0, size = FOLDER_VALUE_LIMIT * sizeof value[0];
-    LONG status = RegQueryValueExW(key, valueName, NULL, &type, (BYTE*)value, &size);
+    DWORD type = 0, size = MAX_PATH * sizeof value[0];
+    LONG status = RegQueryValueExW(key, wideName, NULL, &type, (BYTE*)value, &size);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+    if (status != ERROR_SUCCESS)
         return 0;
     value[size / sizeof value[0]] = 0;   // stored without NUL, perhaps
-    const wchar_t* path = value;
+    const wchar_t* folder = value;
     if (type == REG_EXPAND_SZ) {
         DWORD length = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
         if (length == 0 || length > MAX_PATH)
             return 0;
-        path = expanded;
+        folder = expanded;
+    } else if (type != REG_SZ) {
+        return 0;
     }
-    return wideToUtf8(path, folder, SHORTCUT_PATH_SIZE) > 0;
+    return wideToUtf8(folder, path, (int)capacity) > 0;
+}
+
+// The user's "Programs" or "Startup" folder from the Shell Folders key.
+static int readShellFolder(const char* valueName, char folder[SHORTCUT_PATH_SIZE])
+{
+    return readFolderValue(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                           valueName, folder, SHORTCUT_PATH_SIZE);
 }
 
 // The name as the shell's file system takes it: a character that would make
@@ -75,7 +82,7 @@ static int formShortcutPath(const char* nameArgument, const char* nameFormat, in
     // A name longer than the builder lets through is cut, the same way each time.
     formatWithName(name, SHORTCUT_NAME_SIZE, nameFormat, nameArgument);
     makeFileName(name);
-    if (!name[0] || !readShellFolder(startup ? L"Startup" : L"Programs", path))
+    if (!name[0] || !readShellFolder(startup ? "Startup" : "Programs", path))
         return 0;
     // Without a group name the shortcuts lie in the Programs folder itself,
     // which is never created or removed here.
@@ -175,18 +182,18 @@ int removeShortcut(const char* nameArgument, const char* nameFormat, int startup
     return 1;
 }
 
-int formUninstallKey(char key[KEY_PATH_SIZE])
+int formUninstallKey(char key[UNINSTALL_KEY_SIZE])
 {
-    return formatText(key, KEY_PATH_SIZE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\%s",
+    return formatText(key, UNINSTALL_KEY_SIZE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\%s",
                       setupText.productName) > 0;
 }
 
 // One value of type under HKEY_LOCAL_MACHINE\subkey. 1 when it was stored.
 static int setMachineValue(const char* subkey, const char* valueName, DWORD type, const void* data, DWORD size)
 {
-    wchar_t wideKey[KEY_PATH_SIZE], wideName[MAX_PATH];
+    wchar_t wideKey[UNINSTALL_KEY_SIZE], wideName[MAX_PATH];
     HKEY key;
-    if (utf8ToWide(subkey, wideKey, KEY_PATH_SIZE) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
+    if (utf8ToWide(subkey, wideKey, UNINSTALL_KEY_SIZE) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, wideKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
         return 0;
     LONG status = RegSetValueExW(key, wideName, 0, type, (const BYTE*)data, size);
@@ -208,7 +215,7 @@ int setMachineDword(const char* subkey, const char* valueName, DWORD value)
 
 int writeUninstallEntry(uint32_t installedKilobytes)
 {
-    char key[KEY_PATH_SIZE];
+    char key[UNINSTALL_KEY_SIZE];
     if (!formUninstallKey(key))
         return 0;
     setMachineString(key, "DisplayName", setupText.productName);

@@ -32,8 +32,8 @@ int removeShortcut(const char* nameArgument, const char* nameFormat, int startup
 // "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key:
 // its 52 bytes and a product name of 31 bytes in its code page, in UTF-8.
 // Returns 1, or 0 when the product name makes it too long.
-enum { KEY_PATH_SIZE = 52 + 3 * 31 + 1 };
-int formUninstallKey(char key[KEY_PATH_SIZE]);
+enum { UNINSTALL_KEY_SIZE = 52 + 3 * 31 + 1 };
+int formUninstallKey(char key[UNINSTALL_KEY_SIZE]);
 
 // The uninstall entry: DisplayName, UninstallString (quoted), DisplayVersion,
 // DisplayIcon (the uninstaller, icon 1), InstallLocation, EstimatedSize
@@ -45,5 +45,11 @@ int writeUninstallEntry(uint32_t installedKilobytes);
 // Return 1 when the value was stored, else 0.
 int setMachineString(const char* subkey, const char* valueName, const char* text);
 int setMachineDword(const char* subkey, const char* valueName, DWORD value);
+
+// A folder stored as a registry value of type REG_SZ or REG_EXPAND_SZ (whose
+// environment variables are expanded) into path (UTF-8, capacity bytes); a
+// value stored without its NUL is ended. Returns 1, or 0 with
+// path "" when the value is missing, empty, of another type or too long.
+int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity);
 
 #endif

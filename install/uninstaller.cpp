@@ -22,11 +22,13 @@ static const DialogButton welcomeButtons[] = {
     {IDCANCEL, IDCANCEL, NULL},            // "Cancel", Esc, Enter on the default button
     {IDNO, IDCANCEL, NULL},
 };
-static const TextDialog welcomeDialog = {IDD_UNINSTALL_WELCOME, IDC_TEXT, welcomeButtons, 3};
+static const TextDialog welcomeDialog = {IDD_UNINSTALL_WELCOME, IDC_TEXT, welcomeButtons,
+                                         (int)(sizeof welcomeButtons / sizeof welcomeButtons[0])};
 
 // OK or Esc: either way the same end.
 static const DialogButton finishedButtons[] = {{IDOK, IDCANCEL, NULL}, {IDCANCEL, IDCANCEL, NULL}};
-static const TextDialog finishedDialog = {IDD_UNINSTALL_FINISHED, IDC_TEXT, finishedButtons, 2};
+static const TextDialog finishedDialog = {IDD_UNINSTALL_FINISHED, IDC_TEXT, finishedButtons,
+                                          (int)(sizeof finishedButtons / sizeof finishedButtons[0])};
 
 static void showUninstallWelcome(HWND)
 {

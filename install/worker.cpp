@@ -1,13 +1,14 @@
 // worker.cpp - the install worker thread and its block stream hooks.
 //
 // The worker, by phase:
-//   closing   ask a running copy of the product to close (about 0.8 s at most)
+//   closing   ask running copies of the product to close (runningcopy.h)
 //   copying   file 0 composed, files 1.. extracted; stops when abortLatch is
 //             set (abort confirmed) or a file could not be written
-//   register  abortLatch set, Cancel disabled: shortcuts, uninstall entry,
-//             Startup shortcut; cannot be aborted
+//   register  abortLatch set, the dialog told (cancelOff): shortcuts,
+//             uninstall entry, Startup shortcut; cannot be aborted
 #include "install/worker.h"
 
+#include "app/configcheck.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/setuptext.h"
@@ -25,17 +26,21 @@
 #include <windows.h>
 #include <commctrl.h>
 
-WorkerSlots workerSlots;
+HWND progressBar;
 volatile int abortRequested;
 volatile int abortLatch;
 volatile int installedFileCount;
-int32_t progressTotal;
-int32_t progressShown;
-DWORD progressShownTick;
-int pumpCounter;
-HANDLE workerThread;
-volatile int workerResult;
-int workerInPlace;
+WorkerReports workerReports;
+
+static struct {
+    int32_t total;                   // decoded bytes written since the worker began
+    int32_t shown;                   // the bar's position as last sent
+    DWORD shownTick;                 // GetTickCount when it was sent
+} progress;
+static int pumpCounter;
+static HANDLE workerThread;          // null when the worker ran in place
+static volatile int workerResult;    // of a run in place
+static int workerInPlace;
 
 enum {
     ENTRY_NAME_BUFFER = 32,
@@ -47,32 +52,32 @@ enum {
 void installProgressHook(int32_t bytesWritten)
 {
     if (abortRequested) {
-        if (workerSlots.confirmAbort && workerSlots.confirmAbort(workerSlots.dialog)) {
+        if (workerReports.confirmAbort && workerReports.confirmAbort()) {
             abortStream();
             abortLatch = 1;
         }
         abortRequested = 0;   // presses while the question was up count as this one
     }
-    progressTotal += bytesWritten;
+    progress.total += bytesWritten;
     // Each PBM_SETPOS waits for the interface thread to repaint the bar (under
     // Wine a server round trip and an X drawing as well), and the hook runs for
     // every block written: the bar moves by a visible step at most every
     // PROGRESS_INTERVAL_MS, and always to its last position. Posting instead
     // of sending saves little: the paint still takes CPU from the decoder.
     int32_t step = setupConfig.progressRange / PROGRESS_STEPS;
-    int32_t position = progressTotal;
+    int32_t position = progress.total;
     int atEnd = position >= setupConfig.progressRange;
-    if (!atEnd && position - progressShown < (step > 0 ? step : 1))
+    if (!atEnd && position - progress.shown < (step > 0 ? step : 1))
         return;
-    if (position == progressShown)
+    if (position == progress.shown)
         return;
     DWORD now = GetTickCount();
-    if (!atEnd && now - progressShownTick < PROGRESS_INTERVAL_MS)
+    if (!atEnd && now - progress.shownTick < PROGRESS_INTERVAL_MS)
         return;
-    progressShown = position;
-    progressShownTick = now;
-    if (workerSlots.progressBar)
-        SendMessageA(workerSlots.progressBar, PBM_SETPOS, (WPARAM)position, 0);
+    progress.shown = position;
+    progress.shownTick = now;
+    if (progressBar)
+        SendMessageA(progressBar, PBM_SETPOS, (WPARAM)position, 0);
     MSG message;
     PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
 }
@@ -132,14 +137,6 @@ int setupIsWhole(void)
     return 1;
 }
 
-static void reportWriteFailure(const char* path)
-{
-    char text[sizeof installDir + 96];
-    formatText(text, sizeof text,
-               "Setup could not write the file\n\n%s\n\nThe files installed so far will be removed.", path);
-    showMessage(workerSlots.dialog, text, "Install", MB_OK | MB_ICONERROR);
-}
-
 // Kilobytes of the installed files, for the list of programs.
 static uint32_t installedKilobytes(void)
 {
@@ -184,20 +181,18 @@ static DWORD installFiles(void)
     int count = configFileCount();
     for (int index = 0; index < count && !abortLatch && !failed; index++) {
         char path[sizeof installDir] = "";
-        if (index == 0 || index == SAMPLES_FIRST_INDEX) {
-            formatText(path, sizeof path, index == 0 ? "%s" : "%s\\Samples", installDir);
+        if ((index == 0 || index == SAMPLES_FIRST_INDEX) && formFolderPath(path, sizeof path, index))
             createFolder(path);   // it may be there already
-        }
         int written = formInstalledPath(path, sizeof path, index);
         // An old file that cannot be moved aside is left alone, and not counted:
         // the rollback must not delete it.
         if (written && !keepAside(index, path)) {
-            reportWriteFailure(path);
+            workerReports.showWriteFailure(path);
             failed = 1;
             break;
         }
         if (written) {
-            setDialogText(workerSlots.dialog, workerSlots.fileLabelControl, path);
+            workerReports.showFile(path);
             char entryName[ENTRY_NAME_BUFFER];
             formatText(entryName, sizeof entryName, FILE_ENTRY_FORMAT, index);
             writeHook = installProgressHook;
@@ -207,7 +202,7 @@ static DWORD installFiles(void)
         // Counted either way: the rollback removes a partly written file too.
         installedFileCount++;
         if (!written && !abortLatch) {
-            reportWriteFailure(path);
+            workerReports.showWriteFailure(path);
             failed = 1;
         }
     }
@@ -216,19 +211,19 @@ static DWORD installFiles(void)
     if (failed)
         return WORKER_FAILED;
     abortLatch = 1;   // from here on Cancel has no effect
-    EnableWindow(GetDlgItem(workerSlots.dialog, IDCANCEL), FALSE);
+    workerReports.cancelOff();
     registerProduct();
     discardKept(count);
     return WORKER_INSTALLED;
 }
 
 // The dialog hears of the end at once, not at its next tick: a confirmed
-// abort goes on to the rollback without waiting.
-DWORD WINAPI InstallWorker(LPVOID)
+// abort goes on to the rollback without waiting. The result is the thread's
+// exit code.
+static DWORD WINAPI InstallWorker(LPVOID)
 {
     DWORD result = installFiles();
-    if (workerSlots.doneMessage)
-        PostMessageW(workerSlots.dialog, workerSlots.doneMessage, 0, 0);
+    workerReports.ended();
     return result;
 }
 
@@ -246,4 +241,30 @@ int startInstallWorker(void)
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
     ResumeThread(workerThread);
     return 1;
+}
+
+int installWorkerOutcome(DWORD waitMs)
+{
+    if (!workerThread)
+        return workerResult;
+    if (waitMs)
+        WaitForSingleObject(workerThread, waitMs);
+    DWORD exitCode;
+    if (!GetExitCodeThread(workerThread, &exitCode))
+        return workerResult;
+    return exitCode == STILL_ACTIVE ? 0 : (int)exitCode;
+}
+
+void keepInstallWorkerInPlace(void)
+{
+    workerInPlace = 1;
+}
+
+void resetInstallWorker(void)
+{
+    abortRequested = 0;
+    abortLatch = 0;
+    installedFileCount = 0;
+    progress = {};
+    pumpCounter = 0;
 }

@@ -1,8 +1,9 @@
 // worker.h - the install worker: on a thread of its own it closes a running
 // copy of the product, writes every file of the configuration's list into the
 // install folder, composes the uninstaller, and registers the product.
-// It reaches the installing dialog only through the slots the flow fills.
-// The flags below are shared with the installing dialog without locks: each
+// It never calls a window function of the dialog: it reports through the
+// slots the installing dialog fills, and moves the progress bar.
+// The four variables below are all the two threads share, without locks: each
 // is a plain 32-bit value that one side sets and the other only reads or clears.
 #ifndef INSTALL_WORKER_H
 #define INSTALL_WORKER_H
@@ -16,41 +17,44 @@ enum {
     WORKER_FAILED = 3        // a file could not be written or moved aside; the user was told which
 };
 
-// What the installing dialog lends the worker, filled before it starts.
-struct WorkerSlots {
-    HWND dialog;                          // owns its message boxes; its Cancel goes grey at the end
-    HWND progressBar;                     // or null
-    int fileLabelControl;                 // the dialog's control that names the file being written
-    bool (*confirmAbort)(HWND owner);     // the abort question; true: abort
-    UINT doneMessage;                     // posted to the dialog as the worker ends (0: none)
-};
-extern WorkerSlots workerSlots;
-
+extern HWND progressBar;                  // set by the dialog (or null); the worker moves it
 extern volatile int abortRequested;       // Cancel pressed; the progress hook asks
 extern volatile int abortLatch;           // abort confirmed, or all files written
-extern volatile int installedFileCount;   // files finished (or tried); the rollback deletes these
-extern int32_t progressTotal;             // decoded bytes written since the worker began
-extern int32_t progressShown;             // the bar's position as last sent
-extern DWORD progressShownTick;           // GetTickCount when it was sent
+extern volatile int installedFileCount;   // files finished (or tried); the rollback undoes these
+
+// What the installing dialog fills before the worker starts. The worker calls
+// them on its own thread; each may reach the dialog by window calls, which
+// the interface thread serves from its modal loop.
+struct WorkerReports {
+    bool (*confirmAbort)(void);                  // the abort question; true: abort
+    void (*showFile)(const char* path);          // the file being written now
+    void (*showWriteFailure)(const char* path);  // it could not be written or moved aside
+    void (*cancelOff)(void);                     // the files are written: Cancel has no effect now
+    void (*ended)(void);                         // the worker is returning
+};
+extern WorkerReports workerReports;
+
 enum { PROGRESS_INTERVAL_MS = 40 };       // the bar's moves come at least this far apart (25 a second look smooth)
-extern int pumpCounter;
-extern HANDLE workerThread;               // null when the worker ran in place
-extern volatile int workerResult;
-extern int workerInPlace;                 // test builds: act as if no thread could be made
 
 // 1 when the configuration passes setupConfigProblem and the open setup
 // package holds "MAIN" and every file's entry: only then is anything written.
 int setupIsWhole(void);
 
-// Starts InstallWorker on a thread, or, when no thread can be created, runs
-// it here to its end (workerResult then holds the result). Returns 1.
+// Starts the worker on a thread, or, when no thread can be created, runs it
+// here to its end. Returns 1.
 int startInstallWorker(void);
-// WORKER_INSTALLED, WORKER_ABORTED or WORKER_FAILED; also the thread's exit code.
-DWORD WINAPI InstallWorker(LPVOID unused);
+// After startInstallWorker: 0 while the worker runs, else WORKER_INSTALLED,
+// WORKER_ABORTED or WORKER_FAILED. Waits up to waitMs for the thread to end.
+int installWorkerOutcome(DWORD waitMs);
+// Test builds: act as if no thread could be made.
+void keepInstallWorkerInPlace(void);
 
 // Block stream hooks while files are decoded: progress and the abort question,
 // and a message pump for when the worker runs on the interface thread.
 void installProgressHook(int32_t bytesWritten);
 void installPumpHook(void);
+
+// For tests: the shared variables, the progress and the pump as before a run.
+void resetInstallWorker(void);
 
 #endif

@@ -9,7 +9,7 @@
 
 #include <string.h>
 
-#include "app/setuplayout.h"
+#include "app/nocase.h"
 #include "coding/codingerror.h"
 #include "coding/pc1.h"
 #include "package/package_internal.h"

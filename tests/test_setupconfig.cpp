@@ -7,6 +7,11 @@
 
 #include <string>
 
+#include "app/bitmapcheck.h"
+#include "app/configcheck.h"
+#include "app/configfields.h"
+#include "app/filename.h"
+#include "app/nocase.h"
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "coding/littleendian.h"

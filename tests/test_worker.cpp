@@ -36,7 +36,15 @@ HWND makeCountingBar()
 }
 
 int abortQuestions;
-bool refuseAbort(HWND) { abortQuestions++; return false; }
+bool refuseAbort() { abortQuestions++; return false; }
+
+// Waits until the interval has passed since now, as GetTickCount sees it.
+void letIntervalPass()
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start <= PROGRESS_INTERVAL_MS)
+        Sleep(1);
+}
 
 }  // namespace
 
@@ -57,25 +65,26 @@ TEST(Worker, ProgressBarMovesByVisibleStepsAndEndsFull)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.range);
         setupConfig.progressRange = c.range;
-        workerSlots.progressBar = bar;
-        workerSlots.confirmAbort = refuseAbort;
-        progressTotal = 0;
-        progressShown = 0;
-        progressShownTick = 0;
+        resetInstallWorker();
+        progressBar = bar;
+        workerReports.confirmAbort = refuseAbort;
         positionsSent = 0;
         abortQuestions = 0;
         int32_t remaining = c.range > 0 ? c.range : c.block;
+        int32_t written = 0;
         int presses = 0;
         DWORD started = GetTickCount();
         while (remaining > 0) {
             int32_t n = remaining < c.block ? remaining : c.block;
             // Cancel between any two writes is seen by the very next one.
-            if (presses < 3 && progressTotal > 0) {
+            if (presses < 3 && written > 0) {
                 abortRequested = 1;
                 presses++;
             }
             installProgressHook(n);
+            written += n;
             EXPECT_EQ(abortRequested, 0);
+            EXPECT_EQ(abortLatch, 0);   // refused: the install goes on
             remaining -= n;
         }
         EXPECT_EQ(abortQuestions, presses);
@@ -83,9 +92,10 @@ TEST(Worker, ProgressBarMovesByVisibleStepsAndEndsFull)
         // The first move, one per interval after it, and the last.
         EXPECT_LE(positionsSent, 2 + (int)((GetTickCount() - started) / PROGRESS_INTERVAL_MS));
         EXPECT_GE(positionsSent, 1);
-        EXPECT_EQ((int32_t)lastPosition, progressTotal);   // the bar ends where the writing ended
+        EXPECT_EQ((int32_t)lastPosition, written);   // the bar ends where the writing ended
     }
-    workerSlots.progressBar = NULL;
+    workerReports.confirmAbort = NULL;
+    progressBar = NULL;
     DestroyWindow(bar);
 }
 
@@ -95,22 +105,20 @@ TEST(Worker, ProgressBarMovesAgainOnceTheIntervalHasPassed)
     HWND bar = makeCountingBar();
     ASSERT_TRUE(bar != NULL);
     setupConfig.progressRange = 1000000;
-    workerSlots.progressBar = bar;
-    progressTotal = 0;
-    progressShown = 0;
-    progressShownTick = 0;
+    resetInstallWorker();
+    progressBar = bar;
     positionsSent = 0;
     installProgressHook(10240);
     EXPECT_EQ(positionsSent, 1);
     installProgressHook(10240);   // a visible step at once after the last move: held back
     EXPECT_EQ(positionsSent, 1);
-    progressShownTick -= PROGRESS_INTERVAL_MS;
+    letIntervalPass();
     installProgressHook(10240);
     EXPECT_EQ(positionsSent, 2);
     EXPECT_EQ((int32_t)lastPosition, 30720);
     installProgressHook(1000000 - 30720);   // the end moves the bar whatever the time
     EXPECT_EQ(positionsSent, 3);
     EXPECT_EQ((int32_t)lastPosition, 1000000);
-    workerSlots.progressBar = NULL;
+    progressBar = NULL;
     DestroyWindow(bar);
 }

@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "app/bitmapcheck.h"
 #include "app/setuplayout.h"
 #include "package/package.h"
 #include "package/transfer.h"
@@ -30,7 +31,7 @@ struct BitmapSlot {
     int32_t bitsOffset;              // pixel data, from the start of the image
 };
 
-static BitmapSlot slots[BITMAP_SLOTS];
+static BitmapSlot slots[DECORATION_COUNT];   // slot i is filled by step i
 // The image that the last load produced, or that the painter works on.
 static HGLOBAL currentImage;
 static int32_t currentImageSize;
@@ -286,7 +287,7 @@ int paintBitmapSlots(HWND window)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    for (int i = 0; i < BITMAP_SLOTS; i++) {
+    for (int i = 0; i < DECORATION_COUNT; i++) {
         if (!slots[i].used)
             continue;
         currentImage = slots[i].image;

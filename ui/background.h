@@ -7,10 +7,7 @@
 
 #include <windows.h>
 
-enum {
-    BITMAP_SLOTS = 16,       // slot i is filled by step i; 8 to 15 stay unused
-    PALETTE_TEMPLATE_OFFSET = 100
-};
+enum { PALETTE_TEMPLATE_OFFSET = 100 };
 
 // How a slot's bitmap repeats from its position.
 enum TileMode {

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include "app/configcheck.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
@@ -10,7 +11,7 @@
 #include "app/wintext.h"
 #include "coding/widetext.h"
 #include "install/installdir.h"
-#include "install/keptfiles.h"
+#include "install/removal.h"
 #include "install/worker.h"
 #include "package/package.h"
 #include "resources/resource.h"
@@ -25,6 +26,7 @@ enum {
     TIMER_DIALOG = 1,             // the installing and rollback dialogs' own timer
     DIALOG_TICK_MS = 100,
     ROLLBACK_START_MS = 10,       // the rollback starts once its dialog is painted (paints go before timers)
+    ROLLBACK_BAR_RANGE = 10,      // the rollback's bar stands full: it has no measure of its own
     WORKER_END_WAIT_MS = 2000,    // the worker has posted its end and is returning
     WM_WORKER_DONE = WM_APP + 1,
     WELCOME_RESULT_GO = 6,
@@ -35,6 +37,7 @@ enum {
 };
 
 static FileHandle setupPackage = INVALID_FILE;
+static HWND fileDialog;           // the installing or the rollback dialog, while it is shown
 static int runProductChecked;
 static int installTicks;
 static int workerStarted;         // startInstallWorker has returned
@@ -73,6 +76,37 @@ static const DialogButton welcomeButtons[] = {
     {IDCANCEL, IDCANCEL, confirmAbort},
 };
 
+// The worker's reports, called on its thread: each window call here waits
+// for the interface thread, which serves it from the dialog's modal loop.
+static bool confirmInstallAbort(void)
+{
+    return confirmAbort(fileDialog);
+}
+
+// Both dialogs name the file at work.
+static void showFileAtWork(const char* path)
+{
+    setDialogText(fileDialog, IDC_CURRENT_FILE, path);
+}
+
+static void showWriteFailure(const char* path)
+{
+    char text[sizeof installDir + 96];
+    formatText(text, sizeof text,
+               "Setup could not write the file\n\n%s\n\nThe files installed so far will be removed.", path);
+    showMessage(fileDialog, text, "Install", MB_OK | MB_ICONERROR);
+}
+
+static void disableCancel(void)
+{
+    EnableWindow(GetDlgItem(fileDialog, IDCANCEL), FALSE);
+}
+
+static void announceWorkerEnd(void)
+{
+    PostMessageW(fileDialog, WM_WORKER_DONE, 0, 0);
+}
+
 static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
@@ -80,14 +114,15 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
         char label[LABEL_SIZE];
         formatWithName(label, sizeof label, setupText.installingLabelFormat, setupText.productName);
         setDialogText(dialog, IDC_LABEL, label);
-        HWND progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+        progressBar = GetDlgItem(dialog, IDC_PROGRESS);
         if (progressBar)
             SendMessageA(progressBar, PBM_SETRANGE32, 0, (LPARAM)setupConfig.progressRange);
-        workerSlots.dialog = dialog;
-        workerSlots.progressBar = progressBar;
-        workerSlots.fileLabelControl = IDC_CURRENT_FILE;
-        workerSlots.confirmAbort = confirmAbort;
-        workerSlots.doneMessage = WM_WORKER_DONE;
+        fileDialog = dialog;
+        workerReports.confirmAbort = confirmInstallAbort;
+        workerReports.showFile = showFileAtWork;
+        workerReports.showWriteFailure = showWriteFailure;
+        workerReports.cancelOff = disableCancel;
+        workerReports.ended = announceWorkerEnd;
         abortRequested = 0;
         abortLatch = 0;
         installTicks = 0;
@@ -96,10 +131,6 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
         return TRUE;
     }
     case WM_WORKER_DONE:
-        if (workerThread)
-            WaitForSingleObject(workerThread, WORKER_END_WAIT_MS);
-        // The same check as a tick.
-        [[fallthrough]];
     case WM_TIMER: {
         if (message == WM_TIMER && ++installTicks == 1) {
             startInstallWorker();
@@ -110,13 +141,11 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
         // wait until the run has returned, so an abort stays an abort.
         if (!workerStarted)
             return FALSE;
-        DWORD exitCode;
-        if (!workerThread || !GetExitCodeThread(workerThread, &exitCode)) {
+        // The worker has posted its end and is returning: wait for that.
+        int outcome = installWorkerOutcome(message == WM_WORKER_DONE ? WORKER_END_WAIT_MS : 0);
+        if (outcome) {
             KillTimer(dialog, TIMER_DIALOG);
-            EndDialog(dialog, workerResult);
-        } else if (exitCode != STILL_ACTIVE) {
-            KillTimer(dialog, TIMER_DIALOG);
-            EndDialog(dialog, (INT_PTR)exitCode);
+            EndDialog(dialog, outcome);
         }
         return FALSE;
     }
@@ -134,9 +163,10 @@ static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wPa
     switch (message) {
     case WM_INITDIALOG: {
         char samples[SAMPLES_LINE_SIZE] = "";
-        if (setupText.samplesDescription[0])
-            formatText(samples, sizeof samples, "Some %s can be found in %s\\Samples\n\n",
-                       setupText.samplesDescription, installDir);
+        char folder[sizeof installDir];
+        if (setupText.samplesDescription[0] && formFolderPath(folder, sizeof folder, SAMPLES_FIRST_INDEX))
+            formatText(samples, sizeof samples, "Some %s can be found in %s\n\n", setupText.samplesDescription,
+                       folder);
         // The Start Menu group is the install folder's name (no name: the Programs folder).
         const char* group = setupText.installFolderName[0] ? setupText.installFolderName : "Programs";
         char text[TEXT_SIZE];
@@ -172,33 +202,22 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
 {
     switch (message) {
     case WM_INITDIALOG: {
-        HWND progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
         setDialogText(dialog, IDC_LABEL, "Removing installed files:");
         EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
-        if (progressBar) {
-            SendMessageA(progressBar, PBM_SETRANGE32, 0, 10);
-            SendMessageA(progressBar, PBM_SETPOS, 10, 0);
+        if (bar) {
+            SendMessageA(bar, PBM_SETRANGE32, 0, ROLLBACK_BAR_RANGE);
+            SendMessageA(bar, PBM_SETPOS, ROLLBACK_BAR_RANGE, 0);
         }
+        fileDialog = dialog;
         SetTimer(dialog, TIMER_DIALOG, ROLLBACK_START_MS, NULL);
         return TRUE;
     }
-    case WM_TIMER: {
+    case WM_TIMER:
         KillTimer(dialog, TIMER_DIALOG);
-        char path[sizeof installDir];
-        // Last first: where a name came twice, the first run's copy is the old file.
-        for (int index = installedFileCount - 1; index >= 0; index--) {
-            if (!formInstalledPath(path, sizeof path, index))
-                continue;
-            setDialogText(dialog, IDC_CURRENT_FILE, path);
-            restoreKept(index, path);
-        }
-        // Only empty folders go; a folder that held files before stays.
-        if (formatText(path, sizeof path, "%s\\Samples", installDir) > 0)
-            removeFolder(path);
-        removeFolder(installDir);
+        rollBackInstall(installedFileCount, showFileAtWork);
         EndDialog(dialog, 1);
         return FALSE;
-    }
     }
     return FALSE;
 }
@@ -251,7 +270,8 @@ static void showWelcome(HWND window)
                "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
                "When you are ready to start installing the program, click Finish.",
                name, name, setupText.productVersion);
-    TextDialog welcome = {IDD_WELCOME + paletteOffset, IDC_TEXT, welcomeButtons, 3};
+    TextDialog welcome = {IDD_WELCOME + paletteOffset, IDC_TEXT, welcomeButtons,
+                          (int)(sizeof welcomeButtons / sizeof welcomeButtons[0])};
     if (showTextDialog(&welcome, text) == WELCOME_RESULT_GO) {
         scheduleState(STATE_INSTALL);
     } else {
@@ -260,12 +280,17 @@ static void showWelcome(HWND window)
     }
 }
 
+static void closeSetupPackage(void)
+{
+    closePackage(setupPackage);
+    setupPackage = INVALID_FILE;
+}
+
 static void runInstall(HWND)
 {
     commonControlsReady = loadCommonControls();
     INT_PTR result = showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, installingDialogProc);
-    closePackage(setupPackage);
-    setupPackage = INVALID_FILE;
+    closeSetupPackage();
     if (result != WORKER_INSTALLED)
         setExitCode(result == WORKER_ABORTED ? EXIT_CANCELLED : EXIT_FAILED);
     scheduleState(result == WORKER_INSTALLED ? STATE_FINISHED : STATE_ROLLBACK);
@@ -290,12 +315,6 @@ static void checkInstallDir(HWND)
     // A configuration that fails the check gives no folder and no write at all;
     // the welcome state then calls the setup damaged.
     installDirFits = setupConfigProblem(&setupConfig, NULL) == CONFIG_OK && resolveInstallDir();
-}
-
-static void closeSetupPackage(void)
-{
-    closePackage(setupPackage);
-    setupPackage = INVALID_FILE;
 }
 
 static const FlowState installStates[] = {

@@ -2,7 +2,7 @@
 // outside the image, and what it accepts has a layout whose pixel data lies
 // whole inside the image, right after the colour table.
 #include "fuzz_util.h"
-#include "app/setuplayout.h"
+#include "app/bitmapcheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

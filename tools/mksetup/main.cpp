@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/filename.h"
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "coding/blockstream.h"

@@ -17,6 +17,9 @@
 #include <unistd.h>
 #endif
 
+#include "app/bitmapcheck.h"
+#include "app/filename.h"
+#include "app/nocase.h"
 #include "coding/littleendian.h"
 
 // The longest Program Files folder a 64-bit Windows gives a 32-bit setup.

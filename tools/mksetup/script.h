@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/configfields.h"
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 
