@@ -3,6 +3,8 @@
 
 #include "app/nocase.h"
 #include "app/setupstate.h"
+#include "coding/fileio.h"
+#include "coding/widetext.h"
 #include "install/uninstaller.h"
 #include "install/worker.h"
 #include "ui/installer.h"
@@ -14,15 +16,15 @@
 static void restrictDllSearch(void)
 {
     typedef BOOL(WINAPI * SetDefaultDirectories)(DWORD);
-    typedef BOOL(WINAPI * SetDirectory)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    typedef BOOL(WINAPI * SetDirectory)(LPCWSTR);
+    HMODULE kernel = GetModuleHandleW(L"KERNEL32.DLL");
     SetDefaultDirectories setDefault =
         (SetDefaultDirectories)(void (*)(void))GetProcAddress(kernel, "SetDefaultDllDirectories");
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
         return;
-    SetDirectory setDirectory = (SetDirectory)(void (*)(void))GetProcAddress(kernel, "SetDllDirectoryA");
+    SetDirectory setDirectory = (SetDirectory)(void (*)(void))GetProcAddress(kernel, "SetDllDirectoryW");
     if (setDirectory)
-        setDirectory("");
+        setDirectory(L"");
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
@@ -33,11 +35,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 #endif
     restrictDllSearch();
     loadSetupConfig();
-    char path[256];
-    DWORD n = GetModuleFileNameA(NULL, path, sizeof path);
-    if (n >= sizeof path)
-        n = 0;
-    path[n] = 0;
+    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    getModulePath(path, sizeof path);   // "" when it is unknown: the installer
     if (findNoCase(path, "uninst"))
         return runUninstaller(instance, previous);
     return runInstaller(instance, previous);
@@ -49,5 +48,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 // (memcpy and the like) need no set-up.
 extern "C" void WINAPI setupStart(void)
 {
-    ExitProcess((UINT)WinMain(GetModuleHandleA(NULL), NULL, GetCommandLineA(), SW_SHOWDEFAULT));
+    ExitProcess((UINT)WinMain(GetModuleHandleW(NULL), NULL, GetCommandLineA(), SW_SHOWDEFAULT));
 }

@@ -5,7 +5,9 @@
 
 #include "app/configfields.h"
 #include "app/setuplayout.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
+#include "coding/fileio.h"
 
 // Marker words, then room for the payload: a builder finds the markers in the
 // executable's bytes and writes the header and the enciphered payload over them.
@@ -17,24 +19,21 @@ void loadSetupConfig(void)
 {
     decipherSetupConfig((uint8_t*)&setupConfigBlock);
     terminateConfigText(&setupConfig);
+    loadSetupText(&setupConfig);
 }
 
 void setInstallDirFromModule(void)
 {
-    DWORD n = GetModuleFileNameA(NULL, installDir, sizeof installDir);
-    if (n == 0 || n >= sizeof installDir) {   // a cut path names no folder
-        installDir[0] = 0;
-        return;
-    }
-    cutAtLastBackslash(installDir);
+    if (getModulePath(installDir, sizeof installDir))   // a cut path names no folder: ""
+        cutAtLastBackslash(installDir);
 }
 
 void cutAtLastBackslash(char* path)
 {
-    // Character by character: in a double-byte code page the second byte of
-    // a character may have the code of a backslash and is not one.
+    // Byte by byte: paths are UTF-8, which never puts a backslash's code
+    // inside a character (a double-byte code page would).
     char* last = NULL;
-    for (char* at = path; *at; at = CharNextA(at))
+    for (char* at = path; *at; at++)
         if (*at == '\\')
             last = at;
     if (last)
@@ -43,8 +42,8 @@ void cutAtLastBackslash(char* path)
 
 const char* fileNameAt(int index)
 {
-    const char* name = setupConfig.fileNames;
-    const char* end = name + sizeof setupConfig.fileNames;
+    const char* name = setupText.fileNames;
+    const char* end = name + sizeof setupText.fileNames;
     for (int i = 0; i < index && name < end; i++) {
         while (name < end && *name)
             name++;

@@ -11,19 +11,19 @@
 extern ConfigBlock setupConfigBlock;
 #define setupConfig (setupConfigBlock.payload)
 
-// The install folder, without a trailing backslash.
+// The install folder (UTF-8), without a trailing backslash.
 extern char installDir[256];
 
-// Deciphers the configuration block in place and ends its text fields inside
-// their widths, so both modes can use them as strings.
+// Deciphers the configuration block in place, ends its text fields inside
+// their widths and converts them to UTF-8 (setupText).
 void loadSetupConfig(void);
 
 // installDir = the folder of the running executable ("" when it does not fit).
 void setInstallDirFromModule(void);
-// Cuts path at its last backslash (double-byte characters are kept whole).
+// Cuts the UTF-8 path at its last backslash.
 void cutAtLastBackslash(char* path);
 
-// The name at index in the configuration's file list, "" past its end.
+// The name (UTF-8) at index in the configuration's file list, "" past its end.
 const char* fileNameAt(int index);
 // fileCount, kept to the names the list really holds.
 int configFileCount(void);

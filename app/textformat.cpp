@@ -64,6 +64,20 @@ static int compose(char* buffer, int capacity, const char* format, va_list* args
             putChar(&out, '%');
         }
     }
+    if (out.cut) {
+        // Texts are UTF-8: a cut text ends on a whole character, never on
+        // part of one, which no conversion would take.
+        char* lead = out.at;
+        int tail = 0;
+        while (lead > buffer && tail < 3 && ((unsigned char)lead[-1] & 0xC0) == 0x80) {
+            lead--;
+            tail++;
+        }
+        unsigned char first = lead > buffer ? (unsigned char)lead[-1] : 0;
+        int needed = first >= 0xF0 ? 3 : first >= 0xE0 ? 2 : first >= 0xC0 ? 1 : 0;
+        if (needed > tail)
+            out.at = lead - 1;
+    }
     *out.at = 0;
     return out.cut ? -1 : (int)(out.at - buffer);
 }

@@ -6,7 +6,8 @@
 
 // Fills buffer (capacity bytes, terminator included) from format, taking each
 // %s and %d from the arguments in order. The text is always terminated.
-// Returns its length, or -1 when it did not fit: buffer then holds what fit.
+// Returns its length, or -1 when it did not fit: buffer then holds what fit,
+// up to the last whole UTF-8 character.
 int formatText(char* buffer, int capacity, const char* format, ...);
 
 // For formats that come from the configuration: every %s stands for name and

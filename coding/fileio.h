@@ -1,6 +1,7 @@
 // fileio.h - the small file layer under the block stream and the package library.
 // One POSIX and one Win32 implementation, chosen at build time; everything
-// above this header is the same code on both.
+// above this header is the same code on both. Paths and texts are UTF-8 on
+// Windows (the wide functions take them), the bytes as they are on POSIX.
 #ifndef CODING_FILEIO_H
 #define CODING_FILEIO_H
 

@@ -1,9 +1,17 @@
-// fileio_win32.cpp - the file layer on Win32 handles (ANSI paths).
+// fileio_win32.cpp - the file layer on Win32 handles. Paths are UTF-8 and
+// reach the system through its wide functions, so a name with any
+// characters opens, whatever the system's ANSI code page.
 #include "coding/fileio.h"
 
 #include <windows.h>
 
 #include "coding/codingerror.h"
+#include "coding/widetext.h"
+
+// Longer than the system's own path limit (MAX_PATH without the "\\?\"
+// form), so every path the system can open fits; on the stack, since the
+// builder opens files on several threads.
+enum { WIDE_PATH_SIZE = 1024, SYSTEM_TEXT_SIZE = 512 };
 
 static int32_t lastSystemError;
 
@@ -23,6 +31,17 @@ static void failedOpen(CodingError what)
                        ? CODING_NO_SUCH_FILE : what);
 }
 
+// path as UTF-16 in wide; 0 (with the reason as the last error) when it is
+// not UTF-8 or too long.
+static int widePath(const char* path, wchar_t* wide)
+{
+    if (utf8ToWide(path, wide, WIDE_PATH_SIZE) >= 0)
+        return 1;
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+}
+
 static HANDLE asHandle(FileHandle file)
 {
     return (HANDLE)file;
@@ -30,8 +49,10 @@ static HANDLE asHandle(FileHandle file)
 
 FileHandle fileOpenRead(const char* path)
 {
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    wchar_t wide[WIDE_PATH_SIZE];
+    HANDLE h = !widePath(path, wide) ? INVALID_HANDLE_VALUE
+                                     : CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
         failedOpen(CODING_CANNOT_OPEN);
     return (FileHandle)h;
@@ -41,8 +62,10 @@ FileHandle fileCreate(const char* path, int exclusive, int* alreadyExists)
 {
     if (alreadyExists)
         *alreadyExists = 0;
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, exclusive ? CREATE_NEW : CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    wchar_t wide[WIDE_PATH_SIZE];
+    HANDLE h = !widePath(path, wide) ? INVALID_HANDLE_VALUE
+                                     : CreateFileW(wide, GENERIC_WRITE, 0, NULL, exclusive ? CREATE_NEW : CREATE_ALWAYS,
+                                                   FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE && exclusive && alreadyExists) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
@@ -126,24 +149,29 @@ void fileClose(FileHandle file)
 
 int fileDelete(const char* path)
 {
-    return DeleteFileA(path) != 0 || failed(0);
+    wchar_t wide[WIDE_PATH_SIZE];
+    return (widePath(path, wide) && DeleteFileW(wide)) || failed(0);
 }
 
 int fileRename(const char* from, const char* to)
 {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0 || failed(0);
+    wchar_t wideFrom[WIDE_PATH_SIZE], wideTo[WIDE_PATH_SIZE];
+    return (widePath(from, wideFrom) && widePath(to, wideTo) &&
+            MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING)) ||
+           failed(0);
 }
 
 int getModulePath(char* buffer, int32_t capacity)
 {
     if (capacity <= 0)
         return 0;
-    DWORD n = GetModuleFileNameA(NULL, buffer, (DWORD)capacity);
-    if (n == 0 || n >= (DWORD)capacity) {   // a cut path is no path
+    wchar_t wide[WIDE_PATH_SIZE];
+    DWORD n = GetModuleFileNameW(NULL, wide, WIDE_PATH_SIZE);
+    if (n == 0 || n >= WIDE_PATH_SIZE) {   // a cut path is no path
         buffer[0] = 0;
         return 0;
     }
-    return 1;
+    return wideToUtf8(wide, buffer, capacity) >= 0;
 }
 
 int32_t fileLastSystemError(void)
@@ -155,9 +183,11 @@ void fileSystemErrorText(int32_t code, char* buffer, int32_t capacity)
 {
     if (!buffer || capacity <= 0)
         return;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                             (DWORD)code, 0, buffer, (DWORD)capacity, NULL);
-    if (n == 0 || n >= (DWORD)capacity) {   // no text, or it did not fit
+    wchar_t wide[SYSTEM_TEXT_SIZE];
+    DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)code, 0,
+                                 wide, SYSTEM_TEXT_SIZE, NULL);
+    int n = units == 0 || units >= SYSTEM_TEXT_SIZE ? -1 : wideToUtf8(wide, buffer, capacity);
+    if (n < 0) {   // no text, or it did not fit
         const char unknown[] = "unknown system error";
         int32_t i = 0;
         for (; i < capacity - 1 && unknown[i]; i++)

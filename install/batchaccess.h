@@ -10,7 +10,7 @@
 // the system has no access lists.
 PSECURITY_DESCRIPTOR makeBatchAccess(void);
 
-// Creates a new file at path (never opens an existing one, never removes
+// Creates a new file at the UTF-8 path (never opens an existing one, never removes
 // one) with that access list. Returns the handle for writing, or
 // INVALID_HANDLE_VALUE when something is at path or the file cannot be made.
 HANDLE createPrivateFile(const char* path);

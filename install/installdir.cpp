@@ -5,7 +5,9 @@
 
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
+#include "app/wintext.h"
 #include "install/shell.h"
 
 int resolveInstallDir(void)
@@ -16,10 +18,10 @@ int resolveInstallDir(void)
     int length = lstrlenA(installDir);
     if (length > 0 && installDir[length - 1] == '\\')
         installDir[length - 1] = 0;   // "C:\" would give "C:\\name"
-    CreateDirectoryA(installDir, NULL);
-    if (setupConfig.installFolderName[0] &&
+    createFolder(installDir);
+    if (setupText.installFolderName[0] &&
         (appendText(installDir, sizeof installDir, "\\") < 0 ||
-         appendText(installDir, sizeof installDir, setupConfig.installFolderName) < 0))
+         appendText(installDir, sizeof installDir, setupText.installFolderName) < 0))
         return 0;
     // Every path the worker and the rollback will form must fit now.
     char path[sizeof installDir];

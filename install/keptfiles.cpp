@@ -6,34 +6,42 @@
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "app/wintext.h"
+#include "coding/fileio.h"
+#include "coding/widetext.h"
 
-// The kept copy of each installed file, "" when none was kept.
-static char keptPaths[MAX_SETUP_FILES][MAX_PATH];
+// The kept copy of each installed file (UTF-8), "" when none was kept.
+static char keptPaths[MAX_SETUP_FILES][UTF8_BYTES_FOR_WIDE(MAX_PATH)];
 
 // Deletes a file whatever its attributes. Returns non-zero when it went.
 static BOOL deleteAnyFile(const char* path)
 {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path);
+    setPathAttributes(path, FILE_ATTRIBUTE_NORMAL);
+    return fileDelete(path);
 }
 
 int keepAside(int index, const char* path)
 {
     char* kept = keptPaths[index];
     kept[0] = 0;
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    if (pathAttributes(path) == INVALID_FILE_ATTRIBUTES)
         return 1;
-    char folder[MAX_PATH];
+    char folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    wchar_t wideFolder[MAX_PATH], wideKept[MAX_PATH];
     if (formatText(folder, sizeof folder, "%s", path) < 0)
         return 0;
     cutAtLastBackslash(folder);
     // A new name that no one else holds: the system creates it empty, and
     // the old file replaces it.
-    if (!GetTempFileNameA(folder, "~ts", 0, kept))
+    if (utf8ToWide(folder, wideFolder, MAX_PATH) < 0 || !GetTempFileNameW(wideFolder, L"~ts", 0, wideKept))
         return 0;
-    if (MoveFileExA(path, kept, MOVEFILE_REPLACE_EXISTING))
+    if (wideToUtf8(wideKept, kept, sizeof keptPaths[index]) < 0) {
+        DeleteFileW(wideKept);
+        return 0;
+    }
+    if (fileRename(path, kept))
         return 1;
-    DeleteFileA(kept);
+    fileDelete(kept);
     kept[0] = 0;
     return 0;
 }
@@ -43,7 +51,7 @@ void restoreKept(int index, const char* path)
     deleteAnyFile(path);
     char* kept = keptPaths[index];
     if (kept[0])
-        MoveFileExA(kept, path, MOVEFILE_REPLACE_EXISTING);
+        fileRename(kept, path);
     kept[0] = 0;
 }
 
@@ -52,8 +60,9 @@ void discardKept(int count)
     for (int index = 0; index < count; index++) {
         char* kept = keptPaths[index];
         // An old program still running from its file cannot go now.
-        if (kept[0] && !deleteAnyFile(kept))
-            MoveFileExA(kept, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        wchar_t wide[MAX_PATH];
+        if (kept[0] && !deleteAnyFile(kept) && utf8ToWide(kept, wide, MAX_PATH) >= 0)
+            MoveFileExW(wide, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
         kept[0] = 0;
     }
 }

@@ -8,6 +8,10 @@
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "app/setuptext.h"
+#include "app/wintext.h"
+#include "coding/fileio.h"
+#include "coding/widetext.h"
 #include "install/keptfiles.h"
 #include "install/runningcopy.h"
 #include "install/shell.h"
@@ -18,8 +22,8 @@ static void removeEmptyInstallFolders(void)
 {
     char path[sizeof installDir];
     if (formFolderPath(path, sizeof path, SAMPLES_FIRST_INDEX))
-        RemoveDirectoryA(path);
-    RemoveDirectoryA(installDir);
+        removeFolder(path);
+    removeFolder(installDir);
 }
 
 // The help index files that WinHelp writes next to a help file at path.
@@ -29,7 +33,7 @@ static void deleteHelpIndexes(char* path)
     char* extension = path + lstrlenA(path) - (sizeof HELP_EXTENSION - 1);
     for (const char* replacement : indexExtensions) {
         lstrcpyA(extension, replacement);
-        DeleteFileA(path);
+        fileDelete(path);
     }
 }
 
@@ -48,8 +52,8 @@ int removeInstallation(char* leftovers, int capacity)
         if (!isPlainFileName(fileNameAt(index)) || !formInstalledPath(path, sizeof path, index))
             continue;
         // The running program's own file too, so the batch file can delete it.
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(path) && index > 0 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        setPathAttributes(path, FILE_ATTRIBUTE_NORMAL);
+        if (!fileDelete(path) && index > 0 && pathAttributes(path) != INVALID_FILE_ATTRIBUTES) {
             left++;
             appendText(leftovers, capacity, path);   // cut when full: the count still tells
             appendText(leftovers, capacity, "\n");
@@ -60,17 +64,18 @@ int removeInstallation(char* leftovers, int capacity)
     removeEmptyInstallFolders();
 
     // The same shortcut names as the install made them, file for file.
-    const char* product = setupConfig.productName;
+    const char* product = setupText.productName;
     for (int index = 0; index < count; index++) {
-        const char* format = shortcutNameFormat(fileNameAt(index), index, setupConfig.uninstallShortcutFormat);
+        const char* format = shortcutNameFormat(fileNameAt(index), index, setupText.uninstallShortcutFormat);
         if (format)
             removeShortcut(product, format, 0);
     }
     // Without a product name the key would be the whole list of programs.
     char key[UNINSTALL_KEY_SIZE];
-    if (product[0] && formUninstallKey(key))
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
-    if (setupConfig.startupArguments[0] != '|')
+    wchar_t wideKey[UNINSTALL_KEY_SIZE];
+    if (product[0] && formUninstallKey(key) && utf8ToWide(key, wideKey, UNINSTALL_KEY_SIZE) >= 0)
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, wideKey);
+    if (setupText.startupArguments[0] != '|')
         removeShortcut(product, "%s", 1);
     return left;
 }

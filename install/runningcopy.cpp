@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-#include "app/setupstate.h"
+#include "app/setuptext.h"
+#include "coding/widetext.h"
 
 enum {
     CLOSE_PASSES = 8,
@@ -30,14 +31,15 @@ static void waitForClosedProcesses(const HANDLE* processes, int count)
 
 void closeRunningInstance(void)
 {
-    if (!setupConfig.runningWindowClass[0])
+    wchar_t className[WIDE_UNITS_FOR_UTF8(sizeof setupText.runningWindowClass)];
+    if (utf8ToWide(setupText.runningWindowClass, className, (int)(sizeof className / sizeof className[0])) <= 0)
         return;
     HWND windows[CLOSE_PASSES];
     HANDLE processes[CLOSE_PASSES];
     int count = 0;
     int repeats = 0;
     while (count < CLOSE_PASSES) {
-        HWND window = FindWindowA(setupConfig.runningWindowClass, NULL);
+        HWND window = FindWindowW(className, NULL);
         if (!window)
             break;
         if (count > 0 && window == windows[count - 1]) {
@@ -51,7 +53,7 @@ void closeRunningInstance(void)
             count++;
             repeats = 0;
         }
-        PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
         Sleep(CLOSE_WAIT_MS);
     }
     waitForClosedProcesses(processes, count);

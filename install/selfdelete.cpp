@@ -1,22 +1,25 @@
-// selfdelete.cpp - the self-deleting batch file: its text, its code page, its start.
+// selfdelete.cpp - the self-deleting batch file: its text, its paths, its start.
 #include "install/selfdelete.h"
 
 #include <windows.h>
 
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "coding/fileio.h"
+#include "coding/widetext.h"
 #include "install/batchaccess.h"
 
 enum {
-    // Three paths of up to 259 characters and the batch's own, every one of
-    // them a doubled "%" at worst, the round counter and the words:
-    // 4 * 2 * 259 + 64 + 160 < 2400.
-    BATCH_TEXT_SIZE = 2400,
-    BATCH_NAME_TRIES = 16
+    // The program's path twice, its folder and the batch's own path, each
+    // of up to BATCH_FORM_SIZE - 1 bytes with every byte a doubled "%" at
+    // worst, the round counter and the words: 4 * 2 * 519 + 64 + 160 < 4400.
+    BATCH_TEXT_SIZE = 4400,
+    BATCH_NAME_TRIES = 16,
+    BATCH_VALUES = 5               // the paths and the counter the text is made around
 };
 
 static char batchText[BATCH_TEXT_SIZE];
-static WCHAR batchWideText[BATCH_TEXT_SIZE];   // on its way to the OEM code page
+static HANDLE batchThread;         // the prepared batch's, suspended until startSelfDelete
 
 // Appends text at at, up to end (exclusive), "%" doubled if asked; 0 when
 // it does not fit or at is 0 already.
@@ -41,26 +44,25 @@ int formSelfDeleteBatch(char* text, int capacity, const char* path, const char* 
     // interpreters run it); count the rounds in a growing string, which both
     // interpreters can compare; remove the folder if it is empty by then, and
     // delete the batch itself.
-    static const char* const parts[] = {"set n=\r\n:Repeat\r\ndel \"", "\"\r\nif not exist \"",
-                                        "\" goto Done\r\nset n=%n%x\r\nif \"%n%\"==\"",
-                                        "\" goto Done\r\nping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\nrmdir \"",
-                                        "\"\r\ndel \"", "\"\r\n"};
+    static const char* const parts[BATCH_VALUES + 1] = {
+        "set n=\r\n:Repeat\r\ndel \"", "\"\r\nif not exist \"", "\" goto Done\r\nset n=%n%x\r\nif \"%n%\"==\"",
+        "\" goto Done\r\nping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\nrmdir \"", "\"\r\ndel \"", "\"\r\n"};
     char counter[SELF_DELETE_ROUNDS + 1];
     if (rounds < 1 || rounds > SELF_DELETE_ROUNDS)
         rounds = SELF_DELETE_ROUNDS;
     for (int i = 0; i < rounds; i++)
         counter[i] = 'x';
     counter[rounds] = 0;
-    const char* values[] = {path, path, counter, folder, batchPath};
+    const char* const values[BATCH_VALUES] = {path, path, counter, folder, batchPath};
     if (capacity <= 0)
         return -1;
     char* at = text;
     char* end = text + capacity - 1;   // the terminator's place
-    for (int i = 0; i < 6; i++) {
+    for (int i = 0; i < BATCH_VALUES; i++) {
         at = putText(at, end, parts[i], 0);
-        if (i < 5)
-            at = putText(at, end, values[i], 1);
+        at = putText(at, end, values[i], 1);
     }
+    at = putText(at, end, parts[BATCH_VALUES], 0);
     if (!at) {
         text[0] = 0;
         return -1;
@@ -69,17 +71,30 @@ int formSelfDeleteBatch(char* text, int capacity, const char* path, const char* 
     return (int)(at - text);
 }
 
-// The batch text in the console's (OEM) code page, which the command
-// interpreter reads it in. 0 when a character has no exact OEM form: a
-// near one might name another file.
-static int toOemText(char* text, int capacity)
+// wide in the OEM code page, into form; 0 when a character has no exact form.
+static int toOemForm(const wchar_t* wide, char* form, int capacity)
 {
-    if (GetOEMCP() == GetACP())
-        return 1;   // one code page for both (double-byte and UTF-8 systems)
+    UINT oem = GetOEMCP();
     BOOL inexact = FALSE;
-    return MultiByteToWideChar(CP_ACP, 0, text, -1, batchWideText, BATCH_TEXT_SIZE) > 0 &&
-           WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, batchWideText, -1, text, capacity, NULL, &inexact) > 0 &&
+    // For UTF-8 the system takes neither flag nor question: every character fits.
+    int utf8 = oem == CP_UTF8;
+    return WideCharToMultiByte(oem, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, form, capacity, NULL,
+                               utf8 ? NULL : &inexact) > 0 &&
            !inexact;
+}
+
+int batchPathForm(const char* path, char* form, int capacity)
+{
+    wchar_t wide[MAX_PATH], shortForm[MAX_PATH];
+    if (capacity <= 0)
+        return 0;   // 0 would ask the system for the size instead
+    if (utf8ToWide(path, wide, MAX_PATH) >= 0) {
+        DWORD n = GetShortPathNameW(wide, shortForm, MAX_PATH);
+        if ((n > 0 && n < MAX_PATH && toOemForm(shortForm, form, capacity)) || toOemForm(wide, form, capacity))
+            return 1;
+    }
+    form[0] = 0;
+    return 0;
 }
 
 HANDLE createBatchFile(const char* folder, int seed, char path[BATCH_PATH_SIZE])
@@ -97,52 +112,75 @@ HANDLE createBatchFile(const char* folder, int seed, char path[BATCH_PATH_SIZE])
     return INVALID_HANDLE_VALUE;
 }
 
-int launchSelfDelete(void)
+// The batch for the program at path, written and its process created
+// suspended (batchThread). Returns 1, or 0 with nothing left behind.
+static int makeBatch(const char* path)
 {
-    char path[MAX_PATH];
-    char batchPath[BATCH_PATH_SIZE];
-    char* text = batchText;
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    setInstallDirFromModule();
-    if (length == 0 || length >= MAX_PATH || !installDir[0])
+    char batchPath[BATCH_PATH_SIZE], folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    char pathForm[BATCH_FORM_SIZE], folderForm[BATCH_FORM_SIZE], batchForm[BATCH_FORM_SIZE];
+    lstrcpynA(folder, path, sizeof folder);
+    cutAtLastBackslash(folder);
+    if (!path[0])
         return 0;
     // An access list only protects where the drive keeps one (not on FAT).
     DWORD flags = 0;
-    if (!GetVolumeInformationA(NULL, NULL, 0, NULL, NULL, &flags, NULL, 0) || !(flags & FILE_PERSISTENT_ACLS))
+    if (!GetVolumeInformationW(NULL, NULL, 0, NULL, NULL, &flags, NULL, 0) || !(flags & FILE_PERSISTENT_ACLS))
         return 0;
     // The name is hard to guess, and nothing of someone else's is used anyway.
     HANDLE file = createBatchFile("", (int)((GetTickCount() ^ (GetCurrentProcessId() << 12)) & 0xFFFFFF), batchPath);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD size = 0, written = 0;
-    if (formSelfDeleteBatch(text, BATCH_TEXT_SIZE, path, installDir, batchPath, SELF_DELETE_ROUNDS) > 0 &&
-        toOemText(text, BATCH_TEXT_SIZE)) {
-        size = (DWORD)lstrlenA(text);
-        WriteFile(file, text, size, &written, NULL);
+    if (batchPathForm(path, pathForm, sizeof pathForm) && batchPathForm(folder, folderForm, sizeof folderForm) &&
+        batchPathForm(batchPath, batchForm, sizeof batchForm) &&
+        formSelfDeleteBatch(batchText, BATCH_TEXT_SIZE, pathForm, folderForm, batchForm, SELF_DELETE_ROUNDS) > 0) {
+        size = (DWORD)lstrlenA(batchText);
+        WriteFile(file, batchText, size, &written, NULL);
     }
     CloseHandle(file);
-    if (!size || written != size) {
-        DeleteFileA(batchPath);   // half a batch file must not run
-        return 0;
-    }
-    STARTUPINFOA startup = {};
+    // CreateProcess may write into its command line: this one is ours.
+    wchar_t command[BATCH_PATH_SIZE];
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    // CreateProcess may write into its command line: batchPath is ours.
-    if (!CreateProcessA(NULL, batchPath, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\",
+    if (!size || written != size || utf8ToWide(batchPath, command, BATCH_PATH_SIZE) < 0 ||
+        !CreateProcessW(NULL, command, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, L"\\",
                         &startup, &process)) {
-        DeleteFileA(batchPath);
+        fileDelete(batchPath);   // half a batch file, or one nobody runs, must not stay
         return 0;
     }
+    CloseHandle(process.hProcess);
+    batchThread = process.hThread;
+    return 1;
+}
+
+int prepareSelfDelete(char* leftovers, int capacity)
+{
+    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    if (!getModulePath(path, sizeof path))
+        path[0] = 0;
+    if (makeBatch(path))
+        return 1;
+    // Nothing will delete the program: it is named with what else is left.
+    if (path[0]) {
+        appendText(leftovers, capacity, path);
+        appendText(leftovers, capacity, "\n");
+    }
+    return 0;
+}
+
+void startSelfDelete(void)
+{
+    if (!batchThread)
+        return;
     // The batch only gets the processor when this program leaves it, and
     // its loop waits for this program's file to be free anyway.
-    SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);
+    SetThreadPriority(batchThread, THREAD_PRIORITY_IDLE);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    CloseHandle(process.hProcess);
-    ResumeThread(process.hThread);
-    CloseHandle(process.hThread);
-    return 1;
+    ResumeThread(batchThread);
+    CloseHandle(batchThread);
+    batchThread = NULL;
 }

@@ -4,48 +4,57 @@
 #include <shlobj.h>
 
 #include "app/setupstate.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
+#include "app/wintext.h"
+#include "coding/fileio.h"
+#include "coding/widetext.h"
 
 int useUninstallIcon;
 
 // The link object's class and the two interfaces used on it; declared here
 // so the program needs no import library for three GUIDs.
 static const GUID clsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-static const GUID iidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID iidShellLinkW = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 static const GUID iidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-enum { SHORTCUT_NAME_SIZE = 32 };
+enum {
+    // A name of at most 31 bytes in its code page, in UTF-8.
+    SHORTCUT_NAME_SIZE = UTF8_BYTES_FOR_CODE_PAGE(31),
+    SHORTCUT_PATH_SIZE = UTF8_BYTES_FOR_WIDE(MAX_PATH - 1)   // any path the system takes, in UTF-8
+};
 
 int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity)
 {
     path[0] = 0;
-    if (capacity > MAX_PATH)
-        capacity = MAX_PATH;
     HKEY key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    wchar_t wideKey[MAX_PATH], wideName[MAX_PATH], value[MAX_PATH + 1], expanded[MAX_PATH];
+    if (utf8ToWide(subkey, wideKey, MAX_PATH) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
+        RegOpenKeyExW(root, wideKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
-    char value[MAX_PATH + 1];
-    DWORD type = 0, size = capacity;
-    LONG status = RegQueryValueExA(key, valueName, NULL, &type, (BYTE*)value, &size);
+    DWORD type = 0, size = MAX_PATH * sizeof value[0];
+    LONG status = RegQueryValueExW(key, wideName, NULL, &type, (BYTE*)value, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS)
         return 0;
-    value[size <= capacity ? size : capacity] = 0;   // stored without NUL, perhaps
+    value[size / sizeof value[0]] = 0;   // stored without NUL, perhaps
+    const wchar_t* folder = value;
     if (type == REG_EXPAND_SZ) {
-        DWORD length = ExpandEnvironmentStringsA(value, path, capacity);
-        if (length == 0 || length > capacity)
-            path[0] = 0;
-    } else if (type != REG_SZ || formatText(path, (int)capacity, "%s", value) < 0) {
-        path[0] = 0;
+        DWORD length = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
+        if (length == 0 || length > MAX_PATH)
+            return 0;
+        folder = expanded;
+    } else if (type != REG_SZ) {
+        return 0;
     }
-    return path[0] != 0;
+    return wideToUtf8(folder, path, (int)capacity) > 0;
 }
 
 // The user's "Programs" or "Startup" folder from the Shell Folders key.
-static int readShellFolder(const char* valueName, char folder[MAX_PATH])
+static int readShellFolder(const char* valueName, char folder[SHORTCUT_PATH_SIZE])
 {
     return readFolderValue(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                           valueName, folder, MAX_PATH);
+                           valueName, folder, SHORTCUT_PATH_SIZE);
 }
 
 // The name as the shell's file system takes it: a character that would make
@@ -66,25 +75,25 @@ static void makeFileName(char* name)
 // subfolderEnd 0 when there is no subfolder). Returns 1, or 0 when the folder
 // is unknown or the path would not fit.
 static int formShortcutPath(const char* nameArgument, const char* nameFormat, int startup,
-                            char name[SHORTCUT_NAME_SIZE], char path[MAX_PATH], int* groupEnd,
+                            char name[SHORTCUT_NAME_SIZE], char path[SHORTCUT_PATH_SIZE], int* groupEnd,
                             int* subfolderEnd)
 {
     *groupEnd = *subfolderEnd = 0;
-    // A name longer than 31 characters is cut there, the same way each time.
+    // A name longer than the builder lets through is cut, the same way each time.
     formatWithName(name, SHORTCUT_NAME_SIZE, nameFormat, nameArgument);
     makeFileName(name);
     if (!name[0] || !readShellFolder(startup ? "Startup" : "Programs", path))
         return 0;
     // Without a group name the shortcuts lie in the Programs folder itself,
     // which is never created or removed here.
-    if (!startup && setupConfig.installFolderName[0]) {
+    if (!startup && setupText.installFolderName[0]) {
         if (appendText(path, MAX_PATH, "\\") < 0 ||
-            (*groupEnd = appendText(path, MAX_PATH, setupConfig.installFolderName)) < 0)
+            (*groupEnd = appendText(path, MAX_PATH, setupText.installFolderName)) < 0)
             return 0;
     }
-    if (!startup && setupConfig.startMenuSubfolder[0]) {
+    if (!startup && setupText.startMenuSubfolder[0]) {
         if (appendText(path, MAX_PATH, "\\") < 0 ||
-            (*subfolderEnd = appendText(path, MAX_PATH, setupConfig.startMenuSubfolder)) < 0)
+            (*subfolderEnd = appendText(path, MAX_PATH, setupText.startMenuSubfolder)) < 0)
             return 0;
     }
     return appendText(path, MAX_PATH, "\\") >= 0 && appendText(path, MAX_PATH, name) >= 0 &&
@@ -99,9 +108,9 @@ static void folderUpTo(char* path, int end, int create)
     char kept = path[end];
     path[end] = 0;
     if (create)
-        CreateDirectoryA(path, NULL);
+        createFolder(path);
     else
-        RemoveDirectoryA(path);
+        removeFolder(path);
     path[end] = kept;
 }
 
@@ -109,7 +118,7 @@ int createShortcut(const char* target, const char* nameArgument, const char* nam
                    const char* arguments, int startup)
 {
     char name[SHORTCUT_NAME_SIZE];
-    char path[MAX_PATH];
+    char path[SHORTCUT_PATH_SIZE];
     int groupEnd, subfolderEnd;
     int result = 0;
     if (formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
@@ -129,23 +138,28 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
     HRESULT status = CoInitialize(NULL);
     if (FAILED(status))
         return status;
-    IShellLinkA* link = NULL;
-    status = CoCreateInstance(clsidShellLink, NULL, CLSCTX_INPROC_SERVER, iidShellLinkA, (void**)&link);
+    // A path that does not fit is no path.
+    wchar_t wideTarget[MAX_PATH], wideLink[MAX_PATH], wideDescription[SHORTCUT_NAME_SIZE];
+    wchar_t wideArguments[WIDE_UNITS_FOR_UTF8(sizeof setupText.startupArguments)];
+    if (utf8ToWide(target, wideTarget, MAX_PATH) < 0 || utf8ToWide(linkPath, wideLink, MAX_PATH) < 0 ||
+        utf8ToWide(description, wideDescription, SHORTCUT_NAME_SIZE) < 0 ||
+        utf8ToWide(arguments ? arguments : "", wideArguments,
+                   (int)(sizeof wideArguments / sizeof wideArguments[0])) < 0)
+        status = E_INVALIDARG;
+    IShellLinkW* link = NULL;
+    if (SUCCEEDED(status))
+        status = CoCreateInstance(clsidShellLink, NULL, CLSCTX_INPROC_SERVER, iidShellLinkW, (void**)&link);
     if (SUCCEEDED(status)) {
-        link->SetPath(target);
-        link->SetDescription(description);
+        link->SetPath(wideTarget);
+        link->SetDescription(wideDescription);
         if (arguments)
-            link->SetArguments(arguments);
+            link->SetArguments(wideArguments);
         if (useUninstallIcon)
-            link->SetIconLocation(target, 1);
+            link->SetIconLocation(wideTarget, 1);
         IPersistFile* file = NULL;
         status = link->QueryInterface(iidPersistFile, (void**)&file);
         if (SUCCEEDED(status)) {
-            WCHAR widePath[MAX_PATH];
-            if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) > 0)
-                status = file->Save(widePath, TRUE);
-            else
-                status = E_INVALIDARG;   // a path that does not fit is no path
+            status = file->Save(wideLink, TRUE);
             file->Release();
         }
         link->Release();
@@ -157,10 +171,10 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
 int removeShortcut(const char* nameArgument, const char* nameFormat, int startup)
 {
     char name[SHORTCUT_NAME_SIZE];
-    char path[MAX_PATH];
+    char path[SHORTCUT_PATH_SIZE];
     int groupEnd, subfolderEnd;
     if (formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
-        DeleteFileA(path);
+        fileDelete(path);
         // Only empty folders go: the group disappears with its last shortcut.
         folderUpTo(path, subfolderEnd, 0);
         folderUpTo(path, groupEnd, 0);
@@ -171,29 +185,32 @@ int removeShortcut(const char* nameArgument, const char* nameFormat, int startup
 int formUninstallKey(char key[UNINSTALL_KEY_SIZE])
 {
     return formatText(key, UNINSTALL_KEY_SIZE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\%s",
-                      setupConfig.productName) > 0;
+                      setupText.productName) > 0;
+}
+
+// One value of type under HKEY_LOCAL_MACHINE\subkey. 1 when it was stored.
+static int setMachineValue(const char* subkey, const char* valueName, DWORD type, const void* data, DWORD size)
+{
+    wchar_t wideKey[UNINSTALL_KEY_SIZE], wideName[MAX_PATH];
+    HKEY key;
+    if (utf8ToWide(subkey, wideKey, UNINSTALL_KEY_SIZE) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, wideKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+        return 0;
+    LONG status = RegSetValueExW(key, wideName, 0, type, (const BYTE*)data, size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
 }
 
 int setMachineString(const char* subkey, const char* valueName, const char* text)
 {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-        ERROR_SUCCESS)
-        return 0;
-    LONG status = RegSetValueExA(key, valueName, 0, REG_SZ, (const BYTE*)text, (DWORD)lstrlenA(text) + 1);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    wchar_t wide[WIDE_UNITS_FOR_UTF8(SHORTCUT_PATH_SIZE)];
+    int units = utf8ToWide(text, wide, (int)(sizeof wide / sizeof wide[0]));
+    return units >= 0 && setMachineValue(subkey, valueName, REG_SZ, wide, (DWORD)(units + 1) * sizeof wide[0]);
 }
 
 int setMachineDword(const char* subkey, const char* valueName, DWORD value)
 {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
-        ERROR_SUCCESS)
-        return 0;
-    LONG status = RegSetValueExA(key, valueName, 0, REG_DWORD, (const BYTE*)&value, sizeof value);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return setMachineValue(subkey, valueName, REG_DWORD, &value, sizeof value);
 }
 
 int writeUninstallEntry(uint32_t installedKilobytes)
@@ -201,15 +218,15 @@ int writeUninstallEntry(uint32_t installedKilobytes)
     char key[UNINSTALL_KEY_SIZE];
     if (!formUninstallKey(key))
         return 0;
-    setMachineString(key, "DisplayName", setupConfig.productName);
+    setMachineString(key, "DisplayName", setupText.productName);
     // Quoted: with a space in the folder an unquoted path could start C:\Program.exe.
-    char text[MAX_PATH + 8];
+    char text[sizeof installDir + SETUP_TEXT_SIZE(fileNames) + 8];
     int result = 0;
-    if (formatText(text, sizeof text, "\"%s\\%s\"", installDir, setupConfig.fileNames) > 0)
+    if (formatText(text, sizeof text, "\"%s\\%s\"", installDir, setupText.fileNames) > 0)
         result = setMachineString(key, "UninstallString", text);
-    if (formatText(text, sizeof text, "%s\\%s,1", installDir, setupConfig.fileNames) > 0)
+    if (formatText(text, sizeof text, "%s\\%s,1", installDir, setupText.fileNames) > 0)
         setMachineString(key, "DisplayIcon", text);
-    setMachineString(key, "DisplayVersion", setupConfig.productVersion);
+    setMachineString(key, "DisplayVersion", setupText.productVersion);
     setMachineString(key, "InstallLocation", installDir);
     setMachineDword(key, "EstimatedSize", installedKilobytes);
     setMachineDword(key, "NoModify", 1);

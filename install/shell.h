@@ -12,15 +12,15 @@
 // target. createShortcut clears it after every shortcut.
 extern int useUninstallIcon;
 
-// A shortcut named nameFormat applied to nameArgument (at most 31 characters,
-// also its description) to target, with arguments (null or empty: none), in
+// A shortcut named nameFormat applied to nameArgument (the UTF-8 of at most
+// 31 bytes in the setup's code page, also its description) to target, with arguments (null or empty: none), in
 // the Startup folder (startup != 0) or the Start Menu group named by
 // installFolderName (and startMenuSubfolder). Creates the group folders.
 // Returns 1 when the link was saved, else 0.
 int createShortcut(const char* target, const char* nameArgument, const char* nameFormat,
                    const char* arguments, int startup);
 
-// Makes one link file through IShellLinkA and IPersistFile, in a COM
+// Makes one link file through IShellLinkW and IPersistFile (UTF-8 texts), in a COM
 // initialisation of its own. Returns the status of the last step (negative: failed).
 HRESULT writeShellLink(const char* target, const char* linkPath, const char* description,
                        const char* arguments);
@@ -29,9 +29,10 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
 // Start Menu subfolder and group if they are empty now. Returns 1.
 int removeShortcut(const char* nameArgument, const char* nameFormat, int startup);
 
-enum { UNINSTALL_KEY_SIZE = 128 };
-// "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key.
+// "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key:
+// its 52 bytes and a product name of 31 bytes in its code page, in UTF-8.
 // Returns 1, or 0 when the product name makes it too long.
+enum { UNINSTALL_KEY_SIZE = 52 + 3 * 31 + 1 };
 int formUninstallKey(char key[UNINSTALL_KEY_SIZE]);
 
 // The uninstall entry: DisplayName, UninstallString (quoted), DisplayVersion,
@@ -46,8 +47,8 @@ int setMachineString(const char* subkey, const char* valueName, const char* text
 int setMachineDword(const char* subkey, const char* valueName, DWORD value);
 
 // A folder stored as a registry value of type REG_SZ or REG_EXPAND_SZ (whose
-// environment variables are expanded) into path (capacity bytes, at most
-// MAX_PATH); a value stored without its NUL is ended. Returns 1, or 0 with
+// environment variables are expanded) into path (UTF-8, capacity bytes); a
+// value stored without its NUL is ended. Returns 1, or 0 with
 // path "" when the value is missing, empty, of another type or too long.
 int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity);
 

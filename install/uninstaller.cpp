@@ -2,6 +2,7 @@
 #include "install/uninstaller.h"
 
 #include "app/setupstate.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
 #include "install/removal.h"
 #include "install/selfdelete.h"
@@ -32,7 +33,7 @@ static const TextDialog finishedDialog = {IDD_UNINSTALL_FINISHED, IDC_TEXT, fini
 static void showUninstallWelcome(HWND)
 {
     char text[TEXT_SIZE];
-    const char* name = setupConfig.productName;
+    const char* name = setupText.productName;
     formatText(text, sizeof text,
                "Welcome to the %s uninstall program.\n\nThis program will remove all of the files, "
                "components and shortcuts that were installed on your computer by the %s setup program."
@@ -50,24 +51,28 @@ static void removeProduct(HWND)
 {
     char leftovers[LEFTOVERS_SIZE];
     char text[TEXT_SIZE + LEFTOVERS_SIZE];
-    if (removeInstallation(leftovers, sizeof leftovers)) {
+    int left = removeInstallation(leftovers, sizeof leftovers);
+    // The batch is made before the text is written: where none can be, the
+    // program itself stays, and is named with the rest.
+    if (!prepareSelfDelete(leftovers, sizeof leftovers))
+        left++;
+    if (left) {
         // Success is only said when it is true: the files that stayed are named.
         setExitCode(EXIT_FAILED);
         formatText(text, sizeof text,
                    "The uninstall program removed the %s %s software from your computer, except for "
                    "these files, which could not be deleted:\n\n%s\nYou may delete them yourself."
                    "\n\nPress the OK button.",
-                   setupConfig.productName, setupConfig.productVersion, leftovers);
+                   setupText.productName, setupText.productVersion, leftovers);
     } else {
         formatText(text, sizeof text,
                    "The uninstall program has successfully removed the %s %s software from your computer."
                    "\n\nIf you would like to use this software again, you will need to run the setup "
                    "program and re-install it.\n\nPress the OK button.",
-                   setupConfig.productName, setupConfig.productVersion);
+                   setupText.productName, setupText.productVersion);
     }
     showTextDialog(&finishedDialog, text);
-    if (!launchSelfDelete())
-        setExitCode(EXIT_FAILED);
+    startSelfDelete();
     scheduleState(STATE_CLOSE);
 }
 
@@ -77,7 +82,7 @@ static const FlowState uninstallStates[] = {
 };
 
 static const SetupFlow uninstallFlow = {
-    "UnInstallProg", "Uninstall", IDI_UNINSTALL, 0,
+    L"UnInstallProg", L"Uninstall", IDI_UNINSTALL, 0,
     uninstallStates, sizeof uninstallStates / sizeof uninstallStates[0], UNINSTALL_WELCOME,
     NULL, NULL};
 

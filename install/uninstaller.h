@@ -5,8 +5,9 @@
 // States (a table over the setup window, ui/setupwindow.h):
 //   decoration  the eight bitmaps, then -> welcome
 //   3 welcome   dialog 301: Uninstall -> remove; Cancel, Esc, Enter: exit 2 -> close
-//   2 remove    removeInstallation, dialog 302 (or the files that stayed:
-//               exit 4), launchSelfDelete (not started: exit 4) -> close
+//   2 remove    removeInstallation, prepareSelfDelete, dialog 302 (or the
+//               files that stayed, the program itself when no batch could
+//               be made: exit 4), startSelfDelete -> close
 //   1 close     the window goes; the message loop ends
 #ifndef INSTALL_UNINSTALLER_H
 #define INSTALL_UNINSTALLER_H

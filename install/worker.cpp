@@ -11,7 +11,10 @@
 #include "app/configcheck.h"
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
+#include "app/setuptext.h"
 #include "app/textformat.h"
+#include "app/wintext.h"
+#include "coding/widetext.h"
 #include "coding/blockstream.h"
 #include "install/keptfiles.h"
 #include "install/runningcopy.h"
@@ -76,7 +79,7 @@ void installProgressHook(int32_t bytesWritten)
     if (progressBar)
         SendMessageA(progressBar, PBM_SETPOS, (WPARAM)position, 0);
     MSG message;
-    PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
+    PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
 }
 
 void installPumpHook(void)
@@ -87,7 +90,7 @@ void installPumpHook(void)
     // them ends the drain, and after other messages the next call drains again.
     int paints = 0;
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
         if (message.message == WM_PAINT) {
             if (++paints == PAINTS_PER_DRAIN)
                 return;
@@ -97,7 +100,7 @@ void installPumpHook(void)
             paints = 0;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
@@ -141,9 +144,10 @@ static uint32_t installedKilobytes(void)
     int count = configFileCount();
     for (int index = 0; index < count; index++) {
         char path[sizeof installDir];
+        wchar_t wide[MAX_PATH];
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (formInstalledPath(path, sizeof path, index) &&
-            GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        if (formInstalledPath(path, sizeof path, index) && utf8ToWide(path, wide, MAX_PATH) >= 0 &&
+            GetFileAttributesExW(wide, GetFileExInfoStandard, &data))
             total += ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
     }
     total = (total + 1023) / 1024;
@@ -158,16 +162,16 @@ static void registerProduct(void)
         if (!formInstalledPath(path, sizeof path, index))
             continue;
         // Every further program gets the product's name: the last one wins.
-        const char* format = shortcutNameFormat(path, index, setupConfig.uninstallShortcutFormat);
+        const char* format = shortcutNameFormat(path, index, setupText.uninstallShortcutFormat);
         if (!format)
             continue;
         if (index == 0)
             useUninstallIcon = 1;
-        createShortcut(path, setupConfig.productName, format, NULL, 0);
+        createShortcut(path, setupText.productName, format, NULL, 0);
     }
     writeUninstallEntry(installedKilobytes());
-    if (setupConfig.startupArguments[0] != '|' && formInstalledPath(path, sizeof path, 1))
-        createShortcut(path, setupConfig.productName, "%s", setupConfig.startupArguments, 1);
+    if (setupText.startupArguments[0] != '|' && formInstalledPath(path, sizeof path, 1))
+        createShortcut(path, setupText.productName, "%s", setupText.startupArguments, 1);
 }
 
 static DWORD installFiles(void)
@@ -178,7 +182,7 @@ static DWORD installFiles(void)
     for (int index = 0; index < count && !abortLatch && !failed; index++) {
         char path[sizeof installDir] = "";
         if ((index == 0 || index == SAMPLES_FIRST_INDEX) && formFolderPath(path, sizeof path, index))
-            CreateDirectoryA(path, NULL);   // it may be there already
+            createFolder(path);   // it may be there already
         int written = formInstalledPath(path, sizeof path, index);
         // An old file that cannot be moved aside is left alone, and not counted:
         // the rollback must not delete it.

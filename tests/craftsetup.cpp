@@ -10,6 +10,7 @@
 //     subfolder=TEXT  startMenuSubfolder (default empty)
 //     product=TEXT    productName (default "Crafted")
 //     skip=N          leave the entry File<N> out
+//     codepage=N      the code page the texts are in (default 0: the system's)
 // Every file entry holds "crafted file N\r\n", stored.
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,11 +35,12 @@ static void setText(char* field, size_t width, const std::string& text)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: craftsetup STUB OUT [names=A|B] [count=N] [folder=F] [subfolder=S] [product=P] [skip=N]\n");
+        fprintf(stderr, "usage: craftsetup STUB OUT [names=A|B] [count=N] [folder=F] [subfolder=S] [product=P] [skip=N] [codepage=N]\n");
         return 2;
     }
     std::string names = "Uninst.exe|Demo.exe|Readme.txt", folder = "Crafted Product", subfolder, product = "Crafted";
     int count = -1, skip = -1;
+    uint32_t codePage = 0;
     for (int i = 3; i < argc; i++) {
         std::string arg = argv[i];
         size_t eq = arg.find('=');
@@ -49,6 +51,7 @@ int main(int argc, char** argv)
         else if (key == "subfolder") subfolder = value;
         else if (key == "product") product = value;
         else if (key == "skip") skip = atoi(value.c_str());
+        else if (key == "codepage") codePage = (uint32_t)strtoul(value.c_str(), NULL, 10);
         else {
             fprintf(stderr, "craftsetup: unknown key %s\n", key.c_str());
             return 2;
@@ -76,6 +79,7 @@ int main(int argc, char** argv)
         }
     memcpy(config.fileNames, list.data(), list.size() < sizeof config.fileNames ? list.size() : sizeof config.fileNames);
     config.fileCount = count >= 0 ? count : named;
+    config.codePage = codePage;
     setText(config.productName, sizeof config.productName, product);
     setText(config.productVersion, sizeof config.productVersion, "1.0");
     setText(config.installFolderName, sizeof config.installFolderName, folder);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/setupstate.h"
+#include "app/setuptext.h"
 #include "install/keptfiles.h"
 #include "install/removal.h"
 
@@ -33,6 +34,7 @@ void useConfiguration(const std::string& folder)
         at += strlen(name) + 1;
     }
     setupConfig.fileCount = FILE_COUNT;
+    loadSetupText(&setupConfig);   // the program reads the names in UTF-8, as loadSetupConfig leaves them
     strcpy(installDir, folder.c_str());
 }
 

@@ -31,6 +31,35 @@ TEST(TextFormat, ComposesAndCutsAtTheBuffer)
     EXPECT_STREQ(buffer, "abc");
 }
 
+TEST(TextFormat, ACutTextEndsOnAWholeUtf8Character)
+{
+    // "é" (2 bytes), "表" (3), "𝄞" (4): a cut inside one drops the whole
+    // character, a cut after one keeps it.
+    const char* text = "a\xC3\xA9\xE8\xA1\xA8\xF0\x9D\x84\x9E";
+    struct Case {
+        int capacity;
+        const char* expected;
+    } cases[] = {
+        {2, "a"},
+        {3, "a"},                                  // room for half of "é"
+        {4, "a\xC3\xA9"},
+        {5, "a\xC3\xA9"}, {6, "a\xC3\xA9"},
+        {7, "a\xC3\xA9\xE8\xA1\xA8"},
+        {8, "a\xC3\xA9\xE8\xA1\xA8"}, {10, "a\xC3\xA9\xE8\xA1\xA8"},
+    };
+    for (const Case& c : cases) {
+        char buffer[16];
+        EXPECT_EQ(formatText(buffer, c.capacity, "%s", text), -1) << c.capacity;
+        EXPECT_STREQ(buffer, c.expected) << c.capacity;
+    }
+    char buffer[16];
+    EXPECT_EQ(formatText(buffer, 11, "%s", text), 10);   // whole: nothing dropped
+    EXPECT_STREQ(buffer, text);
+    // Bytes that are no UTF-8 sequence at all are cut where they are.
+    EXPECT_EQ(formatText(buffer, 3, "%s", "\x80\x80\x80"), -1);
+    EXPECT_STREQ(buffer, "\x80\x80");
+}
+
 TEST(TextFormat, NumbersAndUnknownConversions)
 {
     char buffer[64];

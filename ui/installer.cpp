@@ -7,6 +7,9 @@
 #include "app/setuplayout.h"
 #include "app/setupstate.h"
 #include "app/textformat.h"
+#include "app/setuptext.h"
+#include "app/wintext.h"
+#include "coding/widetext.h"
 #include "install/installdir.h"
 #include "install/removal.h"
 #include "install/worker.h"
@@ -27,7 +30,7 @@ enum {
     WORKER_END_WAIT_MS = 2000,    // the worker has posted its end and is returning
     WM_WORKER_DONE = WM_APP + 1,
     WELCOME_RESULT_GO = 6,
-    LABEL_SIZE = 128,
+    LABEL_SIZE = 256,             // the label format and the name, both in UTF-8
     TEXT_SIZE = 1024,             // the finished text with the longest names and folder
     SAMPLES_LINE_SIZE = 512,
     CAPTION_SIZE = 512
@@ -45,11 +48,13 @@ static int installDirFits;
 // the setup was started from. Returns 1 when the progress bar class is there.
 static int loadCommonControls(void)
 {
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || appendText(path, MAX_PATH, "\\COMCTL32.DLL") < 0)
+    static const wchar_t name[] = L"\\COMCTL32.DLL";
+    wchar_t path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + sizeof name / sizeof name[0] > MAX_PATH)
         return 0;
-    HMODULE library = LoadLibraryA(path);   // kept for the life of the process
+    lstrcpyW(path + length, name);
+    HMODULE library = LoadLibraryW(path);   // kept for the life of the process
     if (!library)
         return 0;
     typedef BOOL(WINAPI * InitFunction)(const INITCOMMONCONTROLSEX*);
@@ -61,7 +66,7 @@ static int loadCommonControls(void)
 // "The setup is not finished! Do you really want to abort?"; true on Yes.
 static bool confirmAbort(HWND owner)
 {
-    return MessageBoxA(owner, "The setup is not finished! Do you really want to abort?", "Confirm",
+    return showMessage(owner, "The setup is not finished! Do you really want to abort?", "Confirm",
                        MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
@@ -81,7 +86,7 @@ static bool confirmInstallAbort(void)
 // Both dialogs name the file at work.
 static void showFileAtWork(const char* path)
 {
-    SetDlgItemTextA(fileDialog, IDC_CURRENT_FILE, path);
+    setDialogText(fileDialog, IDC_CURRENT_FILE, path);
 }
 
 static void showWriteFailure(const char* path)
@@ -89,7 +94,7 @@ static void showWriteFailure(const char* path)
     char text[sizeof installDir + 96];
     formatText(text, sizeof text,
                "Setup could not write the file\n\n%s\n\nThe files installed so far will be removed.", path);
-    MessageBoxA(fileDialog, text, "Install", MB_OK | MB_ICONERROR);
+    showMessage(fileDialog, text, "Install", MB_OK | MB_ICONERROR);
 }
 
 static void disableCancel(void)
@@ -99,7 +104,7 @@ static void disableCancel(void)
 
 static void announceWorkerEnd(void)
 {
-    PostMessageA(fileDialog, WM_WORKER_DONE, 0, 0);
+    PostMessageW(fileDialog, WM_WORKER_DONE, 0, 0);
 }
 
 static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -107,8 +112,8 @@ static INT_PTR CALLBACK installingDialogProc(HWND dialog, UINT message, WPARAM w
     switch (message) {
     case WM_INITDIALOG: {
         char label[LABEL_SIZE];
-        formatWithName(label, sizeof label, setupConfig.installingLabelFormat, setupConfig.productName);
-        SetDlgItemTextA(dialog, IDC_LABEL, label);
+        formatWithName(label, sizeof label, setupText.installingLabelFormat, setupText.productName);
+        setDialogText(dialog, IDC_LABEL, label);
         progressBar = GetDlgItem(dialog, IDC_PROGRESS);
         if (progressBar)
             SendMessageA(progressBar, PBM_SETRANGE32, 0, (LPARAM)setupConfig.progressRange);
@@ -159,21 +164,21 @@ static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wPa
     case WM_INITDIALOG: {
         char samples[SAMPLES_LINE_SIZE] = "";
         char folder[sizeof installDir];
-        if (setupConfig.samplesDescription[0] && formFolderPath(folder, sizeof folder, SAMPLES_FIRST_INDEX))
-            formatText(samples, sizeof samples, "Some %s can be found in %s\n\n", setupConfig.samplesDescription,
+        if (setupText.samplesDescription[0] && formFolderPath(folder, sizeof folder, SAMPLES_FIRST_INDEX))
+            formatText(samples, sizeof samples, "Some %s can be found in %s\n\n", setupText.samplesDescription,
                        folder);
         // The Start Menu group is the install folder's name (no name: the Programs folder).
-        const char* group = setupConfig.installFolderName[0] ? setupConfig.installFolderName : "Programs";
+        const char* group = setupText.installFolderName[0] ? setupText.installFolderName : "Programs";
         char text[TEXT_SIZE];
         formatText(text, sizeof text,
                    "Setup is complete and %s V%s is now installed on your computer!\n\n"
                    "%s is accessible through the Start Menu, under %s.\n\n%sClick Finish.",
-                   setupConfig.productName, setupConfig.productVersion, setupConfig.productName, group, samples);
-        SetDlgItemTextA(dialog, IDC_TEXT, text);
+                   setupText.productName, setupText.productVersion, setupText.productName, group, samples);
+        setDialogText(dialog, IDC_TEXT, text);
         runProductChecked = 1;
         char caption[CAPTION_SIZE];
-        formatText(caption, sizeof caption, "Run %s", setupConfig.productName);
-        SetDlgItemTextA(dialog, IDC_RUN_PRODUCT, caption);
+        formatText(caption, sizeof caption, "Run %s", setupText.productName);
+        setDialogText(dialog, IDC_RUN_PRODUCT, caption);
         SendDlgItemMessageA(dialog, IDC_RUN_PRODUCT, BM_SETCHECK, (WPARAM)runProductChecked, 0);
         return TRUE;
     }
@@ -198,7 +203,7 @@ static INT_PTR CALLBACK rollbackDialogProc(HWND dialog, UINT message, WPARAM, LP
     switch (message) {
     case WM_INITDIALOG: {
         HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
-        SetDlgItemTextA(dialog, IDC_LABEL, "Removing installed files:");
+        setDialogText(dialog, IDC_LABEL, "Removing installed files:");
         EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
         if (bar) {
             SendMessageA(bar, PBM_SETRANGE32, 0, ROLLBACK_BAR_RANGE);
@@ -222,10 +227,18 @@ static void runProduct(void)
 {
     char path[sizeof installDir];
     char command[sizeof installDir + 2];
+    wchar_t wide[WIDE_UNITS_FOR_UTF8(sizeof command)];
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
     // Quoted: a folder with a space must not start C:\Program.exe instead.
     if (runProductChecked && formInstalledPath(path, sizeof path, 1) &&
-        formatText(command, sizeof command, "\"%s\"", path) > 0)
-        WinExec(command, SW_SHOW);
+        formatText(command, sizeof command, "\"%s\"", path) > 0 &&
+        utf8ToWide(command, wide, (int)(sizeof wide / sizeof wide[0])) > 0 &&
+        CreateProcessW(NULL, wide, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
 }
 
 static void showWelcome(HWND window)
@@ -235,7 +248,7 @@ static void showWelcome(HWND window)
     // just as a cut one is: nothing of it is written.
     if (setupPackage == INVALID_FILE || !setupIsWhole()) {
         setExitCode(EXIT_DAMAGED);
-        MessageBoxA(window,
+        showMessage(window,
                     "This setup program is truncated.  It's most likely that the download wasn't fully "
                     "completed.  Please get a new copy.",
                     "Install", MB_OK | MB_ICONERROR);
@@ -247,16 +260,16 @@ static void showWelcome(HWND window)
         char text[sizeof installDir + 96];
         formatText(text, sizeof text, "The install folder is too long for the files of this product:\n\n%s\n\n"
                    "Setup cannot continue.", installDir);
-        MessageBoxA(window, text, "Install", MB_OK | MB_ICONERROR);
+        showMessage(window, text, "Install", MB_OK | MB_ICONERROR);
         scheduleState(STATE_CLOSE);
         return;
     }
     char text[TEXT_SIZE];
-    const char* name = setupConfig.productName;
+    const char* name = setupText.productName;
     formatText(text, sizeof text,
                "Welcome to the %s setup program.\n\nThis setup will install %s V%s on your computer.\n\n"
                "When you are ready to start installing the program, click Finish.",
-               name, name, setupConfig.productVersion);
+               name, name, setupText.productVersion);
     TextDialog welcome = {IDD_WELCOME + paletteOffset, IDC_TEXT, welcomeButtons,
                           (int)(sizeof welcomeButtons / sizeof welcomeButtons[0])};
     if (showTextDialog(&welcome, text) == WELCOME_RESULT_GO) {
@@ -312,7 +325,7 @@ static const FlowState installStates[] = {
 };
 
 static const SetupFlow installFlow = {
-    "TambSetupClass", "Install", IDI_SETUP, WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+    L"TambSetupClass", L"Install", IDI_SETUP, WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
     installStates, sizeof installStates / sizeof installStates[0], STATE_WELCOME,
     checkInstallDir, closeSetupPackage};
 

@@ -1,6 +1,7 @@
 // setupwindow.cpp - the setup window of both modes and its flow of states.
 #include "ui/setupwindow.h"
 
+#include "app/wintext.h"
 #include "ui/background.h"
 
 enum {
@@ -30,7 +31,7 @@ void scheduleState(int state)
 
 INT_PTR showDialog(int templateId, DLGPROC procedure)
 {
-    return DialogBoxParamA(windowInstance, MAKEINTRESOURCEA(templateId), BackgroundWindow, procedure, 0);
+    return DialogBoxParamW(windowInstance, MAKEINTRESOURCEW(templateId), BackgroundWindow, procedure, 0);
 }
 
 static int isPaletteMessage(UINT message)
@@ -56,7 +57,7 @@ static INT_PTR CALLBACK textDialogProc(HWND dialog, UINT message, WPARAM wParam,
     if (forwardPaletteMessage(dialog, message, wParam, lParam))
         return FALSE;
     if (message == WM_INITDIALOG) {
-        SetDlgItemTextA(dialog, textDialog->textControl, textDialogText);
+        setDialogText(dialog, textDialog->textControl, textDialogText);
         return TRUE;
     }
     if (message != WM_COMMAND)
@@ -86,7 +87,7 @@ static void onStateTimer(HWND window)
         DestroyWindow(window);
         return;
     }
-    PostMessageA(window, WM_SETUP_STATE, (WPARAM)pendingState, 0);
+    PostMessageW(window, WM_SETUP_STATE, (WPARAM)pendingState, 0);
 }
 
 static void runStep(HWND window, int state)
@@ -135,7 +136,7 @@ static LRESULT CALLBACK setupWindowProc(HWND window, UINT message, WPARAM wParam
         runStep(window, (int)wParam);
         break;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 int runSetupWindow(HINSTANCE instance, HINSTANCE previous, const SetupFlow* setupFlow, HBRUSH background)
@@ -143,28 +144,28 @@ int runSetupWindow(HINSTANCE instance, HINSTANCE previous, const SetupFlow* setu
     windowInstance = instance;
     flow = setupFlow;
     if (!previous) {
-        WNDCLASSEXA windowClass = {};
+        WNDCLASSEXW windowClass = {};
         windowClass.cbSize = sizeof windowClass;
         windowClass.style = CS_HREDRAW | CS_VREDRAW;
         windowClass.lpfnWndProc = setupWindowProc;
         windowClass.hInstance = instance;
-        windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(flow->iconId));
-        windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+        windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(flow->iconId));
+        windowClass.hCursor = LoadCursorW(NULL, (LPCWSTR)IDC_ARROW);
         windowClass.hbrBackground = background;
         windowClass.lpszClassName = flow->className;
-        RegisterClassExA(&windowClass);
+        RegisterClassExW(&windowClass);
     }
     RECT desktop;
     GetWindowRect(GetDesktopWindow(), &desktop);
-    HWND window = CreateWindowExA(0, flow->className, flow->title, WS_POPUP | WS_VISIBLE | flow->extraStyle,
+    HWND window = CreateWindowExW(0, flow->className, flow->title, WS_POPUP | WS_VISIBLE | flow->extraStyle,
                                   desktop.left, desktop.top, desktop.right - desktop.left,
                                   desktop.bottom - desktop.top, NULL, NULL, instance, NULL);
     if (!window)
         return EXIT_NO_WINDOW;   // no window, no flow: the message loop would never end
     MSG message = {};
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return (int)message.wParam;
 }

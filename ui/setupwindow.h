@@ -37,8 +37,8 @@ struct FlowState {
 };
 
 struct SetupFlow {
-    const char* className;         // also what other programs find the window by
-    const char* title;
+    const wchar_t* className;      // also what other programs find the window by
+    const wchar_t* title;
     int iconId;
     DWORD extraStyle;              // besides WS_POPUP | WS_VISIBLE
     const FlowState* states;

@@ -173,7 +173,9 @@ static void scenarioUninstall(void)
         return;
     expectEqual("the install folder while the finished dialog shows", ".\\Uninst.exe\n", joinLines(listTree(dir)));
     expectRegistrationGone(folders, "Demo", "Demo Product");
-    expect(batchFiles().empty(), "no batch file before OK");
+    // The batch is made before the final text, so the text can say whether
+    // the program will go; it only runs once OK ends the uninstaller.
+    expect(batchFiles().size() == 1, "the batch file is ready before OK, and has not run");
     if (!click("Finished", 1))
         return;
     waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});

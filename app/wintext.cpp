@@ -1,0 +1,43 @@
+// wintext.cpp - UTF-8 texts and paths at the Win32 calls.
+#include "app/wintext.h"
+
+#include "coding/widetext.h"
+
+int setDialogText(HWND dialog, int control, const char* text)
+{
+    wchar_t wide[WINDOW_TEXT_UNITS];
+    utf8ToWide(text, wide, WINDOW_TEXT_UNITS);
+    return SetDlgItemTextW(dialog, control, wide);
+}
+
+int showMessage(HWND owner, const char* text, const char* caption, UINT type)
+{
+    wchar_t wide[WINDOW_TEXT_UNITS], wideCaption[MAX_PATH];
+    utf8ToWide(text, wide, WINDOW_TEXT_UNITS);
+    utf8ToWide(caption, wideCaption, MAX_PATH);
+    return MessageBoxW(owner, wide, wideCaption, type);
+}
+
+int createFolder(const char* path)
+{
+    wchar_t wide[MAX_PATH];
+    return utf8ToWide(path, wide, MAX_PATH) >= 0 && CreateDirectoryW(wide, NULL);
+}
+
+int removeFolder(const char* path)
+{
+    wchar_t wide[MAX_PATH];
+    return utf8ToWide(path, wide, MAX_PATH) >= 0 && RemoveDirectoryW(wide);
+}
+
+DWORD pathAttributes(const char* path)
+{
+    wchar_t wide[MAX_PATH];
+    return utf8ToWide(path, wide, MAX_PATH) >= 0 ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+}
+
+int setPathAttributes(const char* path, DWORD attributes)
+{
+    wchar_t wide[MAX_PATH];
+    return utf8ToWide(path, wide, MAX_PATH) >= 0 && SetFileAttributesW(wide, attributes);
+}

@@ -1,0 +1,24 @@
+// wintext.h - the Win32 calls the setup program makes in more than one
+// place with a text or a path, taking UTF-8: each meets the wide function
+// here, so no caller holds a UTF-16 buffer. (Files: coding/fileio.h.)
+#ifndef APP_WINTEXT_H
+#define APP_WINTEXT_H
+
+#include <windows.h>
+
+// Dialog control text / message box, as SetDlgItemTextW and MessageBoxW
+// (MessageBoxW's result). A text longer than WINDOW_TEXT_UNITS - 1 UTF-16
+// units, or not UTF-8, is shown as "".
+enum { WINDOW_TEXT_UNITS = 2048 };
+int setDialogText(HWND dialog, int control, const char* text);
+int showMessage(HWND owner, const char* text, const char* caption, UINT type);
+
+// Folders and attributes, as CreateDirectoryW, RemoveDirectoryW,
+// GetFileAttributesW and SetFileAttributesW; a path that is not UTF-8 or
+// longer than MAX_PATH - 1 units fails (INVALID_FILE_ATTRIBUTES).
+int createFolder(const char* path);
+int removeFolder(const char* path);
+DWORD pathAttributes(const char* path);
+int setPathAttributes(const char* path, DWORD attributes);
+
+#endif
