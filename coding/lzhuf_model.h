@@ -287,9 +287,9 @@ static inline void climbFrom(unsigned n)
     } while (n != 0);
 }
 
-// Counts one more occurrence of symbol.
-// The same, for a caller that has just walked between the leaf (at position
-// leaf) and the root: the depth nodes above the leaf are *above, *(above +
+// Counts one more occurrence of symbol, as climbFrom from its leaf does, for
+// a caller that has just walked between the leaf (at position leaf) and the
+// root: the depth nodes above the leaf are *above, *(above +
 // step), ..., nearest the leaf first. Until a node moves the next one up is
 // known without a lookup, so the counts along the path need not wait for
 // each other.

@@ -14,6 +14,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     wine wine64 xvfb imagemagick x11-utils
     openssl osslsigncode
+    locales
 )
 
 installed() {
@@ -45,6 +46,14 @@ if [ "${#missing[@]}" -gt 0 ]; then
     as_root "${APT_GET[@]}" install "${missing[@]}"
 fi
 
+# ---- the Russian locale ------------------------------------------------------
+# Wine takes its ANSI code page from the locale: under ru_RU.UTF-8 it is 1251
+# while Unix file names stay UTF-8. The international scenarios run there.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+    echo "bootstrap: generating the locale ru_RU.UTF-8"
+    as_root localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+fi
+
 # ---- 32-bit Wine -------------------------------------------------------------
 # One failed attempt is remembered for a day so that re-runs stay fast.
 wine32_marker="$BUILD/.wine32-unavailable"
@@ -67,7 +76,14 @@ try_wine32() {
     return 1
 }
 
-if have_wine32 || installed wine32:i386; then
+if ! can_run_32bit; then
+    # /usr/bin/wine prefers the 32-bit loader whenever it is installed, so an
+    # unrunnable one would stop 64-bit Wine as well.
+    echo "bootstrap: this kernel does not run 32-bit programs: no wine32, the 32-bit Windows tests will be skipped"
+    if installed wine32:i386; then
+        as_root "${APT_GET[@]}" remove wine32:i386
+    fi
+elif have_wine32 || installed wine32:i386; then
     rm -f "$wine32_marker"
 elif [ "${TAMB_NO_WINE32:-0}" = 1 ]; then
     echo "bootstrap: TAMB_NO_WINE32=1, not installing wine32"

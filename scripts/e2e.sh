@@ -30,7 +30,7 @@ build_native >/dev/null || die "the native build failed"
 result=0
 for arch in "${arches[@]}"; do
     case "$arch" in
-    win32) have_wine32 || { echo "SKIP: e2e win32: wine32 is not installed, the i686 setup program was not run"; continue; } ;;
+    win32) have_wine32 || { echo "SKIP: e2e win32: 32-bit Wine does not run here, the i686 setup program was not run"; continue; } ;;
     win64) have_wine64 || die "wine64 is not installed (scripts/bootstrap.sh installs it)" ;;
     *) die "--arch is win32 or win64" ;;
     esac

@@ -10,7 +10,7 @@
 set -uo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"
-cd "$ROOT"
+cd "$ROOT" || exit 1
 
 started=$SECONDS
 FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
@@ -40,13 +40,27 @@ run_step() {
     fi
 }
 
-# skip_step NAME WHY: a step that could not run, loud in the table. A skip
-# because an earlier step failed counts as a failure too.
+# skip_step NAME WHY: a step left out on purpose or for want of a tool, loud
+# in the table; it does not fail the run (a step that could not run because
+# something it needs failed goes through not_run).
 skip_step() {
     step "$1"
     echo "SKIP: $2"
     rows+=("$1|SKIP|0")
     details+=("$1: SKIP: $2")
+}
+
+# not_run WHY STEP...: steps that could not run because something they need
+# failed or is missing; each counts as a failure.
+not_run() {
+    local why="$1" name names=""
+    shift
+    for name in "$@"; do
+        failed_steps=$((failed_steps + 1))
+        rows+=("$name|FAIL|0")
+        names+="${names:+, }$name"
+    done
+    details+=("$names: not run, $why")
 }
 
 # The failed scenarios of an end-to-end step: name, log and screenshots.
@@ -80,27 +94,21 @@ run_step native step_native
 for arch in win32 win64; do
     run_step "build-$arch" "step_build_$arch"
     if [ "$arch" = win32 ] && ! have_wine32; then
-        skip_step "unit-win32" "wine32 is not installed: the i686 build was compiled but its tests were not run"
-        skip_step "e2e-win32" "wine32 is not installed: the i686 setup program was not run"
+        skip_step "unit-win32" "32-bit Wine does not run here (wine32 not installed, or a kernel without 32-bit support): the i686 build was compiled but its tests were not run"
+        skip_step "e2e-win32" "32-bit Wine does not run here: the i686 setup program was not run"
         continue
     fi
     if [ "$arch" = win64 ] && ! have_wine64; then
-        failed_steps=$((failed_steps + 2))
-        rows+=("unit-win64|FAIL|0" "e2e-win64|FAIL|0")
-        details+=("win64: wine64 is not installed (scripts/bootstrap.sh installs it)")
+        not_run "wine64 is not installed (scripts/bootstrap.sh installs it)" unit-win64 e2e-win64
         continue
     fi
     if [ -z "${ok[build-$arch]:-}" ]; then
-        failed_steps=$((failed_steps + 2))
-        rows+=("unit-$arch|FAIL|0" "e2e-$arch|FAIL|0")
-        details+=("unit-$arch, e2e-$arch: not run, the $arch build failed")
+        not_run "the $arch build failed" "unit-$arch" "e2e-$arch"
         continue
     fi
     run_step "unit-$arch" "step_unit_$arch"
     if [ -z "${ok[native]:-}" ] && [ ! -x "$MKSETUP_NATIVE" ]; then
-        failed_steps=$((failed_steps + 1))
-        rows+=("e2e-$arch|FAIL|0")
-        details+=("e2e-$arch: not run, the native mksetup was not built")
+        not_run "the native mksetup was not built" "e2e-$arch"
         continue
     fi
     run_step "e2e-$arch" "step_e2e_$arch"

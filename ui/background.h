@@ -28,10 +28,11 @@ void onPaletteMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void eraseBackground(HDC dc);
 // WM_PAINT: every used slot, in slot order. Returns 1.
 int paintBitmapSlots(HWND window);
-// Placement step 0..7 (one per name of decorativeBitmapNames): step 0 opens the program's package, each step loads
-// one bitmap into its slot and invalidates its area, step 7 closes the
-// package. A bitmap that cannot be loaded just does not appear.
-// Returns true while another step follows.
+// Placement step 0..7, one per name of decorativeBitmapNames: step 0 opens
+// the program's package, each step loads one bitmap into its slot and
+// invalidates its area, the last step closes the package. A bitmap that
+// cannot be loaded just does not appear. Returns true while another step
+// follows.
 bool placeDecorativeBitmap(int step);
 
 #endif

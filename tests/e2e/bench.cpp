@@ -44,9 +44,9 @@ int benchInstall(const char* setupPath)
 {
     HANDLE setup = startSetup(setupPath);
     Dialog dialog;
-    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", 6) ||
-        !waitDialog("Finished", PLAIN_DIALOG, 300000, &dialog) || !setCheck("Finished", 1001, 0) ||
-        !click("Finished", 6))
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", IDC_FINISH) ||
+        !waitDialog("Finished", PLAIN_DIALOG, 300000, &dialog) || !setCheck("Finished", IDC_RUN_PRODUCT, 0) ||
+        !click("Finished", IDC_FINISH))
         return fail("the install of %s did not go through", setupPath), 1;
     if (!waitExit(setup, "the setup", DEFAULT_WAIT_MS) || !expectExitCode("a completed install", EXIT_DONE))
         return 1;
@@ -81,7 +81,7 @@ int benchCancel(const char* setupPath, int cycles, const char* folder)
 {
     HANDLE setup = startSetup(setupPath);
     Dialog dialog;
-    if (!setup || !click("Install", 6) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+    if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
         return 1;
     HWND installing = dialog.window;
     HWND bar = NULL;

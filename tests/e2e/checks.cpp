@@ -78,7 +78,7 @@ std::string quoted(const std::string& text)
         else if (c == '"' || c == '\\') {
             out += '\\';
             out += (char)c;
-        } else if (c < 32 || c >= 127) {
+        } else if (c < 32 || c == 127) {
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
@@ -86,6 +86,26 @@ std::string quoted(const std::string& text)
             out += (char)c;
     }
     return out + "\"";
+}
+
+std::wstring wide(const std::string& utf8)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), NULL, 0);
+    std::wstring out((size_t)length, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &out[0], length);
+    return out;
+}
+
+std::string utf8(const wchar_t* text, int length)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, NULL, 0, NULL, NULL);
+    std::string out(bytes > 0 ? (size_t)bytes : 0, '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, NULL, NULL);
+    if (length < 0 && !out.empty())
+        out.pop_back();   // the NUL
+    return out;
 }
 
 std::string joinLines(const std::vector<std::string>& lines)

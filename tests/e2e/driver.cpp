@@ -26,14 +26,22 @@ enum { RUN_OK = 0, RUN_FAILED = 1, RUN_USAGE = 2 };
 
 Setting setting;
 
+// The table comes from scenarios.txt, the list CMake makes the tests from.
+#define SCENARIO(name, function, depth) void function(void);
+#include "scenario_table.h"
+#undef SCENARIO
+static const Scenario scenarios[] = {
+#define SCENARIO(name, function, depth) {name, function, depth},
+#include "scenario_table.h"
+#undef SCENARIO
+};
+static const int scenarioCount = sizeof scenarios / sizeof scenarios[0];
+
 static const Scenario* findScenario(const char* name)
 {
-    for (int i = 0; i < installScenarioCount; i++)
-        if (strcmp(installScenarios[i].name, name) == 0)
-            return &installScenarios[i];
-    for (int i = 0; i < uninstallScenarioCount; i++)
-        if (strcmp(uninstallScenarios[i].name, name) == 0)
-            return &uninstallScenarios[i];
+    for (int i = 0; i < scenarioCount; i++)
+        if (strcmp(scenarios[i].name, name) == 0)
+            return &scenarios[i];
     return NULL;
 }
 
@@ -102,10 +110,8 @@ int main(int argc, char** argv)
         return module ? RUN_OK : RUN_FAILED;
     }
     if (argc == 2 && strcmp(argv[1], "list") == 0) {
-        for (int i = 0; i < installScenarioCount; i++)
-            printf("%s\n", installScenarios[i].name);
-        for (int i = 0; i < uninstallScenarioCount; i++)
-            printf("%s\n", uninstallScenarios[i].name);
+        for (int i = 0; i < scenarioCount; i++)
+            printf("%s\n", scenarios[i].name);
         return RUN_OK;
     }
     if (argc == 3 && strcmp(argv[1], "bench-install") == 0)

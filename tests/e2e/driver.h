@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "app/setuplayout.h"   // decorativeBitmapNames, in drawing order
+#include "resources/resource.h"   // the dialogs' control ids
 #include "ui/setupwindow.h"    // the exit codes
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ int failureCount(void);
 int passCount(void);
 std::string quoted(const std::string& text);        // one line, control characters escaped
 std::string joinLines(const std::vector<std::string>& lines);
+// The driver's texts are UTF-8 and meet Windows through the wide functions,
+// so names read back the same on every system code page.
+std::wstring wide(const std::string& utf8);
+std::string utf8(const wchar_t* text, int length = -1);   // -1: up to the NUL
 
 // ---- where things are (set by main from the command line) ----
 struct Setting {
@@ -85,8 +90,8 @@ std::string imageOfWindow(HWND window);              // the program file of the 
 // handles; environment null: the driver's. Returns the process handle or null.
 HANDLE startProgram(const std::string& exe, const std::string& commandLine, const char* folder,
                     const char* environment = NULL);
-HANDLE startSetup(const std::string& exe);
-int countProcesses(const char* exeName);             // running processes of that file name; -1 unknown           // in its folder, as opened from the shell
+HANDLE startSetup(const std::string& exe);          // in its folder, as opened from the shell
+int countProcesses(const char* exeName);             // running processes of that file name; -1 unknown
 // Waits for the end. forbidden: dialog titles ("*": any) the process must
 // not show meanwhile. Closes the handle.
 bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vector<const char*>& forbidden = {});
@@ -154,22 +159,24 @@ void screenInfo(int* bitsPerPixel, bool* palette);
 int benchInstall(const char* setupPath);
 int benchCancel(const char* setupPath, int cycles, const char* installFolder);
 
-// ---- scenarios (scenarios.cpp, uninstall_scenarios.cpp) ----
+// ---- scenarios (scenarios.cpp, uninstall_scenarios.cpp; listed in scenarios.txt) ----
 struct Scenario {
     const char* name;
     void (*run)(void);
-    bool palette;   // runs on the 256-colour display
+    int depth;   // of the display: 24, or 8 for the 256-colour palette one
 };
-extern const Scenario installScenarios[];
-extern const int installScenarioCount;
-extern const Scenario uninstallScenarios[];
-extern const int uninstallScenarioCount;
 
 // Shared by both sets of scenarios.
 extern const char* const demoFiles[];      // "Name=Source", the uninstaller first
 extern const int demoFileCount;
 bool expectFiles(const char* sourceFolder, const std::string& dir, const char* const* files, int count);
 bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller);
+// The shortcut's target, description, arguments and icon ("path,index").
+bool expectShortcut(const std::string& lnk, const std::string& target, const char* description,
+                    const char* arguments, const std::string& icon);
+// Within a bounded time the batch file has deleted the uninstaller, the
+// folder (when not empty) and itself.
+void expectSelfDeleted(const std::string& uninstaller, const std::string& folder);
 // A complete install with "Run" unticked.
 bool installQuietly(const char* setupName);
 std::string stagePath(const char* name);   // SETTING.stage\name

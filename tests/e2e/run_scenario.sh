@@ -1,14 +1,15 @@
 #!/bin/bash
-# run_scenario.sh ARCH NAME DEPTH OUT DRIVER SHOTS - one end-to-end scenario
-# as one test: its own Xvfb display (DEPTH 24, or 8 for the palette ones), a
-# fresh copy of the template prefix (its own Wine server), then one run of
-# the driver, which does the whole scenario; then the prefix's processes end
-# and the screenshots become PNG files in SHOTS/NAME.
+# run_scenario.sh ARCH NAME DEPTH LOCALE OUT DRIVER SHOTS - one end-to-end
+# scenario as one test: its own Xvfb display (DEPTH 24, or 8 for the palette
+# ones), a fresh copy of the template prefix (its own Wine server) started
+# under LOCALE ("-": the caller's; Wine takes its ANSI code page from it),
+# then one run of the driver, which does the whole scenario; then the
+# prefix's processes end and the screenshots become PNG files in SHOTS/NAME.
 #
 # The log is OUT/logs/NAME.log; a failed scenario keeps its prefix in
 # OUT/prefixes/NAME and gets a picture of the screen as it was at the end.
 set -u
-ARCH="$1" NAME="$2" DEPTH="$3" OUT="$4" DRIVER="$5" SHOTS="$6/$2"
+ARCH="$1" NAME="$2" DEPTH="$3" LOCALE="$4" OUT="$5" DRIVER="$6" SHOTS="$7/$2"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
 . "$HERE/env.sh"
@@ -46,6 +47,11 @@ for big in system32 syswow64 winsxs; do
     fi
 done
 export WINEARCH="$ARCH" WINEPREFIX="$PREFIX"
+if [ "$LOCALE" != - ]; then
+    locale -a 2>/dev/null | grep -qix "$(echo "$LOCALE" | sed 's/UTF-8$/utf8/I')" ||
+        { echo "FAIL: the locale $LOCALE does not exist (scripts/bootstrap.sh makes it)"; exit 1; }
+    export LC_ALL="$LOCALE"
+fi
 
 start_xvfb "$DEPTH" "$OUT/logs/$NAME-xvfb.txt" || exit 1
 

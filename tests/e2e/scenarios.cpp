@@ -97,7 +97,7 @@ bool expectUninstallEntry(const char* product, const char* version, const std::s
     return expect(kb == floor || kb == ceiling, "EstimatedSize %s for %lld bytes of files", kb.c_str(), size) && ok;
 }
 
-static bool expectShortcut(const std::string& lnk, const std::string& target, const char* description,
+bool expectShortcut(const std::string& lnk, const std::string& target, const char* description,
                            const char* arguments, const std::string& icon)
 {
     Shortcut link;
@@ -157,16 +157,16 @@ bool installQuietly(const char* setupName)
 {
     HANDLE setup = startSetup(copyToDownloads(setupName));
     Dialog dialog;
-    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", 6) ||
-        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !setCheck("Finished", 1001, 0) ||
-        !click("Finished", 6))
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", IDC_FINISH) ||
+        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !setCheck("Finished", IDC_RUN_PRODUCT, 0) ||
+        !click("Finished", IDC_FINISH))
         return fail("the install of %s did not go through", setupName);
     return waitExit(setup, "the setup", DEFAULT_WAIT_MS) && expectExitCode("a completed install", EXIT_DONE);
 }
 
 // Full install of the demo, "Run Demo" left ticked: every text, file,
 // shortcut and registry value; screenshots and pixel checks.
-static void scenarioInstall(void)
+void scenarioInstall(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -181,24 +181,24 @@ static void scenarioInstall(void)
     if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
         return;
     screenshot("welcome", &dialog.rect, &screen);
-    expectText("Install", 108, welcomeDemo);
+    expectText("Install", IDC_TEXT, welcomeDemo);
     expectEqual("welcome dialog size (dialog units)", "293x167", dialogSize(dialog));
     size_t colours = pictureColours(dialog, screen);
     expect(colours > 8, "the welcome picture shows %zu colours: bitmap 103 of template 101", colours);
     checkBackground("welcome", screen, dialog.rect, BACKGROUND_FULL);
-    if (!click("Install", 6) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+    if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
     screenshot("finished", &dialog.rect, &screen);
     std::string dir = folders.programFiles + "\\Demo Product";
-    expectText("Finished", 108,
+    expectText("Finished", IDC_TEXT,
                "Setup is complete and Demo V1.0 is now installed on your computer!\n\n"
                "Demo is accessible through the Start Menu, under Demo Product.\n\n"
                "Some sample files can be found in " +
                    dir + "\\Samples\n\nClick Finish.");
-    expectText("Finished", 1001, "Run Demo");
-    expectEqual("check box 1001 of the finished dialog (template 102)", "110,112,80,11", controlAt(dialog, 1001));
+    expectText("Finished", IDC_RUN_PRODUCT, "Run Demo");
+    expectEqual("check box 1001 of the finished dialog (template 102)", "110,112,80,11", controlAt(dialog, IDC_RUN_PRODUCT));
     int ticked = -1;
-    getCheck("Finished", 1001, &ticked);
+    getCheck("Finished", IDC_RUN_PRODUCT, &ticked);
     expect(ticked == 1, "Run Demo is ticked");
     checkBackground("finished", screen, dialog.rect, BACKGROUND_FULL);
 
@@ -213,7 +213,7 @@ static void scenarioInstall(void)
     expectEqual("Startup folder (StartupArguments \"|\")", startup, joinLines(listTree(folders.startup)));
 
     // Finish with the box ticked: the product starts once the background has gone.
-    if (!click("Finished", 6))
+    if (!click("Finished", IDC_FINISH))
         return;
     HWND product = waitWindowOfClass("TambDemoWindow", DEFAULT_WAIT_MS);
     if (!product)
@@ -232,7 +232,7 @@ static void scenarioInstall(void)
 // arguments; "Run" unticked, so nothing starts. The product carries the big
 // data file, so the installing dialog is read while the Cancel question
 // holds the worker; No lets the install go on to its end.
-static void scenarioInstallViewer(void)
+void scenarioInstallViewer(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -242,22 +242,22 @@ static void scenarioInstallViewer(void)
     Dialog dialog;
     if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
         return;
-    expectText("Install", 108,
+    expectText("Install", IDC_TEXT,
                "Welcome to the Tamb Viewer setup program.\n\nThis setup will install Tamb Viewer V2.5b on your "
                "computer.\n\nWhen you are ready to start installing the program, click Finish.");
     if (!pressKey("Install", VK_RETURN) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
-        !click("Installing", 2) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+        !click("Installing", IDCANCEL) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
         return;
-    expectText("Installing", 105, "Setting up Tamb Viewer");
+    expectText("Installing", IDC_LABEL, "Setting up Tamb Viewer");
     if (!answerMessageBox("Confirm", IDNO, confirmText, false) ||
         !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
     Image screen;
     screenshot("viewer-finished", &dialog.rect, &screen);
-    expectText("Finished", 108,
+    expectText("Finished", IDC_TEXT,
                "Setup is complete and Tamb Viewer V2.5b is now installed on your computer!\n\nTamb Viewer is "
                "accessible through the Start Menu, under Tamberlyn.\n\nClick Finish.");
-    expectText("Finished", 1001, "Run Tamb Viewer");
+    expectText("Finished", IDC_RUN_PRODUCT, "Run Tamb Viewer");
 
     static const char* const files[] = {"Uninstall.exe", "Viewer.exe=Demo.exe", "Viewer.HLP=Viewer.HLP",
                                         "License.txt=License.txt", "Sample1.txt=Sample1.txt", "Data.txt=Data.txt"};
@@ -276,7 +276,7 @@ static void scenarioInstallViewer(void)
                    dir + "\\Uninstall.exe,1");
     expectShortcut(folders.startup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
 
-    if (!setCheck("Finished", 1001, 0) || !click("Finished", 6))
+    if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
         return;
     // A product that the setup started exists by the time the setup has ended.
     if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
@@ -285,7 +285,7 @@ static void scenarioInstallViewer(void)
 }
 
 // Cancel at the welcome dialog: No keeps it, Esc asks again, Yes ends the setup.
-static void scenarioWelcomeCancel(void)
+void scenarioWelcomeCancel(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -294,7 +294,7 @@ static void scenarioWelcomeCancel(void)
     HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
     Dialog dialog;
     Image screen;
-    if (!setup || !click("Install", 7) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+    if (!setup || !click("Install", IDC_WELCOME_CANCEL) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
         return;
     screenshot("confirm-welcome", &dialog.rect, &screen);
     answerMessageBox("Confirm", IDNO, confirmText, false);
@@ -316,12 +316,12 @@ static void cancelDuringInstall(const char* setupName, const char* shot)
     std::vector<std::string> before = snapshot(folders);
     HANDLE setup = startSetup(copyToDownloads(setupName));
     Dialog dialog;
-    if (!setup || !click("Install", 6) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
-        !click("Installing", 2))
+    if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
+        !click("Installing", IDCANCEL))
         return;
     // No: the install goes on, and Cancel is pressed again at once (the
     // dialog is still there and Cancel still enabled, or the click fails).
-    if (!answerMessageBox("Confirm", IDNO, confirmText, false) || !click("Installing", 2) ||
+    if (!answerMessageBox("Confirm", IDNO, confirmText, false) || !click("Installing", IDCANCEL) ||
         !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
         return;
     if (shot) {
@@ -330,9 +330,9 @@ static void cancelDuringInstall(const char* setupName, const char* shot)
     }
     // While the question is up the worker waits: the dialog shows its label
     // and the file of the install folder that it is writing.
-    expectText("Installing", 105, "Installing Demo...");
+    expectText("Installing", IDC_LABEL, "Installing Demo...");
     std::string file;
-    controlText("Installing", 106, &file);
+    controlText("Installing", IDC_CURRENT_FILE, &file);
     std::string dir = folders.programFiles + "\\Demo Product\\";
     expect(file.size() > dir.size() && file.compare(0, dir.size(), dir) == 0,
            "the installing dialog shows %s as the file being written", quoted(file).c_str());
@@ -343,14 +343,14 @@ static void cancelDuringInstall(const char* setupName, const char* shot)
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
-static void scenarioInstallCancel(void)
+void scenarioInstallCancel(void)
 {
     cancelDuringInstall("BigSetup.exe", "confirm-installing");
 }
 
 // The same with the worker run in place (as when no thread can be made): the
 // abort must stay an abort.
-static void scenarioInstallCancelInPlace(void)
+void scenarioInstallCancelInPlace(void)
 {
     cancelDuringInstall("BigSetupInPlace.exe", NULL);
 }
@@ -402,7 +402,7 @@ static DWORD WINAPI standInThread(LPVOID)
 }
 
 // A running copy of the product is closed before any file is written.
-static void scenarioRunningCopy(void)
+void scenarioRunningCopy(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -418,21 +418,21 @@ static void scenarioRunningCopy(void)
     }
     HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
     Dialog dialog;
-    if (!setup || !click("Install", 6) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+    if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
     if (WaitForSingleObject(thread, DEFAULT_WAIT_MS) != WAIT_OBJECT_0)
         fail("the running copy's window is still open when the install has finished");
     else if (expect(standIn.closeCount > 0, "the running copy was asked to close"))
         expect(!standIn.pathExisted, "the running copy was closed before %s existed", dir.c_str());
     CloseHandle(thread);
-    setCheck("Finished", 1001, 0);
-    if (click("Finished", 6))
+    setCheck("Finished", IDC_RUN_PRODUCT, 0);
+    if (click("Finished", IDC_FINISH))
         waitExit(setup, "the setup", DEFAULT_WAIT_MS);
 }
 
 // The last bytes cut off: exactly one message box over the background of
 // the three bands alone (no package to take the bitmaps from), then the end.
-static void scenarioTruncated(void)
+void scenarioTruncated(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -454,7 +454,7 @@ static void scenarioTruncated(void)
 
 // A damaged entry: one message box naming the file, then the rollback;
 // never "Setup is complete".
-static void scenarioDamagedEntry(void)
+void scenarioDamagedEntry(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -462,7 +462,7 @@ static void scenarioDamagedEntry(void)
     std::vector<std::string> before = snapshot(folders);
     HANDLE setup = startSetup(copyToDownloads("DamagedSetup.exe"));
     std::string file = folders.programFiles + "\\Demo Product\\Samples\\Sample2.txt";
-    if (!setup || !click("Install", 6) || !answerMessageBox("Install", IDOK, file, true, INSTALL_WAIT_MS))
+    if (!setup || !click("Install", IDC_FINISH) || !answerMessageBox("Install", IDOK, file, true, INSTALL_WAIT_MS))
         return;
     if (waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"}))
         expectExitCode("a setup rolled back after a damaged entry", EXIT_FAILED);
@@ -472,7 +472,7 @@ static void scenarioDamagedEntry(void)
 // A Program Files folder so long that the installed paths would not fit: a
 // message, the end, and no file. The driver sets the folder and reads it
 // back before the setup starts.
-static void scenarioLongPath(void)
+void scenarioLongPath(void)
 {
     std::string longPath = "C:\\Program Files Of A Machine Whose Administrator Chose A Very Long Folder Name\\";
     for (int i = 0; i < 50; i++)
@@ -503,7 +503,7 @@ static bool preferNativeComctl32(const char* program)
 // driver (probe.exe) doing a plain LoadLibrary from the same folder shows
 // that the plant works. The progress bar of the installing dialog, which needs the common
 // controls, is looked at while the Cancel question holds the big product's worker.
-static void scenarioPlantedDll(void)
+void scenarioPlantedDll(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -524,13 +524,13 @@ static void scenarioPlantedDll(void)
     std::string exe = copyToDownloads("BigSetup.exe");
     HANDLE setup = startSetup(exe);
     Dialog dialog;
-    if (!setup || !click("Install", 6) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
-        !click("Installing", 2) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
+    if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
+        !click("Installing", IDCANCEL) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
         return;
     Dialog installing;
     HWND window = FindWindowA(NULL, "Installing");
     if (window && readDialog(window, &installing)) {
-        const Control* bar = installing.control(1002);
+        const Control* bar = installing.control(IDC_PROGRESS);
         expect(bar && bar->className == "msctls_progress32",
                "the installing dialog has its progress bar: the common controls loaded");
     } else
@@ -538,8 +538,8 @@ static void scenarioPlantedDll(void)
     if (!answerMessageBox("Confirm", IDNO, confirmText, false) ||
         !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
-    setCheck("Finished", 1001, 0);
-    if (click("Finished", 6))
+    setCheck("Finished", IDC_RUN_PRODUCT, 0);
+    if (click("Finished", IDC_FINISH))
         waitExit(setup, "the setup", DEFAULT_WAIT_MS);
     expect(!fileExists(marker), "the setup did not load the COMCTL32.DLL planted in its folder");
 }
@@ -547,7 +547,7 @@ static void scenarioPlantedDll(void)
 // A 256-colour screen: the welcome and finished dialogs are the palette
 // templates 201 and 202, the background realizes the bitmaps' palette and
 // shows the BLUE tiles.
-static void scenarioPalette(void)
+void scenarioPalette(void)
 {
     int bits = 0;
     bool palette = false;
@@ -563,21 +563,21 @@ static void scenarioPalette(void)
     if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
         return;
     screenshot("palette-welcome", &dialog.rect, &screen);
-    expectText("Install", 108, welcomeDemo);
+    expectText("Install", IDC_TEXT, welcomeDemo);
     size_t colours = pictureColours(dialog, screen);
     expect(colours >= 2 && colours <= 8, "the welcome picture shows %zu colours: the 8-colour bitmap 107 (template 201)",
            colours);
     checkBackground("palette-welcome", screen, dialog.rect, BACKGROUND_PALETTE);
-    if (!click("Install", 6) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+    if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
     screenshot("palette-finished", &dialog.rect, &screen);
-    expectEqual("check box 1001 of the finished dialog (template 202)", "110,112,71,11", controlAt(dialog, 1001));
-    expectText("Finished", 1001, "Run Demo");
+    expectEqual("check box 1001 of the finished dialog (template 202)", "110,112,71,11", controlAt(dialog, IDC_RUN_PRODUCT));
+    expectText("Finished", IDC_RUN_PRODUCT, "Run Demo");
     colours = pictureColours(dialog, screen);
     expect(colours >= 2 && colours <= 8,
            "the finished picture shows %zu colours: the 8-colour bitmap 107 (template 202)", colours);
-    setCheck("Finished", 1001, 0);
-    if (click("Finished", 6))
+    setCheck("Finished", IDC_RUN_PRODUCT, 0);
+    if (click("Finished", IDC_FINISH))
         waitExit(setup, "the setup", DEFAULT_WAIT_MS);
 }
 
@@ -585,7 +585,7 @@ static void scenarioPalette(void)
 // configuration: the installer calls each one damaged and writes nothing at
 // all, not even the Program Files folder. A sound crafted setup shows that
 // the crafting works and is what the installer takes.
-static void scenarioCraftedSetups(void)
+void scenarioCraftedSetups(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -595,7 +595,7 @@ static void scenarioCraftedSetups(void)
     std::vector<std::string> before = snapshot(folders);
     HANDLE sound = startSetup(copyToDownloads("CraftedSound.exe"));
     Dialog dialog;
-    if (!sound || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", 7) ||
+    if (!sound || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", IDC_WELCOME_CANCEL) ||
         !answerMessageBox("Confirm", IDYES, confirmText, false))
         return;
     if (waitExit(sound, "the sound crafted setup", DEFAULT_WAIT_MS, {"*"}))
@@ -626,19 +626,3 @@ static void scenarioCraftedSetups(void)
                !fileExists("C:\\x.txt"),
            "no file was written outside the install folder");
 }
-
-const Scenario installScenarios[] = {
-    {"install", scenarioInstall, false},
-    {"install_viewer", scenarioInstallViewer, false},
-    {"welcome_cancel", scenarioWelcomeCancel, false},
-    {"install_cancel", scenarioInstallCancel, false},
-    {"install_cancel_inplace", scenarioInstallCancelInPlace, false},
-    {"running_copy", scenarioRunningCopy, false},
-    {"truncated", scenarioTruncated, false},
-    {"damaged_entry", scenarioDamagedEntry, false},
-    {"long_path", scenarioLongPath, false},
-    {"planted_dll", scenarioPlantedDll, false},
-    {"palette", scenarioPalette, true},
-    {"crafted_setups", scenarioCraftedSetups, false},
-};
-const int installScenarioCount = sizeof installScenarios / sizeof installScenarios[0];

@@ -11,6 +11,8 @@
 #   installing dialog lasts long enough to be held by the Cancel question.
 # big: the demo with a 10 MB sample, long enough to cancel while it decodes
 #   (built twice: with the worker thread and with the worker run in place).
+# french, russian, japanese: the international examples (code pages 1252,
+#   1251 and 932) with this architecture's program and a Startup shortcut.
 # Damaged copies of demo: the last bytes cut off, and one entry's data spoilt.
 set -uo pipefail
 ARCH="$1" OUT="$2" MKSETUP="$3" WINBUILD="$4"
@@ -79,6 +81,19 @@ INI
 cp "$STAGE/demo"/* "$STAGE/Data.txt" "$STAGE/big/"
 printf 'Data.txt = Data.txt\n' >>"$STAGE/big/setup.ini"
 
+# The examples' sources lie in ../demo; the program comes from the staged
+# demo. The French script keeps its byte-order mark and CRLF line ends.
+international=(french russian japanese)
+for name in "${international[@]}"; do
+    rm -rf "${STAGE:?}/$name"
+    mkdir -p "$STAGE/$name"
+    sed -e 's|= \.\./\.\./build/win32/examples/demo/Demo\.exe|= ../demo/Demo.exe|' \
+        -e 's|^\(\[Setup\]\)\(\r\?\)$|\1\2\nStartupShortcut = yes\2|' \
+        "$ROOT/examples/international/$name.ini" >"$STAGE/$name/setup.ini" || die "cannot stage $name"
+    grep -q '^StartupShortcut = yes' "$STAGE/$name/setup.ini" && grep -q '= ../demo/Demo.exe' "$STAGE/$name/setup.ini" ||
+        die "the staged $name script lacks its Startup shortcut or the staged program"
+done
+
 log="$OUT/logs/mksetup.txt"
 : >"$log"
 build() { "$MKSETUP" build "$1" -o "$STAGE/$2" --stub "$3" >>"$log" 2>&1 || die "mksetup failed for $2 (see $log)"; }
@@ -86,6 +101,9 @@ build "$STAGE/demo/setup.ini" DemoSetup.exe "$STUB"
 build "$STAGE/viewer/setup.ini" ViewerSetup.exe "$STUB"
 build "$STAGE/big/setup.ini" BigSetup.exe "$STUB"
 build "$STAGE/big/setup.ini" BigSetupInPlace.exe "$STUB_INPLACE"
+build "$STAGE/french/setup.ini" FrenchSetup.exe "$STUB"
+build "$STAGE/russian/setup.ini" RussianSetup.exe "$STUB"
+build "$STAGE/japanese/setup.ini" JapaneseSetup.exe "$STUB"
 
 size=$(stat -c %s "$STAGE/DemoSetup.exe")
 head -c $((size - 100)) "$STAGE/DemoSetup.exe" >"$STAGE/TruncatedSetup.exe"

@@ -16,12 +16,12 @@ const char* const uninstallKey = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVer
 
 bool fileExists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool readFile(const std::string& path, std::string* bytes)
 {
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = _wfopen(wide(path).c_str(), L"rb");
     if (!file)
         return false;
     bytes->clear();
@@ -36,7 +36,7 @@ bool readFile(const std::string& path, std::string* bytes)
 
 bool writeFile(const std::string& path, const std::string& bytes)
 {
-    FILE* file = fopen(path.c_str(), "wb");
+    FILE* file = _wfopen(wide(path).c_str(), L"wb");
     if (!file)
         return false;
     bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
@@ -45,7 +45,7 @@ bool writeFile(const std::string& path, const std::string& bytes)
 
 bool copyFile(const std::string& from, const std::string& to)
 {
-    if (CopyFileA(from.c_str(), to.c_str(), FALSE))
+    if (CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE))
         return true;
     return fail("cannot copy %s to %s: error %lu", from.c_str(), to.c_str(), (unsigned long)GetLastError());
 }
@@ -53,22 +53,23 @@ bool copyFile(const std::string& from, const std::string& to)
 bool makeFolders(const std::string& path)
 {
     for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
-    CreateDirectoryA(path.c_str(), NULL);
-    return GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
+        CreateDirectoryW(wide(path.substr(0, at)).c_str(), NULL);
+    CreateDirectoryW(wide(path).c_str(), NULL);
+    DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 static void walk(const std::string& root, const std::string& relative, bool filesOnly, std::vector<std::string>* out,
                  long long* bytes)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((root + relative + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(root + relative + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
             continue;
-        std::string path = relative + "\\" + found.cFileName;
+        std::string path = relative + "\\" + utf8(found.cFileName);
         bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (!folder || !filesOnly)
             out->push_back("." + path);
@@ -76,7 +77,7 @@ static void walk(const std::string& root, const std::string& relative, bool file
             walk(root, path, filesOnly, out, bytes);
         else if (bytes)
             *bytes += (long long)found.nFileSizeHigh << 32 | found.nFileSizeLow;
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
@@ -111,31 +112,32 @@ bool readShortcut(const std::string& lnk, Shortcut* link)
 {
     if (!fileExists(lnk))
         return fail("shortcut %s is missing", lnk.c_str());
-    IShellLinkA* shell = NULL;
+    IShellLinkW* shell = NULL;
     IPersistFile* file = NULL;
-    WCHAR widePath[MAX_PATH];
     bool ok = false;
-    HRESULT status = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&shell);
+    HRESULT status = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void**)&shell);
     if (FAILED(status))
         fail("cannot create a shell link object: 0x%08lx", (unsigned long)status);
     else if (FAILED(status = shell->QueryInterface(IID_IPersistFile, (void**)&file)))
         fail("no IPersistFile: 0x%08lx", (unsigned long)status);
-    else if (!MultiByteToWideChar(CP_ACP, 0, lnk.c_str(), -1, widePath, MAX_PATH))
-        fail("path too long: %s", lnk.c_str());
-    else if (FAILED(status = file->Load(widePath, STGM_READ)))
+    else if (FAILED(status = file->Load(wide(lnk).c_str(), STGM_READ)))
         fail("cannot load %s: 0x%08lx", lnk.c_str(), (unsigned long)status);
     else {
-        char path[MAX_PATH] = "", arguments[1024] = "", description[1024] = "", icon[MAX_PATH] = "";
+        wchar_t path[MAX_PATH] = L"", arguments[1024] = L"", description[1024] = L"", icon[MAX_PATH] = L"";
         int iconIndex = 0;
-        shell->GetPath(path, MAX_PATH, NULL, SLGP_RAWPATH);
-        shell->GetArguments(arguments, (int)sizeof arguments);
-        shell->GetDescription(description, (int)sizeof description);
+        // The target as the shell resolves it: from the link's item list,
+        // which names it in UTF-16. (Wine keeps the plain path of a link in
+        // the system's code page only, so a name outside it reads as "?".)
+        PIDLIST_ABSOLUTE items = NULL;
+        if (FAILED(shell->GetIDList(&items)) || !items || !SHGetPathFromIDListW(items, path))
+            shell->GetPath(path, MAX_PATH, NULL, SLGP_RAWPATH);
+        CoTaskMemFree(items);
+        shell->GetArguments(arguments, 1024);
+        shell->GetDescription(description, 1024);
         shell->GetIconLocation(icon, MAX_PATH, &iconIndex);
-        char iconText[MAX_PATH + 16];
-        snprintf(iconText, sizeof iconText, "%s,%d", icon, iconIndex);
-        *link = {path, arguments, description, iconText};
-        note("shortcut %s: path=%s arguments=%s description=%s icon=%s", lnk.c_str(), path, arguments, description,
-             iconText);
+        *link = {utf8(path), utf8(arguments), utf8(description), utf8(icon) + "," + std::to_string(iconIndex)};
+        note("shortcut %s: path=%s arguments=%s description=%s icon=%s", lnk.c_str(), link->path.c_str(),
+             link->arguments.c_str(), link->description.c_str(), link->icon.c_str());
         ok = true;
     }
     if (file)
@@ -155,25 +157,29 @@ static bool openKey(const char* fullName, HKEY* key, REGSAM access = KEY_READ, b
     } roots[] = {{"HKLM\\", HKEY_LOCAL_MACHINE}, {"HKCU\\", HKEY_CURRENT_USER}};
     for (const auto& root : roots) {
         size_t length = strlen(root.name);
-        if (_strnicmp(fullName, root.name, length) == 0)
-            return (create ? RegCreateKeyExA(root.root, fullName + length, 0, NULL, 0, access, NULL, key, NULL)
-                           : RegOpenKeyExA(root.root, fullName + length, 0, access, key)) == ERROR_SUCCESS;
+        if (_strnicmp(fullName, root.name, length) == 0) {
+            std::wstring name = wide(fullName + length);
+            return (create ? RegCreateKeyExW(root.root, name.c_str(), 0, NULL, 0, access, NULL, key, NULL)
+                           : RegOpenKeyExW(root.root, name.c_str(), 0, access, key)) == ERROR_SUCCESS;
+        }
     }
     return false;
 }
 
-// A string value must end with its NUL; one without it shows as "(no NUL)".
+// A string value, read through the wide functions, must end with its NUL;
+// one without it shows as "(no NUL)".
 static std::string valueText(DWORD type, const std::vector<BYTE>& data, DWORD size)
 {
     char number[48];
     switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
-        std::string text((const char*)data.data(), size);
+        std::wstring text((const wchar_t*)data.data(), size / sizeof(wchar_t));
         bool terminated = !text.empty() && text.back() == 0;
         if (terminated)
             text.pop_back();
-        return std::string(type == REG_SZ ? "REG_SZ " : "REG_EXPAND_SZ ") + text + (terminated ? "" : " (no NUL)");
+        return std::string(type == REG_SZ ? "REG_SZ " : "REG_EXPAND_SZ ") + utf8(text.data(), (int)text.size()) +
+               (terminated ? "" : " (no NUL)");
     }
     case REG_DWORD:
         snprintf(number, sizeof number, "REG_DWORD %lu", (unsigned long)(size >= 4 ? *(const DWORD*)data.data() : 0));
@@ -190,10 +196,11 @@ bool regValue(const char* keyName, const char* value, std::string* data)
     if (!openKey(keyName, &key))
         return false;
     DWORD type = 0, size = 0;
-    bool found = RegQueryValueExA(key, value, NULL, &type, NULL, &size) == ERROR_SUCCESS;
+    std::wstring name = wide(value);
+    bool found = RegQueryValueExW(key, name.c_str(), NULL, &type, NULL, &size) == ERROR_SUCCESS;
     if (found) {
-        std::vector<BYTE> bytes(size + 1, 0);
-        found = RegQueryValueExA(key, value, NULL, &type, bytes.data(), &size) == ERROR_SUCCESS;
+        std::vector<BYTE> bytes(size + 2, 0);
+        found = RegQueryValueExW(key, name.c_str(), NULL, &type, bytes.data(), &size) == ERROR_SUCCESS;
         *data = valueText(type, bytes, size);
     }
     RegCloseKey(key);
@@ -216,21 +223,21 @@ static void dumpKey(const std::string& name, const std::string& shown, std::vect
         return;
     std::vector<std::string> values, subkeys;
     for (DWORD index = 0;; index++) {
-        char valueName[256];
-        DWORD nameSize = sizeof valueName, type = 0, size = 0;
-        if (RegEnumValueA(key, index, valueName, &nameSize, NULL, &type, NULL, &size) != ERROR_SUCCESS)
+        wchar_t valueName[256];
+        DWORD nameSize = 256, type = 0, size = 0;
+        if (RegEnumValueW(key, index, valueName, &nameSize, NULL, &type, NULL, &size) != ERROR_SUCCESS)
             break;
-        std::vector<BYTE> data(size + 1, 0);
-        nameSize = sizeof valueName;
-        RegEnumValueA(key, index, valueName, &nameSize, NULL, &type, data.data(), &size);
-        values.push_back(shown + valueName + "=" + valueText(type, data, size));
+        std::vector<BYTE> data(size + 2, 0);
+        nameSize = 256;
+        RegEnumValueW(key, index, valueName, &nameSize, NULL, &type, data.data(), &size);
+        values.push_back(shown + utf8(valueName) + "=" + valueText(type, data, size));
     }
     for (DWORD index = 0;; index++) {
-        char subkey[256];
-        DWORD nameSize = sizeof subkey;
-        if (RegEnumKeyExA(key, index, subkey, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        wchar_t subkey[256];
+        DWORD nameSize = 256;
+        if (RegEnumKeyExW(key, index, subkey, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
-        subkeys.push_back(subkey);
+        subkeys.push_back(utf8(subkey));
     }
     RegCloseKey(key);
     std::sort(values.begin(), values.end());
@@ -254,7 +261,9 @@ bool regSetString(const char* keyName, const char* value, const std::string& dat
     HKEY key;
     if (!openKey(keyName, &key, KEY_SET_VALUE, true))
         return fail("cannot open %s for writing", keyName);
-    LONG status = RegSetValueExA(key, value, 0, REG_SZ, (const BYTE*)data.c_str(), (DWORD)data.size() + 1);
+    std::wstring text = wide(data);
+    LONG status = RegSetValueExW(key, wide(value).c_str(), 0, REG_SZ, (const BYTE*)text.c_str(),
+                                 (DWORD)((text.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     std::string stored;
     if (status != ERROR_SUCCESS)
@@ -309,14 +318,15 @@ std::vector<std::string> snapshot(const Folders& folders)
     for (const std::string& line : regDump(uninstallKey))
         out.push_back(line);
     out.push_back("[C:\\]");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("C:\\*", &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"C:\\*", &found);
     std::vector<std::string> root;
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..") && _stricmp(found.cFileName, "Downloads"))
-                root.push_back(found.cFileName);
-        } while (FindNextFileA(search, &found));
+            if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..") &&
+                _wcsicmp(found.cFileName, L"Downloads"))
+                root.push_back(utf8(found.cFileName));
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
     std::sort(root.begin(), root.end());

@@ -89,12 +89,12 @@ static bool uninstallWelcome(const char* shot)
     }
     expectEqual("welcome dialog size (dialog units)", "227x125", sizeOf(dialog));
     expectEqual("welcome controls in tab order", "-1 108 2 1", controlIds(dialog));
-    expectEqual("button 2", "Cancel", controlTextOf(dialog, 2));
-    expectEqual("button 1", "Uninstall", controlTextOf(dialog, 1));
-    expect((styleOf(dialog, 2) & 15) == BS_DEFPUSHBUTTON, "Cancel is the default button");
-    expect((styleOf(dialog, 1) & 15) == BS_PUSHBUTTON, "Uninstall is a plain button");
+    expectEqual("button 2", "Cancel", controlTextOf(dialog, IDCANCEL));
+    expectEqual("button 1", "Uninstall", controlTextOf(dialog, IDOK));
+    expect((styleOf(dialog, IDCANCEL) & 15) == BS_DEFPUSHBUTTON, "Cancel is the default button");
+    expect((styleOf(dialog, IDOK) & 15) == BS_PUSHBUTTON, "Uninstall is a plain button");
     expect((styleOf(dialog, -1) & SS_TYPEMASK) == SS_ICON, "the picture is an icon control");
-    return expectText("Uninstall", 108, welcomeDemo);
+    return expectText("Uninstall", IDC_TEXT, welcomeDemo);
 }
 
 static bool uninstallFinished(const char* shot)
@@ -109,8 +109,8 @@ static bool uninstallFinished(const char* shot)
     }
     expectEqual("finished dialog size (dialog units)", "227x125", sizeOf(dialog));
     expectEqual("finished controls", "-1 108 1", controlIds(dialog));
-    expectEqual("button 1", "OK", controlTextOf(dialog, 1));
-    return expectText("Finished", 108, finishedDemo);
+    expectEqual("button 1", "OK", controlTextOf(dialog, IDOK));
+    return expectText("Finished", IDC_TEXT, finishedDemo);
 }
 
 // Runs that uninstaller through both of its dialogs (Uninstall, then OK).
@@ -118,15 +118,15 @@ static bool uninstallQuietly(const std::string& uninstaller)
 {
     HANDLE process = startSetup(uninstaller);
     Dialog dialog;
-    if (!process || !click("Uninstall", 1) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) ||
-        !click("Finished", 1))
+    if (!process || !click("Uninstall", IDOK) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) ||
+        !click("Finished", IDOK))
         return fail("the uninstaller %s did not go through", uninstaller.c_str());
     return waitExit(process, "the uninstaller", DEFAULT_WAIT_MS);
 }
 
 // Within a bounded time the batch file has deleted the uninstaller, the
 // folder (when given) and itself.
-static void expectSelfDeleted(const std::string& uninstaller, const std::string& folder)
+void expectSelfDeleted(const std::string& uninstaller, const std::string& folder)
 {
     expect(waitGone(uninstaller, selfDeleteMs), "the uninstaller %s deleted itself", uninstaller.c_str());
     if (!folder.empty() && !waitGone(folder, selfDeleteMs))
@@ -145,7 +145,7 @@ static void expectRegistrationGone(const Folders& folders, const char* product, 
 // Install, uninstall from the install folder: texts, screenshots, background
 // pixels; then nothing is left, the uninstaller and the batch file delete
 // themselves, and the machine is as it was before the install.
-static void scenarioUninstall(void)
+void scenarioUninstall(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -165,7 +165,7 @@ static void scenarioUninstall(void)
     snprintf(shown, sizeof shown, "rect=%ld,%ld,%ld,%ld image=%s", box.left, box.top, box.right - box.left,
              box.bottom - box.top, imageOfWindow(window).c_str());
     expectEqual("the uninstaller's window", "rect=0,0,800,600 image=" + dir + "\\Uninst.exe", shown);
-    if (!uninstallWelcome("uninstall-welcome") || !click("Uninstall", 1))
+    if (!uninstallWelcome("uninstall-welcome") || !click("Uninstall", IDOK))
         return;
     // The removal is done by the time the finished dialog shows; the
     // uninstaller itself is still running.
@@ -176,7 +176,7 @@ static void scenarioUninstall(void)
     // The batch is made before the final text, so the text can say whether
     // the program will go; it only runs once OK ends the uninstaller.
     expect(batchFiles().size() == 1, "the batch file is ready before OK, and has not run");
-    if (!click("Finished", 1))
+    if (!click("Finished", IDOK))
         return;
     waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});
     expectSelfDeleted(dir + "\\Uninst.exe", dir);
@@ -184,7 +184,7 @@ static void scenarioUninstall(void)
 }
 
 // Cancel, Esc, and Enter on the default button: nothing removed, no batch file.
-static void scenarioUninstallCancel(void)
+void scenarioUninstallCancel(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
@@ -201,7 +201,7 @@ static void scenarioUninstallCancel(void)
         Dialog dialog;
         if (!process || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
             return;
-        if (!(way.isKey ? pressKey("Uninstall", way.key) : click("Uninstall", 2)))
+        if (!(way.isKey ? pressKey("Uninstall", way.key) : click("Uninstall", IDCANCEL)))
             return;
         std::string what = std::string("the uninstaller after ") + way.name;
         waitExit(process, what.c_str(), DEFAULT_WAIT_MS, {"*"});
@@ -214,7 +214,7 @@ static void scenarioUninstallCancel(void)
 
 // Files the user added to the install folder and to Samples stay, and so do
 // the folders that hold them; everything installed goes.
-static void scenarioUninstallUserFiles(void)
+void scenarioUninstallUserFiles(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
@@ -241,7 +241,7 @@ static void scenarioUninstallUserFiles(void)
 // that folder only; the install folder keeps every file. The folder's name
 // has spaces and "%" signs, which the batch file must take literally, and
 // letters outside ASCII where the code page has them.
-static void scenarioUninstallCopy(void)
+void scenarioUninstallCopy(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
@@ -269,7 +269,7 @@ static void scenarioUninstallCopy(void)
 // uninstaller --remove, started from C:\windows\system32 as the system
 // would). The viewer: a Program Files path with a space, a ".HLP" file whose
 // WinHelp companions go too, a Start Menu subfolder and a Startup shortcut.
-static void scenarioUninstallRegistry(void)
+void scenarioUninstallRegistry(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -287,17 +287,17 @@ static void scenarioUninstallRegistry(void)
     Dialog dialog;
     if (!list || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
         return;
-    expectText("Uninstall", 108,
+    expectText("Uninstall", IDC_TEXT,
                "Welcome to the Tamb Viewer uninstall program.\n\nThis program will remove all of the files, "
                "components and shortcuts that were installed on your computer by the Tamb Viewer setup "
                "program.\n\nIf you do not want to remove the software, then click on Cancel.");
-    if (!click("Uninstall", 1) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+    if (!click("Uninstall", IDOK) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
-    expectText("Finished", 108,
+    expectText("Finished", IDC_TEXT,
                "The uninstall program has successfully removed the Tamb Viewer 2.5b software from your "
                "computer.\n\nIf you would like to use this software again, you will need to run the setup program "
                "and re-install it.\n\nPress the OK button.");
-    if (!click("Finished", 1))
+    if (!click("Finished", IDOK))
         return;
     waitExit(list, "Wine's uninstaller", DEFAULT_WAIT_MS);
     expectSelfDeleted(dir + "\\Uninstall.exe", dir);
@@ -307,7 +307,7 @@ static void scenarioUninstallRegistry(void)
 // The batch file's old fixed name is taken by something else: a folder, or
 // a planted file with a second name. Neither stops the self-deletion (the
 // batch gets a new name of its own), and neither is touched.
-static void scenarioUninstallPlantedBatch(void)
+void scenarioUninstallPlantedBatch(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
@@ -344,7 +344,7 @@ static void scenarioUninstallPlantedBatch(void)
 
 // Installed files made read-only (the uninstaller itself among them) are
 // removed all the same, and the success text is shown only because they went.
-static void scenarioUninstallReadOnly(void)
+void scenarioUninstallReadOnly(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -359,7 +359,7 @@ static void scenarioUninstallReadOnly(void)
         expect((GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0, "%s is read-only", name);
     }
     HANDLE process = startSetup(dir + "\\Uninst.exe");
-    if (!process || !click("Uninstall", 1) || !uninstallFinished(NULL) || !click("Finished", 1))
+    if (!process || !click("Uninstall", IDOK) || !uninstallFinished(NULL) || !click("Finished", IDOK))
         return;
     if (waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
         expectExitCode("the uninstaller", EXIT_DONE);
@@ -369,7 +369,7 @@ static void scenarioUninstallReadOnly(void)
 
 // A 256-colour screen: the uninstaller realizes the bitmaps' palette and
 // shows the BLUE tiles, as the installer does.
-static void scenarioUninstallPalette(void)
+void scenarioUninstallPalette(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
@@ -382,7 +382,7 @@ static void scenarioUninstallPalette(void)
     Image screen;
     if (screenshot("uninstall-palette-welcome", &dialog.rect, &screen))
         checkBackground("uninstall-palette-welcome", screen, dialog.rect, BACKGROUND_PALETTE);
-    if (click("Uninstall", 2))
+    if (click("Uninstall", IDCANCEL))
         waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"});
 }
 
@@ -391,7 +391,7 @@ static void scenarioUninstallPalette(void)
 // the installation as it was before that run: every file with its content,
 // the old uninstaller among them, the shortcuts and the uninstall entry; and
 // that uninstaller still removes the product.
-static void scenarioReinstallLocked(void)
+void scenarioReinstallLocked(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -423,7 +423,7 @@ static void scenarioReinstallLocked(void)
     }
     HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
     Dialog dialog;
-    bool answered = setup && waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) && click("Install", 6) &&
+    bool answered = setup && waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) && click("Install", IDC_FINISH) &&
                     answerMessageBox("Install", IDOK, help, true, INSTALL_WAIT_MS);
     if (answered && waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"}))
         expectExitCode("a reinstall rolled back", EXIT_FAILED);
@@ -462,7 +462,7 @@ static std::string versionText(const std::string& file, const char* key)
 // checked the signature): it installs and uninstalls as the unsigned one
 // does; the installed uninstaller is a clean unsigned program; the file's
 // properties name the product.
-static void scenarioSignedSetup(void)
+void scenarioSignedSetup(void)
 {
     Folders folders;
     if (!readFolders(&folders))
@@ -502,17 +502,3 @@ static void scenarioSignedSetup(void)
     expectSelfDeleted(dir + "\\Uninst.exe", dir);
     expectSnapshot("after the uninstall", before, snapshot(folders));
 }
-
-const Scenario uninstallScenarios[] = {
-    {"uninstall", scenarioUninstall, false},
-    {"uninstall_cancel", scenarioUninstallCancel, false},
-    {"uninstall_user_files", scenarioUninstallUserFiles, false},
-    {"uninstall_copy", scenarioUninstallCopy, false},
-    {"uninstall_registry", scenarioUninstallRegistry, false},
-    {"uninstall_planted_batch", scenarioUninstallPlantedBatch, false},
-    {"uninstall_read_only", scenarioUninstallReadOnly, false},
-    {"reinstall_locked", scenarioReinstallLocked, false},
-    {"signed_setup", scenarioSignedSetup, false},
-    {"uninstall_palette", scenarioUninstallPalette, true},
-};
-const int uninstallScenarioCount = sizeof uninstallScenarios / sizeof uninstallScenarios[0];

@@ -11,14 +11,14 @@ static const DWORD pollMs = 25;
 std::string windowText(HWND window)
 {
     DWORD_PTR length = 0;
-    if (!window || !SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+    if (!window || !SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
         return "";
-    std::vector<char> buffer(length + 2, 0);
+    std::vector<wchar_t> buffer(length + 2, 0);
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(), SMTO_ABORTIFHUNG, 2000,
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(), SMTO_ABORTIFHUNG, 2000,
                              &copied))
         return "";
-    return std::string(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
+    return utf8(buffer.data(), (int)(copied < buffer.size() ? copied : buffer.size() - 1));
 }
 
 static std::string classOf(HWND window)
@@ -38,7 +38,7 @@ static std::vector<HWND> childWindows(HWND parent)
 
 // A message box is a dialog whose controls are only its buttons (ids 1 to
 // 11), its icon and its text (id 0xFFFF); the setup's own dialogs all carry
-// controls with other ids (108, 105, 1001, ...).
+// controls with other ids (IDC_TEXT, IDC_LABEL, IDC_RUN_PRODUCT, ...).
 static bool isMessageBox(HWND dialog)
 {
     bool hasText = false;
@@ -389,15 +389,15 @@ std::string imageOfWindow(HWND window)
 {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    char image[MAX_PATH] = "";
+    wchar_t image[MAX_PATH] = L"";
     DWORD size = MAX_PATH;
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (process) {
-        if (!QueryFullProcessImageNameA(process, 0, image, &size))
+        if (!QueryFullProcessImageNameW(process, 0, image, &size))
             image[0] = 0;
         CloseHandle(process);
     }
-    return image;
+    return utf8(image);
 }
 
 // ---- processes ----
@@ -410,15 +410,14 @@ HANDLE startProgram(const std::string& exe, const std::string& commandLine, cons
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, NULL);
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    BOOL started = CreateProcessA(exe.empty() ? NULL : exe.c_str(), line.data(), NULL, NULL, TRUE, 0,
-                                  (LPVOID)environment, folder, &startup, &process);
+    std::wstring line = wide(commandLine), exeName = wide(exe), folderName = wide(folder ? folder : "");
+    BOOL started = CreateProcessW(exe.empty() ? NULL : exeName.c_str(), &line[0], NULL, NULL, TRUE, 0,
+                                  (LPVOID)environment, folder ? folderName.c_str() : NULL, &startup, &process);
     DWORD error = GetLastError();
     if (nul != INVALID_HANDLE_VALUE)
         CloseHandle(nul);
