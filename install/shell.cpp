@@ -87,17 +87,17 @@ static int formShortcutPath(const char* nameArgument, const char* nameFormat, in
     // Without a group name the shortcuts lie in the Programs folder itself,
     // which is never created or removed here.
     if (!startup && setupText.installFolderName[0]) {
-        if (appendText(path, MAX_PATH, "\\") < 0 ||
-            (*groupEnd = appendText(path, MAX_PATH, setupText.installFolderName)) < 0)
+        if (appendText(path, SHORTCUT_PATH_SIZE, "\\") < 0 ||
+            (*groupEnd = appendText(path, SHORTCUT_PATH_SIZE, setupText.installFolderName)) < 0)
             return 0;
     }
     if (!startup && setupText.startMenuSubfolder[0]) {
-        if (appendText(path, MAX_PATH, "\\") < 0 ||
-            (*subfolderEnd = appendText(path, MAX_PATH, setupText.startMenuSubfolder)) < 0)
+        if (appendText(path, SHORTCUT_PATH_SIZE, "\\") < 0 ||
+            (*subfolderEnd = appendText(path, SHORTCUT_PATH_SIZE, setupText.startMenuSubfolder)) < 0)
             return 0;
     }
-    return appendText(path, MAX_PATH, "\\") >= 0 && appendText(path, MAX_PATH, name) >= 0 &&
-           appendText(path, MAX_PATH, ".lnk") >= 0;
+    return appendText(path, SHORTCUT_PATH_SIZE, "\\") >= 0 && appendText(path, SHORTCUT_PATH_SIZE, name) >= 0 &&
+           appendText(path, SHORTCUT_PATH_SIZE, ".lnk") >= 0;
 }
 
 // Creates (or removes) the folder that the path names up to end.
