@@ -29,6 +29,20 @@ static void waitForClosedProcesses(const HANDLE* processes, int count)
     }
 }
 
+// A top-level window of exactly that class that belongs to another process:
+// the setup's own windows are never asked, whatever the class is called.
+static HWND findOtherProcessWindow(const wchar_t* className)
+{
+    HWND window = NULL;
+    while ((window = FindWindowExW(NULL, window, className, NULL)) != NULL) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        if (processId != GetCurrentProcessId())
+            return window;
+    }
+    return NULL;
+}
+
 void closeRunningInstance(void)
 {
     wchar_t className[WIDE_UNITS_FOR_UTF8(sizeof setupText.runningWindowClass)];
@@ -39,7 +53,7 @@ void closeRunningInstance(void)
     int count = 0;
     int repeats = 0;
     while (count < CLOSE_PASSES) {
-        HWND window = FindWindowW(className, NULL);
+        HWND window = findOtherProcessWindow(className);
         if (!window)
             break;
         if (count > 0 && window == windows[count - 1]) {

@@ -3,8 +3,8 @@
 #ifndef INSTALL_RUNNINGCOPY_H
 #define INSTALL_RUNNINGCOPY_H
 
-// Asks running copies of the product (windows of runningWindowClass) to
-// close and waits for them to end, 5 s at most in all; gives up on a window
+// Asks running copies of the product (top-level windows of runningWindowClass
+// owned by another process) to close and waits for them to end, 5 s at most in all; gives up on a window
 // after four requests. Does nothing without a window class.
 void closeRunningInstance(void);
 

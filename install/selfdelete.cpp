@@ -39,13 +39,15 @@ static char* putText(char* at, char* end, const char* text, int doublePercent)
 int formSelfDeleteBatch(char* text, int capacity, const char* path, const char* folder, const char* batchPath,
                         int rounds)
 {
+    // Delayed expansion off whatever the user's command processor settings:
+    // with it on, a "!" in a path would be taken as a variable's mark.
     // Delete the uninstaller until its process has let go of it, pausing a
     // second each round (ping is there on every system, and both command
     // interpreters run it); count the rounds in a growing string, which both
     // interpreters can compare; remove the folder if it is empty by then, and
     // delete the batch itself.
     static const char* const parts[BATCH_VALUES + 1] = {
-        "set n=\r\n:Repeat\r\ndel \"", "\"\r\nif not exist \"", "\" goto Done\r\nset n=%n%x\r\nif \"%n%\"==\"",
+        "setlocal DisableDelayedExpansion\r\nset n=\r\n:Repeat\r\ndel \"", "\"\r\nif not exist \"", "\" goto Done\r\nset n=%n%x\r\nif \"%n%\"==\"",
         "\" goto Done\r\nping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\nrmdir \"", "\"\r\ndel \"", "\"\r\n"};
     char counter[SELF_DELETE_ROUNDS + 1];
     if (rounds < 1 || rounds > SELF_DELETE_ROUNDS)
@@ -112,22 +114,61 @@ HANDLE createBatchFile(const char* folder, int seed, char path[BATCH_PATH_SIZE])
     return INVALID_HANDLE_VALUE;
 }
 
-// The batch for the program at path, written and its process created
-// suspended (batchThread). Returns 1, or 0 with nothing left behind.
+// The root of the volume that holds path, "C:\\" or "\\\\server\\share\\", wide
+// and in UTF-8 without its last backslash. Returns 1, or 0 when it has none.
+static int volumeRootOf(const char* path, wchar_t root[MAX_PATH], char* rootUtf8, int capacity)
+{
+    wchar_t wide[MAX_PATH];
+    if (utf8ToWide(path, wide, MAX_PATH) < 0 || !GetVolumePathNameW(wide, root, MAX_PATH) ||
+        wideToUtf8(root, rootUtf8, capacity) <= 0)
+        return 0;
+    int length = lstrlenA(rootUtf8);
+    if (length > 0 && rootUtf8[length - 1] == '\\')
+        rootUtf8[length - 1] = 0;
+    return 1;
+}
+
+// The system's own command interpreter on the batch: /D leaves out the
+// user's AutoRun commands, /V:OFF their delayed expansion; /S /C takes the
+// quoted path between the outer quotes as it is.
+static int formBatchCommand(wchar_t* command, int capacity, const char* batchPath)
+{
+    wchar_t batch[MAX_PATH];
+    UINT length = GetSystemDirectoryW(command, (UINT)capacity);
+    if (length == 0 || (int)length >= capacity || utf8ToWide(batchPath, batch, MAX_PATH) < 0)
+        return 0;
+    static const wchar_t* const parts[] = {L"\\cmd.exe /D /V:OFF /S /C \"\"", NULL, L"\"\""};
+    for (const wchar_t* part : parts) {
+        if (!part)
+            part = batch;
+        int n = lstrlenW(part);
+        if ((int)length + n >= capacity)
+            return 0;
+        lstrcpynW(command + length, part, capacity - (int)length);
+        length += (UINT)n;
+    }
+    return 1;
+}
+
+// The batch for the program at path, written at the root of the program's
+// own drive (not the current one, which may be another or read-only) and
+// its process created suspended (batchThread). Returns 1, or 0 with
+// nothing left behind.
 static int makeBatch(const char* path)
 {
-    char batchPath[BATCH_PATH_SIZE], folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    char batchPath[BATCH_PATH_SIZE], folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)], root[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
     char pathForm[BATCH_FORM_SIZE], folderForm[BATCH_FORM_SIZE], batchForm[BATCH_FORM_SIZE];
+    wchar_t wideRoot[MAX_PATH];
     lstrcpynA(folder, path, sizeof folder);
     cutAtLastBackslash(folder);
-    if (!path[0])
+    if (!path[0] || !volumeRootOf(path, wideRoot, root, sizeof root))
         return 0;
     // An access list only protects where the drive keeps one (not on FAT).
     DWORD flags = 0;
-    if (!GetVolumeInformationW(NULL, NULL, 0, NULL, NULL, &flags, NULL, 0) || !(flags & FILE_PERSISTENT_ACLS))
+    if (!GetVolumeInformationW(wideRoot, NULL, 0, NULL, NULL, &flags, NULL, 0) || !(flags & FILE_PERSISTENT_ACLS))
         return 0;
     // The name is hard to guess, and nothing of someone else's is used anyway.
-    HANDLE file = createBatchFile("", (int)((GetTickCount() ^ (GetCurrentProcessId() << 12)) & 0xFFFFFF), batchPath);
+    HANDLE file = createBatchFile(root, (int)((GetTickCount() ^ (GetCurrentProcessId() << 12)) & 0xFFFFFF), batchPath);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD size = 0, written = 0;
@@ -139,14 +180,15 @@ static int makeBatch(const char* path)
     }
     CloseHandle(file);
     // CreateProcess may write into its command line: this one is ours.
-    wchar_t command[BATCH_PATH_SIZE];
+    wchar_t command[2 * MAX_PATH + 32];
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    if (!size || written != size || utf8ToWide(batchPath, command, BATCH_PATH_SIZE) < 0 ||
-        !CreateProcessW(NULL, command, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, L"\\",
+    if (!size || written != size ||
+        !formBatchCommand(command, (int)(sizeof command / sizeof command[0]), batchPath) ||
+        !CreateProcessW(NULL, command, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, wideRoot,
                         &startup, &process)) {
         fileDelete(batchPath);   // half a batch file, or one nobody runs, must not stay
         return 0;

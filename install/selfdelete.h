@@ -12,8 +12,9 @@ enum {
     BATCH_FORM_SIZE = 2 * MAX_PATH // a path in a double-byte OEM code page: two bytes a character at most
 };
 
-// Writes a new batch file in the root folder of the current drive (see
-// createBatchFile) and creates its process, held until startSelfDelete, so
+// Writes a new batch file in the root folder of the program's drive (see
+// createBatchFile) and creates its process (the system's command interpreter
+// without the user's AutoRun and delayed expansion), held until startSelfDelete, so
 // the final text can say whether the program will go. Returns 1 when it is
 // ready; 0 when no batch file could be made so that only administrators can
 // change it, or a path cannot be written so that the command interpreter
@@ -37,7 +38,8 @@ HANDLE createBatchFile(const char* folder, int seed, char path[BATCH_PATH_SIZE])
 int batchPathForm(const char* path, char* form, int capacity);
 
 // The batch text for the uninstaller at path in folder, run from batchPath
-// (all three as batchPathForm gives them): it tries to delete path once a
+// (all three as batchPathForm gives them): with delayed expansion off (a "!"
+// is a plain character even where the user turned it on), it tries to delete path once a
 // second for at most rounds rounds, stops as soon as it is gone, then
 // removes folder if empty and deletes batchPath. "%" is doubled so the
 // command interpreter takes every path as it is. Returns its length, or -1

@@ -55,7 +55,7 @@ static bool fitsOem(const wchar_t* name)
 }
 
 static const wchar_t* const folderNames[] = {
-    L"Plain", L"Program Files Demo", L"Cr\u00E8me M\u00FCller", L"100% %PATH%",
+    L"Plain", L"Program Files Demo", L"Cr\u00E8me M\u00FCller", L"100% %PATH%", L"Wow! Tools",
     L"\u041F\u0440\u043E\u0433\u0440\u0430\u043C\u043C\u0430",    // Cyrillic
     L"\u30BD\u30D5\u30C8\u8868\u793A",                            // Japanese, 0x5C trail bytes in code page 932
     L"Caf\u00E9 \u0141\u00F3d\u017A \u4E2D",                        // in no single OEM code page
@@ -110,13 +110,14 @@ TEST(SelfDelete, BatchFormIsRefusedWhenItCannotBeFound)
     RemoveDirectoryW(tempFolder().c_str());
 }
 
-// Runs a batch file as the uninstaller does and waits for it, 40 s at most.
+// Runs a batch file with delayed expansion on, as a user may have set their
+// command processor, and waits for it, 40 s at most.
 static bool runBatch(const std::wstring& batch)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    std::wstring command = batch;
+    std::wstring command = L"cmd /V:ON /C \"" + batch + L"\"";
     if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process))
         return false;
     DWORD waited = WaitForSingleObject(process.hProcess, 40000);
@@ -165,5 +166,44 @@ TEST(SelfDelete, BatchRemovesAProgramInAFolderOfAnyName)
         DeleteFileW(file.c_str());
         RemoveDirectoryW(folder.c_str());
     }
+    RemoveDirectoryW(base.c_str());
+}
+
+static void makeFile(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << utf8Of(path);
+    CloseHandle(h);
+}
+
+// A "!" in a path stays a "!" under delayed expansion: the batch deletes its
+// own program, not another product's in the folder the name without "!" names.
+// The long form is used, as on a volume that keeps no short names.
+TEST(SelfDelete, BatchTakesExclamationMarksLiterally)
+{
+    std::wstring base = tempFolder(), folder = base + L"\\Wow! Tools", decoy = base + L"\\Wow Tools";
+    std::wstring batch = base + L"\\bang.bat";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryW(decoy.c_str(), NULL));
+    makeFile(folder + L"\\Uninst.exe");
+    makeFile(decoy + L"\\Uninst.exe");
+    static char text[4400];
+    ASSERT_GT(formSelfDeleteBatch(text, sizeof text, utf8Of(folder + L"\\Uninst.exe").c_str(), utf8Of(folder).c_str(),
+                                  utf8Of(batch).c_str(), 3),
+              0);
+    HANDLE h = CreateFileW(batch.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, text, (DWORD)strlen(text), &written, NULL);
+    CloseHandle(h);
+    EXPECT_TRUE(runBatch(batch)) << "the batch did not end";
+    EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES) << "its own folder stayed";
+    EXPECT_NE(GetFileAttributesW((decoy + L"\\Uninst.exe").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the batch deleted another product's file";
+    DeleteFileW((decoy + L"\\Uninst.exe").c_str());
+    RemoveDirectoryW(decoy.c_str());
+    DeleteFileW((folder + L"\\Uninst.exe").c_str());
+    RemoveDirectoryW(folder.c_str());
+    DeleteFileW(batch.c_str());
     RemoveDirectoryW(base.c_str());
 }

@@ -70,6 +70,9 @@ bool waitDialog(const char* title, DialogKind kind, DWORD timeoutMs, Dialog* dia
 void describeDialogs(void);                          // logs every visible dialog
 bool readDialog(HWND window, Dialog* dialog);
 bool controlText(const char* title, int id, std::string* text);
+// The static control shows its text literally: an "&" in a product name is
+// no mnemonic (SS_NOPREFIX).
+bool expectLiteralText(const Dialog& dialog, int id);
 bool expectText(const char* title, int id, const std::string& expected);
 bool click(const char* title, int id);               // posted BM_CLICK, as a user's click
 bool setCheck(const char* title, int id, int wanted);   // clicks the box until it shows wanted

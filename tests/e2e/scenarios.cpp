@@ -182,6 +182,7 @@ void scenarioInstall(void)
         return;
     screenshot("welcome", &dialog.rect, &screen);
     expectText("Install", IDC_TEXT, welcomeDemo);
+    expectLiteralText(dialog, IDC_TEXT);
     expectEqual("welcome dialog size (dialog units)", "293x167", dialogSize(dialog));
     size_t colours = pictureColours(dialog, screen);
     expect(colours > 8, "the welcome picture shows %zu colours: bitmap 103 of template 101", colours);
@@ -196,6 +197,7 @@ void scenarioInstall(void)
                "Some sample files can be found in " +
                    dir + "\\Samples\n\nClick Finish.");
     expectText("Finished", IDC_RUN_PRODUCT, "Run Demo");
+    expectLiteralText(dialog, IDC_TEXT);
     expectEqual("check box 1001 of the finished dialog (template 102)", "110,112,80,11", controlAt(dialog, IDC_RUN_PRODUCT));
     int ticked = -1;
     getCheck("Finished", IDC_RUN_PRODUCT, &ticked);
@@ -245,10 +247,13 @@ void scenarioInstallViewer(void)
     expectText("Install", IDC_TEXT,
                "Welcome to the Tamb Viewer setup program.\n\nThis setup will install Tamb Viewer V2.5b on your "
                "computer.\n\nWhen you are ready to start installing the program, click Finish.");
-    if (!pressKey("Install", VK_RETURN) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) ||
+    Dialog installing;
+    if (!pressKey("Install", VK_RETURN) || !waitDialog("Installing", PLAIN_DIALOG, DEFAULT_WAIT_MS, &installing) ||
         !click("Installing", IDCANCEL) || !waitDialog("Confirm", MESSAGE_BOX, DEFAULT_WAIT_MS, &dialog))
         return;
     expectText("Installing", IDC_LABEL, "Setting up Tamb Viewer");
+    expectLiteralText(installing, IDC_LABEL);
+    expectLiteralText(installing, IDC_CURRENT_FILE);
     if (!answerMessageBox("Confirm", IDNO, confirmText, false) ||
         !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;

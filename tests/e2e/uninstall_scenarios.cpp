@@ -94,6 +94,7 @@ static bool uninstallWelcome(const char* shot)
     expect((styleOf(dialog, IDCANCEL) & 15) == BS_DEFPUSHBUTTON, "Cancel is the default button");
     expect((styleOf(dialog, IDOK) & 15) == BS_PUSHBUTTON, "Uninstall is a plain button");
     expect((styleOf(dialog, -1) & SS_TYPEMASK) == SS_ICON, "the picture is an icon control");
+    expectLiteralText(dialog, IDC_TEXT);
     return expectText("Uninstall", IDC_TEXT, welcomeDemo);
 }
 
@@ -110,6 +111,7 @@ static bool uninstallFinished(const char* shot)
     expectEqual("finished dialog size (dialog units)", "227x125", sizeOf(dialog));
     expectEqual("finished controls", "-1 108 1", controlIds(dialog));
     expectEqual("button 1", "OK", controlTextOf(dialog, IDOK));
+    expectLiteralText(dialog, IDC_TEXT);
     return expectText("Finished", IDC_TEXT, finishedDemo);
 }
 
@@ -344,6 +346,8 @@ void scenarioUninstallPlantedBatch(void)
 
 // Installed files made read-only (the uninstaller itself among them) are
 // removed all the same, and the success text is shown only because they went.
+// The uninstaller starts in a folder of another drive (the stage, on Z:):
+// its batch still goes to the root of its own drive.
 void scenarioUninstallReadOnly(void)
 {
     Folders folders;
@@ -358,12 +362,16 @@ void scenarioUninstallReadOnly(void)
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
         expect((GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0, "%s is read-only", name);
     }
-    HANDLE process = startSetup(dir + "\\Uninst.exe");
-    if (!process || !click("Uninstall", IDOK) || !uninstallFinished(NULL) || !click("Finished", IDOK))
+    std::string uninstaller = dir + "\\Uninst.exe";
+    HANDLE process = startProgram(uninstaller, "\"" + uninstaller + "\"", setting.stage.c_str());
+    if (!process || !click("Uninstall", IDOK) || !uninstallFinished(NULL))
+        return;
+    expect(batchFiles().size() == 1, "the batch waits in C:\\, the root of the program's drive, not of the current one");
+    if (!click("Finished", IDOK))
         return;
     if (waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
         expectExitCode("the uninstaller", EXIT_DONE);
-    expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    expectSelfDeleted(uninstaller, dir);
     expectSnapshot("after the uninstall", before, snapshot(folders));
 }
 

@@ -231,6 +231,13 @@ static HWND requireControl(HWND dialog, int id)
     return control;
 }
 
+bool expectLiteralText(const Dialog& dialog, int id)
+{
+    const Control* c = dialog.control(id);
+    return expect(c && (c->style & SS_NOPREFIX), "control %d of %s shows its text literally (SS_NOPREFIX)", id,
+                  quoted(dialog.title).c_str());
+}
+
 bool controlText(const char* title, int id, std::string* text)
 {
     HWND dialog = requireDialog(title, PLAIN_DIALOG, DEFAULT_WAIT_MS);
