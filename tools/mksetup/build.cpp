@@ -53,6 +53,7 @@ static void printBuildTable(const BuildPlan& plan, double seconds)
 // can plant a link at in advance. Returns its handle or INVALID_FILE.
 static FileHandle createTemporaryPackage(BuildPlan& plan)
 {
+    std::string reason;
     for (int attempt = 0; attempt < 8; attempt++) {
         plan.tempBase = plan.output + "." + unpredictableTag();
         plan.temp = plan.tempBase + ".tmp";
@@ -61,10 +62,12 @@ static FileHandle createTemporaryPackage(BuildPlan& plan)
         FileHandle package = createPackage(plan.temp.c_str());
         if (package != INVALID_FILE)
             return package;
+        reason = lastSystemError();   // before the checks below change it
         if (!fileIdentity(plan.temp).exists && !isSymbolicLink(plan.temp))
             break;   // not a clash of names: the folder refuses
     }
-    plan.failure = plan.temp + ": cannot create: " + lastSystemError();
+    // The temporary file is ours; the user named the output and its folder.
+    plan.failure = plan.output + ": cannot write the setup into the folder \"" + folderOf(plan.output) + "\": " + reason;
     plan.temp.clear();
     return INVALID_FILE;
 }
@@ -78,12 +81,12 @@ static bool writePackage(BuildPlan& plan, int workers)
     // The package ends on a multiple of 8, so a signer appends its
     // certificate table right after it, and the setup finds the package there.
     if (ok && !padPackageData(8)) {
-        plan.failure = plan.temp + ": cannot write: " + packageReason();
+        plan.failure = plan.output + ": cannot write the setup: " + packageReason();
         ok = false;
     }
     stopProgress();
     if (package != INVALID_FILE && !closePackage(package) && ok) {
-        plan.failure = plan.temp + ": could not write the package directory";
+        plan.failure = plan.output + ": cannot write the setup: the package directory could not be written";
         ok = false;
     }
     for (const std::string& path : plan.tempBitmaps)
