@@ -14,6 +14,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     wine wine64 xvfb imagemagick x11-utils
     openssl osslsigncode
+    make lintian
 )
 
 installed() {
