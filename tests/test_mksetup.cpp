@@ -665,6 +665,34 @@ static std::string strayFiles(const std::string& folder)
     return stray;
 }
 
+// build --depfile names every input of the setup as make and ninja read
+// them, and a depfile that cannot be written fails the build, leaving no setup.
+TEST(MksetupTool, DepfileNamesEveryInput)
+{
+    Fixture f = makeProject("dep files", "", "Main.exe = Main.exe\nRead me.txt = Readme.txt\nData.bin = Data.bin\n"
+                                             "[Samples]\nS1.txt = S1.txt\n[Decoration]\nLOGO = $logo#1.bmp\n");
+    writeFileBytes(f.folder + "/$logo#1.bmp", defaultDecoration(2));
+    std::string setup = f.folder + "/Setup.exe", depfile = f.folder + "/Setup.d";
+    ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(setup) + " --depfile " + q(depfile));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string folder;
+    for (char ch : f.folder)
+        folder += ch == ' ' ? std::string("\\ ") : std::string(1, ch);
+    std::string expected = folder + "/Setup.exe: \\\n";
+    for (const char* input : {"setup.ini", "stub.exe", "Main.exe", "Readme.txt", "Data.bin", "S1.txt"})
+        expected += "  " + folder + "/" + input + " \\\n";
+    expected += "  " + folder + "/$$logo\\#1.bmp\n";
+    EXPECT_EQ(readText(depfile), expected);
+
+    std::string elsewhere = f.folder + "/Other.exe";
+    r = runSplit("-q build " + q(f.script) + " -o " + q(elsewhere) + " --depfile " + q(f.folder + "/no/Setup.d"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(f.folder + "/no/Setup.d: cannot write the depfile into the folder \"" + f.folder + "/no\""),
+              std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(elsewhere));
+    EXPECT_EQ(strayFiles(f.folder), "");
+}
+
 // A stub taken from an earlier setup (its MAIN, as extract writes it) builds
 // the same setup as the stub it came from: its version fields name the new
 // product. A stub without the fields is built from with a warning at the
