@@ -33,8 +33,8 @@ CANCEL_RUNS="${2:-3}"
 OUT="${BENCH_OUT:-$BUILD/bench-install}"
 WIN="$BUILD/win32"
 DRIVER="$WIN/tests/e2e/driver.exe"
-CODEC_EXE="$WIN/tools/codec.exe"
-CODEC_NATIVE="$BUILD/native/tools/codec"
+CODEC_EXE="$WIN/tools/tambsetup-codec.exe"
+CODEC_NATIVE="$BUILD/native/tools/tambsetup-codec"
 LIMIT=300   # seconds for one installer run, recorder included
 
 # ---- tools ----

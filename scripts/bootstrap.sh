@@ -14,7 +14,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     wine wine64 xvfb imagemagick x11-utils
     openssl osslsigncode
-    locales
+    locales make lintian
 )
 
 installed() {

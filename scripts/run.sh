@@ -86,7 +86,7 @@ else
     find app coding package tools tests -type f \( -name '*.cpp' -o -name '*.h' \) | LC_ALL=C sort |
         xargs cat >"$sample"
 fi
-codec="$BUILD/native/tools/codec"
+codec="$BUILD/native/tools/tambsetup-codec"
 "$codec" pack "$sample" "$out/sample.packed"
 "$codec" unpack "$out/sample.packed" "$out/sample.unpacked"
 cmp "$sample" "$out/sample.unpacked" || die "the unpacked file differs from $sample"
@@ -105,12 +105,12 @@ fi
 if have_wine64; then
     use_wine_prefix win64
     # Wine maps the Unix root to drive Z:, so the same paths work there.
-    wine "$BUILD/win64/tools/codec.exe" pack "$sample" "$out/sample.win64.packed"
+    wine "$BUILD/win64/tools/tambsetup-codec.exe" pack "$sample" "$out/sample.win64.packed"
     cmp "$out/sample.packed" "$out/sample.win64.packed" || die "the Windows x86_64 tool packs differently"
     echo "windows:  the x86_64 tool under Wine packs the same bytes"
     if have_wine32; then
         use_wine_prefix win32
-        wine "$BUILD/win32/tools/codec.exe" pack "$sample" "$out/sample.win32.packed"
+        wine "$BUILD/win32/tools/tambsetup-codec.exe" pack "$sample" "$out/sample.win32.packed"
         cmp "$out/sample.packed" "$out/sample.win32.packed" || die "the Windows i686 tool packs differently"
         echo "windows:  the i686 tool under Wine packs the same bytes"
     else

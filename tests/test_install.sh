@@ -8,7 +8,7 @@ source="$2"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-for f in bin/mksetup bin/codec share/man/man1/mksetup.1 share/doc/tambsetup-tools/script.md; do
+for f in bin/mksetup bin/tambsetup-codec share/man/man1/mksetup.1.gz share/doc/tambsetup-tools/docs/script.md; do
     [ -e "$scratch/prefix/$f" ] || { echo "FAIL: $f is not installed"; exit 1; }
 done
 "$scratch/prefix/bin/mksetup" --version | grep -q '^mksetup [0-9]' || { echo "FAIL: --version"; exit 1; }

@@ -2,6 +2,7 @@
 // extract -> config round trips through the real tool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -68,7 +69,7 @@ static Fixture makeProject(const std::string& tag, const std::string& setupExtra
     writeFileBytes(f.folder + "/Empty.txt", Bytes());
     std::vector<std::string> setup = {"ProductName = Demo", "ProductVersion = 1.0", "InstallFolder = Demo Product",
                                       "RunningWindowClass = DemoWnd", "SamplesDescription = samples",
-                                      "StartupArguments = -min", "Stub = stub.exe", "Program = Main.exe"};
+                                      "StartupShortcut = yes", "Stub = stub.exe", "Program = Main.exe"};
     size_t at = 0;
     while (at < setupExtra.size()) {
         std::string line = setupExtra.substr(at, setupExtra.find('\n', at) - at);
@@ -144,14 +145,14 @@ TEST(MksetupScript, ErrorsNameLineKeyAndProblem)
         {"control", "ProductName = A\x1b]0;x\x07\n", "", ":2: error: ProductName: \"A\\x1B]0;x\\x07\" holds a control character"},
         {"version", "ProductVersion = 1.0.0.12\n", "", ":3: error: ProductVersion: \"1.0.0.12\" is 8 characters; at most 7 fit"},
         {"folder", "InstallFolder = Demo\\Sub\n", "", ":4: error: InstallFolder: a file name may not contain a path separator"},
-        {"pipe", "StartupArguments = |\n", "", ":7: error: StartupArguments: a leading '|' is no argument; write \"StartupShortcut = no\""},
+        {"pipe", "StartupArguments = |\n", "", ":10: error: StartupArguments: a leading '|' is no argument; write \"StartupShortcut = no\""},
         {"label", "InstallingLabelFormat = Now installing the product %s...\n", "", ":10: error: InstallingLabelFormat: \"Now installing the product %s...\" is 32 characters; at most 31 fit"},
         {"fmt", "UninstallShortcutFormat = Remove\n", "", ":10: error: UninstallShortcutFormat: must contain %s (the product name) exactly once"},
         {"fmt2", "UninstallShortcutFormat = %s %d\n", "", ":10: error: UninstallShortcutFormat: only %s (the product name) and %% may follow '%'"},
         {"colour", "BackgroundColor = blue\n", "", ":10: error: BackgroundColor: \"blue\" is not a colour of the form #RRGGBB"},
         {"unknown", "Colour = #000000\n", "", ":10: error: Colour: unknown key in [Setup]"},
         {"twice", "productName = Again\n", "", ":10: error: productName: given twice (first on line 2)"},
-        {"startword", "StartupShortcut = maybe\n", "", ":10: error: StartupShortcut: \"maybe\" is neither yes nor no"},
+        {"startword", "StartupShortcut = maybe\n", "", ":7: error: StartupShortcut: \"maybe\" is neither yes nor no"},
         {"publisher", "Publisher = " + std::string(64, 'p') + "\n", "", ":10: error: Publisher: \"" + std::string(64, 'p') + "\" is 64 characters; at most 63 fit"},
         {"uninst", "Uninstaller = Remove.exe\n", "", ":10: error: [Setup] Uninstaller Remove.exe: the uninstaller's name must contain \"uninst\", or it would run as an installer"},
         {"uninstexe", "Uninstaller = Uninst.bat\n", "", ":10: error: [Setup] Uninstaller Uninst.bat: the uninstaller's name must end in \".exe\""},
@@ -208,6 +209,29 @@ TEST(MksetupScript, DiagnosesMisspellingsWithoutInventedLines)
         lastLine += ch == '\n';
     EXPECT_FALSE(anyContains(errors, ":" + std::to_string(lastLine) + ":"));
 
+    // A key with an error gets no warning on top: a misspelt key's error
+    // stands for the key it was meant to be; other keys still warn.
+    struct Case {
+        const char* tag;
+        std::string setupExtra;
+        std::string error;         // fragment
+        std::string notWarned;     // no warning names this
+    } cases[] = {
+        {"version", "-ProductVersion\nProductVerison = 1.0\n", ":10: error: ProductVerison: unknown key in [Setup] (did you mean \"ProductVersion\"?)", "ProductVersion"},
+        {"folder", "-InstallFolder\ninstallfolda = Demo\n", "(did you mean \"InstallFolder\"?)", "InstallFolder"},
+        {"args", "StartupShortcut = no\nStartupArguments = |\n", ":10: error: StartupArguments: a leading '|'", "StartupArguments"},
+    };
+    for (const Case& c : cases) {
+        f = makeProject(std::string("followon_") + c.tag, c.setupExtra);
+        SetupScript script;
+        errors.clear();
+        EXPECT_FALSE(loadScript(f.script, script, errors));
+        EXPECT_TRUE(anyContains(errors, c.error)) << c.tag << ": " << (errors.empty() ? "" : errors[0]);
+        EXPECT_FALSE(anyContains(script.warnings, c.notWarned)) << c.tag << ": " << script.warnings[0];
+    }
+    f = makeProject("followon_other", "-ProductVersion\nInstalFolder = Demo\n");
+    EXPECT_TRUE(anyContains(scriptWarnings(f), ":1: warning: [Setup] ProductVersion: empty"));
+
     // No [Setup] at all: "missing", with no line.
     f = makeProject("nosetup");
     writeText(f.script, "[Files]\nMain.exe = Main.exe\n");
@@ -229,7 +253,8 @@ TEST(MksetupScript, WarnsOfValuesThatMakeOddTexts)
         {"folder", "InstallFolder =\n", "", ":4: warning: [Setup] InstallFolder: empty: the files go straight into Program Files"},
         {"samples", "SamplesDescription =\n", "", ":6: warning: [Setup] SamplesDescription: empty while [Samples] holds files"},
         {"nosamples", "", "Main.exe = Main.exe\n", ":6: warning: SamplesDescription: given, but [Samples] holds no files"},
-        {"args", "StartupShortcut = no\n", "", ":7: warning: StartupArguments: no Startup shortcut is made"},
+        {"args", "StartupShortcut = no\nStartupArguments = -min\n", "", ":10: warning: StartupArguments: no Startup shortcut is made"},
+        {"argsdefault", "-StartupShortcut\nStartupArguments = -min\n", "", ":10: warning: StartupArguments: no Startup shortcut is made (StartupShortcut is no unless the script says yes)"},
     };
     for (const Case& c : cases) {
         Fixture f = makeProject(std::string("warn_") + c.tag, c.setupExtra, c.files);
@@ -253,6 +278,27 @@ TEST(MksetupScript, StartupShortcutWordAndFileLayout)
     EXPECT_EQ(memcmp(config.fileNames, names, sizeof names), 0);
     EXPECT_EQ(config.fileCount, 5);
     EXPECT_STREQ(config.startupArguments, "|");
+
+    // A product starts at logon only when its script says so; config names
+    // every setup that makes a Startup shortcut.
+    struct Case {
+        const char* setupExtra;
+        const char* arguments;    // as stored
+        const char* described;    // in config's script
+    } cases[] = {
+        {"-StartupShortcut\n", "|", "StartupShortcut = no\n"},
+        {"-StartupShortcut\nStartupArguments = -min\n", "|", "StartupShortcut = no\n"},
+        {"StartupShortcut = YES\n", "", "StartupShortcut = yes\nStartupArguments =\n"},
+        {"StartupShortcut = yes\nStartupArguments = -min\n", "-min", "StartupShortcut = yes\nStartupArguments = -min\n"},
+    };
+    for (const Case& c : cases) {
+        SetupScript one;
+        errors.clear();
+        ASSERT_TRUE(loadScript(makeProject("startup", c.setupExtra).script, one, errors)) << c.setupExtra;
+        fillSetupConfig(one, config);
+        EXPECT_STREQ(config.startupArguments, c.arguments) << c.setupExtra;
+        EXPECT_NE(describeSetupConfig(config).find(c.described), std::string::npos) << c.setupExtra;
+    }
 }
 
 TEST(MksetupScript, MessagesEscapeControlsAndCutLongValues)
@@ -617,6 +663,110 @@ static std::string strayFiles(const std::string& folder)
             stray += name + " ";
     }
     return stray;
+}
+
+// build --depfile names every input of the setup as make and ninja read
+// them, and a depfile that cannot be written fails the build, leaving no setup.
+TEST(MksetupTool, DepfileNamesEveryInput)
+{
+    Fixture f = makeProject("dep files", "", "Main.exe = Main.exe\nRead me.txt = Readme.txt\nData.bin = Data.bin\n"
+                                             "[Samples]\nS1.txt = S1.txt\n[Decoration]\nLOGO = $logo#1.bmp\n");
+    writeFileBytes(f.folder + "/$logo#1.bmp", defaultDecoration(2));
+    std::string setup = f.folder + "/Setup.exe", depfile = f.folder + "/Setup.d";
+    ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(setup) + " --depfile " + q(depfile));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string folder;
+    for (char ch : f.folder)
+        folder += ch == ' ' ? std::string("\\ ") : std::string(1, ch);
+    std::string expected = folder + "/Setup.exe: \\\n";
+    for (const char* input : {"setup.ini", "stub.exe", "Main.exe", "Readme.txt", "Data.bin", "S1.txt"})
+        expected += "  " + folder + "/" + input + " \\\n";
+    expected += "  " + folder + "/$$logo\\#1.bmp\n";
+    EXPECT_EQ(readText(depfile), expected);
+
+    std::string elsewhere = f.folder + "/Other.exe";
+    r = runSplit("-q build " + q(f.script) + " -o " + q(elsewhere) + " --depfile " + q(f.folder + "/no/Setup.d"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(f.folder + "/no/Setup.d: cannot write the depfile into the folder \"" + f.folder + "/no\""),
+              std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(elsewhere));
+    EXPECT_EQ(strayFiles(f.folder), "");
+}
+
+// A stub taken from an earlier setup (its MAIN, as extract writes it) builds
+// the same setup as the stub it came from: its version fields name the new
+// product. A stub without the fields is built from with a warning at the
+// place that named it.
+TEST(MksetupTool, AStubFromAnEarlierSetupNamesTheNewProduct)
+{
+    Fixture f = makeProject("reuse", "-Stub\nPublisher = Earlier Publisher\nProductName = Earlier\n");
+    std::string earlier = f.folder + "/Earlier.exe", dir = f.folder + "/x";
+    ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(earlier));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(runSplit("-q extract " + q(earlier) + " MAIN -d " + q(dir)).status, 0);
+    std::string script = readText(f.script);
+    for (const char* publisher : {"Earlier Publisher", "Another Publisher"}) {
+        std::string text = script;
+        text.replace(text.find("Earlier Publisher"), 17, publisher);
+        text.replace(text.find("ProductName = Earlier"), 21, "ProductName = Demo");
+        writeText(f.script, text);
+        std::string fresh = f.folder + "/Fresh.exe", reused = f.folder + "/Reused.exe";
+        ASSERT_EQ(runSplit("-q build " + q(f.script) + " -o " + q(fresh)).status, 0);
+        r = runSplit("-q build " + q(f.script) + " -o " + q(reused) + " --stub " + q(dir + "/MAIN"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "") << publisher;
+        EXPECT_TRUE(readFileBytes(reused) == readFileBytes(fresh)) << publisher;
+    }
+    // Nothing of the earlier product's texts is left in the setup.
+    Bytes reused = readFileBytes(f.folder + "/Reused.exe");
+    const uint8_t word[] = {'E', 0, 'a', 0, 'r', 0, 'l', 0, 'i', 0, 'e', 0, 'r', 0};
+    EXPECT_EQ(std::search(reused.begin(), reused.end(), word, word + sizeof word), reused.end());
+
+    // The fixture's stub has no version fields: said at Stub's line, or at --stub.
+    Fixture g = makeProject("reuse_nofields");
+    r = runSplit("-q build " + q(g.script) + " -o " + q(g.folder + "/S.exe"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(g.script + ":8: warning: Stub: \"" + g.folder + "/stub.exe\" has no version fields"), std::string::npos) << r.err;
+    r = runSplit("-q build " + q(g.script) + " -o " + q(g.folder + "/S.exe") + " --stub " + q(g.folder + "/stub.exe"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: --stub: \"" + g.folder + "/stub.exe\" has no version fields"), std::string::npos) << r.err;
+}
+
+// Messages name the output the user gave and its folder, never a temporary
+// file; the errors come before any warning.
+TEST(MksetupTool, MessagesNameWhatTheUserNamed)
+{
+    Fixture f = makeProject("named");
+    struct Case {
+        std::string output, folder;
+        const char* reason;
+    } cases[] = {
+        {f.folder + "/nonexistent/dir/x.exe", f.folder + "/nonexistent/dir", "No such file or directory"},
+        {f.folder + "/Main.exe/x.exe", f.folder + "/Main.exe", "Not a directory"},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(c.output));
+        EXPECT_EQ(r.status, 1) << c.output;
+        EXPECT_NE(r.err.find("error: " + c.output + ": cannot write the setup into the folder \"" + c.folder + "\": " + c.reason),
+                  std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(".tmp"), std::string::npos) << r.err;
+    }
+    if (geteuid() != 0) {   // root writes anywhere
+        std::string locked = f.folder + "/locked";
+        ASSERT_EQ(system(("mkdir " + q(locked) + " && chmod 555 " + q(locked)).c_str()), 0);
+        ToolRun r = runSplit("-q build " + q(f.script) + " -o " + q(locked + "/x.exe"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(locked + "/x.exe: cannot write the setup into the folder \"" + locked + "\": Permission denied"),
+                  std::string::npos) << r.err;
+        EXPECT_EQ(strayFiles(locked), "");
+    }
+    Fixture g = makeProject("named_order", "ProductVersion =\nColour = #000000\n");
+    ToolRun r = runSplit("build " + q(g.script));
+    EXPECT_EQ(r.status, 1);
+    size_t error = r.err.find(": error: Colour:"), warning = r.err.find(": warning: [Setup] ProductVersion");
+    ASSERT_NE(error, std::string::npos) << r.err;
+    ASSERT_NE(warning, std::string::npos) << r.err;
+    EXPECT_LT(error, warning) << r.err;
 }
 
 TEST(MksetupTool, WorkersWriteTheSameSetupAsOneProcess)

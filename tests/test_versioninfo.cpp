@@ -81,13 +81,42 @@ TEST(VersionInfo, WritesEveryFieldInPlaceAndReadsItBack)
     // Nothing but the four values changed: the code bytes around them stay.
     EXPECT_TRUE(std::equal(before.begin(), before.begin() + 1000, image.begin()));
     EXPECT_TRUE(std::equal(before.end() - 500, before.end(), image.end() - 500));
-    // Building is reproducible, and a built image cannot be built again.
+    // Building is reproducible.
     Bytes again = stubImage();
     ASSERT_EQ(writeVersionTexts(again, demoTexts()), "");
     EXPECT_EQ(again, image);
-    Bytes twice = image;
-    EXPECT_NE(writeVersionTexts(twice, demoTexts()).find("no reserved"), std::string::npos);
-    EXPECT_EQ(twice, image);
+}
+
+// A stub taken from an earlier setup has its fields filled with that
+// product's texts: a new build writes over them, longer or shorter, and the
+// result is the image a fresh stub would give; nothing of the earlier texts stays.
+TEST(VersionInfo, WritesOverTheFieldsOfAnEarlierBuild)
+{
+    Bytes earlier = stubImage();
+    VersionTexts first = demoTexts();
+    first.productName = "Earlier Product With A Long Name";
+    first.productName.resize(31);
+    first.description = first.productName + " Setup";
+    first.company = "Earlier Publisher of a Rather Long Name, Incorporated";
+    ASSERT_EQ(writeVersionTexts(earlier, first), "");
+    ASSERT_TRUE(hasVersionFields(earlier));
+    for (VersionTexts next : {demoTexts(), first}) {
+        next.company = next.company == first.company ? "" : next.company;   // an empty field too
+        Bytes rebuilt = earlier, fresh = stubImage();
+        ASSERT_EQ(writeVersionTexts(rebuilt, next), "");
+        ASSERT_EQ(writeVersionTexts(fresh, next), "");
+        EXPECT_EQ(rebuilt, fresh) << next.productName;
+        VersionTexts back;
+        ASSERT_TRUE(readVersionTexts(rebuilt, back));
+        EXPECT_EQ(back.productName, next.productName);
+        EXPECT_EQ(back.company, next.company);
+    }
+    Bytes rebuilt = earlier;
+    ASSERT_EQ(writeVersionTexts(rebuilt, demoTexts()), "");
+    Bytes word;
+    putUtf16(word, "Earlier");
+    word.resize(word.size() - 2);
+    EXPECT_EQ(std::search(rebuilt.begin(), rebuilt.end(), word.begin(), word.end()), rebuilt.end());
 }
 
 TEST(VersionInfo, RefusesWhatDoesNotFitAndLeavesTheImageAlone)
@@ -131,12 +160,31 @@ TEST(VersionInfo, PlaceholderMissingOrTwiceIsRefused)
     Bytes before = twice;
     EXPECT_NE(writeVersionTexts(twice, demoTexts()).find("product name"), std::string::npos);
     EXPECT_EQ(twice, before);
-    EXPECT_TRUE(reservesVersionFields(twice));
+    EXPECT_TRUE(hasVersionFields(twice));
     Bytes none(4000, 0);
-    EXPECT_FALSE(reservesVersionFields(none));
+    EXPECT_FALSE(hasVersionFields(none));
     EXPECT_NE(writeVersionTexts(none, demoTexts()), "");
     VersionTexts back;
     EXPECT_FALSE(readVersionTexts(none, back));
+
+    // The keys' letters outside a String record (in code, in other text) are no field.
+    Bytes loose(1000, 0xCC);
+    for (const char* key : {"CompanyName", "FileDescription", "ProductName", "ProductVersion"})
+        putUtf16(loose, key);
+    EXPECT_FALSE(hasVersionFields(loose));
+
+    // A field of another width (a stub of another version) is refused, not
+    // written in part: its earlier text would stay.
+    Bytes narrow(1000, 0xCC);
+    putString(narrow, "CompanyName", VERSION_COMPANY_PLACEHOLDER);
+    putString(narrow, "FileDescription", VERSION_DESCRIPTION_PLACEHOLDER);
+    putString(narrow, "ProductName", "<ProductName>");
+    putString(narrow, "ProductVersion", VERSION_PRODUCT_VERSION_PLACEHOLDER);
+    before = narrow;
+    EXPECT_TRUE(hasVersionFields(narrow));
+    EXPECT_NE(writeVersionTexts(narrow, demoTexts()).find("product name field holds 13 characters, not 31"), std::string::npos)
+        << writeVersionTexts(narrow, demoTexts());
+    EXPECT_EQ(narrow, before);
 }
 
 TEST(VersionInfo, Utf8TextBecomesItsUnicodeUnits)

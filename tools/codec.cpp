@@ -1,11 +1,13 @@
-// codec - packs and unpacks files in the block form that package entries use,
-// converts to and from the bare coded stream, and runs the PC1 cipher.
+// tambsetup-codec - packs and unpacks files in the block form that package
+// entries use, converts to and from the bare coded stream, and runs the PC1
+// cipher. Installed under this name: "codec" alone would clash with other
+// packages' programs.
 //
-//   codec pack IN OUT          compress IN into checksummed blocks
-//   codec unpack IN OUT        decompress blocks
-//   codec encode IN OUT        compress into the bare coded stream (size + bits)
-//   codec decode IN OUT        decompress a bare coded stream
-//   codec pc1 encrypt|decrypt KEY IN OUT
+//   tambsetup-codec pack IN OUT          compress IN into checksummed blocks
+//   tambsetup-codec unpack IN OUT        decompress blocks
+//   tambsetup-codec encode IN OUT        compress into the bare coded stream (size + bits)
+//   tambsetup-codec decode IN OUT        decompress a bare coded stream
+//   tambsetup-codec pc1 encrypt|decrypt KEY IN OUT
 //
 // Exit status: 0 done; 1 bad input or a file error, reported in one line on
 // stderr that names the file, with OUT left as it was (output goes to a
@@ -30,7 +32,7 @@
 
 // ---- Reporting ----------------------------------------------------------------
 
-// One line on stderr: "codec: FILE: what is wrong". Returns 0, the failure result.
+// One line on stderr: "tambsetup-codec: FILE: what is wrong". Returns 0, the failure result.
 static int report(const std::string& file, const char* format, ...)
 {
     char message[512];
@@ -38,19 +40,19 @@ static int report(const std::string& file, const char* format, ...)
     va_start(arguments, format);
     vsnprintf(message, sizeof message, format, arguments);   // a cut message still names the file
     va_end(arguments);
-    fprintf(stderr, "codec: %s: %s\n", file.c_str(), message);
+    fprintf(stderr, "tambsetup-codec: %s: %s\n", file.c_str(), message);
     return 0;
 }
 
 static int usage(FILE* to, int status)
 {
     fprintf(to,
-            "usage: codec pack IN OUT       compress IN into checksummed blocks\n"
-            "       codec unpack IN OUT     decompress checksummed blocks\n"
-            "       codec encode IN OUT     compress IN into the bare coded stream\n"
-            "       codec decode IN OUT     decompress a bare coded stream\n"
-            "       codec pc1 encrypt|decrypt KEY IN OUT\n"
-            "                               PC1 cipher; only the first 10 characters of KEY count\n"
+            "usage: tambsetup-codec pack IN OUT     compress IN into checksummed blocks\n"
+            "       tambsetup-codec unpack IN OUT   decompress checksummed blocks\n"
+            "       tambsetup-codec encode IN OUT   compress IN into the bare coded stream\n"
+            "       tambsetup-codec decode IN OUT   decompress a bare coded stream\n"
+            "       tambsetup-codec pc1 encrypt|decrypt KEY IN OUT\n"
+            "                                       PC1 cipher; only the first 10 characters of KEY count\n"
             "Exit status: 0 done, 1 bad input or file error, 2 bad arguments.\n");
     return status;
 }

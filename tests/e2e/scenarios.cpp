@@ -231,7 +231,8 @@ void scenarioInstall(void)
 
 // The other configuration: plain finished text (install folder "Tamberlyn",
 // no samples description), help shortcut, subfolder, Startup shortcut with
-// arguments; "Run" unticked, so nothing starts. The product carries the big
+// arguments, another BackgroundColor (the class brush: the bands stay as
+// they are); "Run" unticked, so nothing starts. The product carries the big
 // data file, so the installing dialog is read while the Cancel question
 // holds the worker; No lets the install go on to its end.
 void scenarioInstallViewer(void)
@@ -259,6 +260,7 @@ void scenarioInstallViewer(void)
         return;
     Image screen;
     screenshot("viewer-finished", &dialog.rect, &screen);
+    checkBackground("viewer-finished", screen, dialog.rect, BACKGROUND_FULL);
     expectText("Finished", IDC_TEXT,
                "Setup is complete and Tamb Viewer V2.5b is now installed on your computer!\n\nTamb Viewer is "
                "accessible through the Start Menu, under Tamberlyn.\n\nClick Finish.");

@@ -7,7 +7,8 @@
 # viewer: another configuration: the install folder "Tamberlyn" (so the
 #   finished text is the plain one), no samples description, a help file
 #   with an upper-case extension, a Start Menu subfolder, a Startup shortcut
-#   with arguments, other name formats; and a large data file, so that its
+#   with arguments, other name formats, a class brush of another colour
+#   (BackgroundColor, which the bands cover); and a large data file, so that its
 #   installing dialog lasts long enough to be held by the Cancel question.
 # big: the demo with a 10 MB sample, long enough to cancel while it decodes
 #   (built twice: with the worker thread and with the worker run in place).
@@ -67,6 +68,7 @@ StartupArguments = -tray
 UninstallShortcutFormat = Remove %s
 InstallingLabelFormat = Setting up %s
 StartupShortcut = yes
+BackgroundColor = #6B3E26
 Uninstaller = Uninstall.exe
 Program = Viewer.exe
 [Files]

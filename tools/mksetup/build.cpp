@@ -53,6 +53,7 @@ static void printBuildTable(const BuildPlan& plan, double seconds)
 // can plant a link at in advance. Returns its handle or INVALID_FILE.
 static FileHandle createTemporaryPackage(BuildPlan& plan)
 {
+    std::string reason;
     for (int attempt = 0; attempt < 8; attempt++) {
         plan.tempBase = plan.output + "." + unpredictableTag();
         plan.temp = plan.tempBase + ".tmp";
@@ -61,10 +62,12 @@ static FileHandle createTemporaryPackage(BuildPlan& plan)
         FileHandle package = createPackage(plan.temp.c_str());
         if (package != INVALID_FILE)
             return package;
+        reason = lastSystemError();   // before the checks below change it
         if (!fileIdentity(plan.temp).exists && !isSymbolicLink(plan.temp))
             break;   // not a clash of names: the folder refuses
     }
-    plan.failure = plan.temp + ": cannot create: " + lastSystemError();
+    // The temporary file is ours; the user named the output and its folder.
+    plan.failure = plan.output + ": cannot write the setup into the folder \"" + folderOf(plan.output) + "\": " + reason;
     plan.temp.clear();
     return INVALID_FILE;
 }
@@ -78,12 +81,12 @@ static bool writePackage(BuildPlan& plan, int workers)
     // The package ends on a multiple of 8, so a signer appends its
     // certificate table right after it, and the setup finds the package there.
     if (ok && !padPackageData(8)) {
-        plan.failure = plan.temp + ": cannot write: " + packageReason();
+        plan.failure = plan.output + ": cannot write the setup: " + packageReason();
         ok = false;
     }
     stopProgress();
     if (package != INVALID_FILE && !closePackage(package) && ok) {
-        plan.failure = plan.temp + ": could not write the package directory";
+        plan.failure = plan.output + ": cannot write the setup: the package directory could not be written";
         ok = false;
     }
     for (const std::string& path : plan.tempBitmaps)
@@ -91,7 +94,64 @@ static bool writePackage(BuildPlan& plan, int workers)
     return ok;
 }
 
-int buildSetup(const std::string& scriptPath, const std::string& output, const std::string& stubPath, int workers)
+// A path as one word of a depfile: '/' separates folders (make reads '\'
+// as an escape), a space and '#' are escaped, '$' doubled.
+static std::string depfileWord(const std::string& path)
+{
+    std::string word;
+    for (char ch : path) {
+        if (ch == '\\')
+            word += '/';
+        else if (ch == ' ' || ch == '#')
+            word += std::string("\\") + ch;
+        else if (ch == '$')
+            word += "$$";
+        else
+            word += ch;
+    }
+    return word;
+}
+
+// Every file the setup is built from, after the output; written beside the
+// depfile and renamed into place, like the setup.
+static bool writeDepfile(BuildPlan& plan, const std::string& depfile)
+{
+    std::vector<std::string> inputs = {plan.script.scriptPath};
+    if (!plan.stubPath.empty())
+        inputs.push_back(plan.stubPath);
+    for (size_t i = 1; i < plan.script.files.size(); i++)
+        inputs.push_back(plan.script.files[i].path);
+    for (int i = 0; i < DECORATION_COUNT; i++)
+        if (!plan.script.decoration[i].text.empty())
+            inputs.push_back(joinPath(plan.script.folder, plan.script.decoration[i].text));
+    std::string text = depfileWord(plan.output) + ":";
+    for (const std::string& input : inputs)
+        text += " \\\n  " + depfileWord(input);
+    text += "\n";
+    std::string temp = depfile + "." + unpredictableTag() + ".tmp";
+    FileHandle file = fileCreate(temp.c_str(), 1, nullptr);
+    bool ok = file != INVALID_FILE;
+    std::string reason = ok ? "" : lastSystemError();
+    if (ok && fileWrite(file, text.data(), (int32_t)text.size()) != (int32_t)text.size()) {
+        reason = lastSystemError();
+        ok = false;
+    }
+    if (file != INVALID_FILE)
+        fileClose(file);
+    if (ok && !fileRename(temp.c_str(), depfile.c_str())) {
+        reason = lastSystemError();
+        ok = false;
+    }
+    if (!ok) {
+        if (file != INVALID_FILE)
+            fileDelete(temp.c_str());   // ours: created exclusively above
+        plan.failure = depfile + ": cannot write the depfile into the folder \"" + folderOf(depfile) + "\": " + reason;
+    }
+    return ok;
+}
+
+int buildSetup(const std::string& scriptPath, const std::string& output, const std::string& stubPath, int workers,
+               const std::string& depfile)
 {
     BuildPlan plan;
     if (planBuild(plan, scriptPath, output, stubPath) != 0)
@@ -99,6 +159,10 @@ int buildSetup(const std::string& scriptPath, const std::string& output, const s
     double start = secondsNow();
     startProgress(plan.totalSize, !isQuiet() && isatty(2));
     bool ok = writePackage(plan, workers);
+    // The depfile before the setup is in place: a setup whose inputs a build
+    // system does not know would not be rebuilt when they change.
+    if (ok && !depfile.empty())
+        ok = writeDepfile(plan, depfile);
     if (ok && !fileRename(plan.temp.c_str(), plan.output.c_str())) {
         plan.failure = plan.output + ": cannot replace it with the new setup: " + lastSystemError();
         ok = false;

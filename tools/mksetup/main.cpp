@@ -26,7 +26,7 @@
 #endif
 
 // What a command's options set.
-enum OptionSlot { OPTION_OUTPUT, OPTION_STUB, OPTION_JOBS, OPTION_DIRECTORY, OPTION_SLOTS };
+enum OptionSlot { OPTION_OUTPUT, OPTION_STUB, OPTION_JOBS, OPTION_DIRECTORY, OPTION_DEPFILE, OPTION_SLOTS };
 
 struct Option {
     const char* shortName;     // or null
@@ -55,7 +55,7 @@ struct Command {
 static int runBuild(const CommandLine& l)
 {
     int workers = l.workers < MAX_WORKERS ? l.workers : MAX_WORKERS;
-    return buildSetup(l.operands[0], l.values[OPTION_OUTPUT], l.values[OPTION_STUB], workers);
+    return buildSetup(l.operands[0], l.values[OPTION_OUTPUT], l.values[OPTION_STUB], workers, l.values[OPTION_DEPFILE]);
 }
 
 static int runList(const CommandLine& l)
@@ -83,6 +83,7 @@ static const Option buildOptions[] = {
     {"-o", "--output", OPTION_OUTPUT, false},
     {nullptr, "--stub", OPTION_STUB, false},
     {"-j", "--jobs", OPTION_JOBS, true},
+    {nullptr, "--depfile", OPTION_DEPFILE, false},
     {nullptr, nullptr, 0, false},
 };
 static const Option extractOptions[] = {
@@ -92,7 +93,7 @@ static const Option extractOptions[] = {
 static const Option noOptions[] = {{nullptr, nullptr, 0, false}};
 
 static const Command commands[] = {
-    {"build", "build SCRIPT [-o OUT] [--stub STUB] [-j JOBS]",
+    {"build", "build SCRIPT [-o OUT] [--stub STUB] [-j JOBS] [--depfile D]",
      "Builds a setup executable from a setup script (see docs/script.md).\n"
      "  -o OUT       the setup to write (default: the script's Output, else the\n"
      "               script's name with .exe); never one of the inputs\n"
@@ -101,6 +102,8 @@ static const Command commands[] = {
      "  -j JOBS      compress up to JOBS entries at once, each in a worker process\n"
      "               (default: the number of processors; -j 1 compresses them one\n"
      "               after another); the setup is the same for every JOBS\n"
+     "  --depfile D  also write the setup's inputs (the script, the stub and every\n"
+     "               source) to D as make and ninja read them, for build systems\n"
      "The output is written to a new file beside it and renamed into place only\n"
      "when every step succeeded.\n",
      buildOptions, "script", false, runBuild},

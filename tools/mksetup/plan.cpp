@@ -27,7 +27,8 @@ static void resolvePaths(BuildPlan& plan, const std::string& scriptPath, std::st
         size_t slash = scriptPath.find_last_of("/\\");
         output = (dot == std::string::npos || (slash != std::string::npos && dot < slash) ? scriptPath : scriptPath.substr(0, dot)) + ".exe";
     }
-    if (stubPath.empty() && !script.stub.text.empty())
+    plan.stubFromScript = stubPath.empty() && !script.stub.text.empty();
+    if (plan.stubFromScript)
         stubPath = joinPath(script.folder, script.stub.text);
     plan.output = output;
     plan.stubPath = stubPath;
@@ -98,8 +99,12 @@ static bool writeStubVersion(BuildPlan& plan)
     texts.productVersion = scriptField(script, "ProductVersion").text;
     texts.description = texts.productName + " Setup";
     texts.company = script.publisher.text;
-    if (!reservesVersionFields(plan.stub)) {
-        fprintf(stderr, "%s\n", shown("warning: " + stubShownName(plan) + ": no reserved version fields: the file's properties will not name the product", 0).c_str());
+    if (!hasVersionFields(plan.stub)) {
+        // Named where the user named the stub: the script's line, or --stub.
+        std::string at = script.stub.line && plan.stubFromScript
+                             ? script.scriptPath + ":" + std::to_string(script.stub.line) + ": warning: Stub: "
+                             : "warning: --stub: ";
+        fprintf(stderr, "%s\n", shown(at + "\"" + plan.stubPath + "\" has no version fields: the setup file's properties will not name the product", 0).c_str());
         return true;
     }
     std::string versionProblem = writeVersionTexts(plan.stub, texts);
@@ -138,13 +143,13 @@ int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::string&
 {
     std::vector<std::string> errors;
     bool loaded = loadScript(scriptPath, plan.script, errors);
+    // The errors first: what stops the build is read before any remark.
+    for (const std::string& e : errors)
+        fprintf(stderr, "%s\n", e.c_str());
     for (const std::string& w : plan.script.warnings)
         fprintf(stderr, "%s\n", w.c_str());
-    if (!loaded) {
-        for (const std::string& e : errors)
-            fprintf(stderr, "%s\n", e.c_str());
+    if (!loaded)
         return 1;
-    }
     resolvePaths(plan, scriptPath, output, stubPath);
     if (isFolder(plan.output)) {
         error("%s: is a folder; name the setup file to write", plan.output.c_str());

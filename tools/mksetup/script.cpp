@@ -88,7 +88,8 @@ static size_t editDistance(const std::string& a0, const std::string& b0)
     return d[a.size()][b.size()];
 }
 
-std::string didYouMean(const std::string& word, const std::vector<std::string>& candidates)
+// The candidate closest to word, or "" when none is close.
+static std::string closestWord(const std::string& word, const std::vector<std::string>& candidates)
 {
     if (word.empty() || word.size() > 64)
         return "";
@@ -105,7 +106,13 @@ std::string didYouMean(const std::string& word, const std::vector<std::string>& 
     size_t allowed = word.size() <= 4 ? 1 : word.size() <= 8 ? 2 : 3;
     if (best == 0 || best > allowed)
         return "";
-    return " (did you mean \"" + bestWord + "\"?)";
+    return bestWord;
+}
+
+std::string didYouMean(const std::string& word, const std::vector<std::string>& candidates)
+{
+    std::string closest = closestWord(word, candidates);
+    return closest.empty() ? "" : " (did you mean \"" + closest + "\"?)";
 }
 
 static std::string trim(const std::string& s)
@@ -150,10 +157,25 @@ std::string joinPath(const std::string& folder, const std::string& name0)
     return folder + "/" + name;
 }
 
+// A warning waits in pending until the script is read: a key with an error
+// gets no warning on top of it (a misspelt key's error stands for the key it
+// was meant to be).
 struct Context {
     const SetupScript* script;
     std::vector<std::string>* errors;
+    std::vector<std::string> erred;                               // subjects with an error
+    std::vector<std::pair<std::string, std::string>> pending;     // subject, warning line
 };
+
+// The key a message is about, whichever way it is named: "[Setup] ProductName",
+// "productname" and "ProductName" are one.
+static std::string subjectOf(const std::string& key)
+{
+    std::string subject = key.compare(0, 8, "[Setup] ") == 0 ? key.substr(8) : key;
+    for (char& ch : subject)
+        ch = (char)tolower((unsigned char)ch);
+    return subject;
+}
 
 static std::string located(const Context& c, int line, const char* kind, const std::string& key,
                            const std::string& what)
@@ -168,11 +190,20 @@ static std::string located(const Context& c, int line, const char* kind, const s
 static void fail(Context& c, int line, const std::string& key, const std::string& what)
 {
     c.errors->push_back(located(c, line, "error", key, what));
+    c.erred.push_back(subjectOf(key));
 }
 
 static void warn(Context& c, int line, const std::string& key, const std::string& what)
 {
-    const_cast<SetupScript*>(c.script)->warnings.push_back(located(c, line, "warning", key, what));
+    c.pending.push_back({subjectOf(key), located(c, line, "warning", key, what)});
+}
+
+// The warnings about keys without an error, into the script.
+static void keepWarnings(Context& c, SetupScript& s)
+{
+    for (const auto& w : c.pending)
+        if (std::find(c.erred.begin(), c.erred.end(), w.first) == c.erred.end())
+            s.warnings.push_back(w.second);
 }
 
 // The line at which a key that is not there is reported: its section's header, or none.
@@ -356,7 +387,9 @@ static void checkSetupValues(Context& c, SetupScript& s)
     if (!sameNoCase(s.startupShortcut.text, "yes") && !sameNoCase(s.startupShortcut.text, "no"))
         fail(c, s.startupShortcut.line, "StartupShortcut", "\"" + shown(s.startupShortcut.text) + "\" is neither yes nor no");
     else if (sameNoCase(s.startupShortcut.text, "no") && !arguments.text.empty())
-        warn(c, arguments.line, "StartupArguments", "no Startup shortcut is made (StartupShortcut = no), so its arguments are not used");
+        warn(c, arguments.line, "StartupArguments", std::string("no Startup shortcut is made (") +
+             (s.startupShortcut.line ? "StartupShortcut = no" : "StartupShortcut is no unless the script says yes") +
+             "), so its arguments are not used");
 }
 
 // Values that the dialogs would show oddly.
@@ -652,8 +685,12 @@ static void readSetupKey(Context& c, SetupScript& s, const std::string& key, boo
                          int lineNumber)
 {
     ScriptValue* found = setupValue(s, key);
-    if (!found)
+    if (!found) {
         fail(c, lineNumber, shown(key), "unknown key in [Setup]" + didYouMean(key, setupKeys()));
+        std::string meant = closestWord(key, setupKeys());
+        if (!meant.empty())
+            c.erred.push_back(subjectOf(meant));
+    }
     else if (!hasValue)
         fail(c, lineNumber, shown(key), "missing '=' and value");
     else if (found->line)
@@ -721,7 +758,7 @@ static void startScript(SetupScript& s, const std::string& path)
         if (k.key)
             s.fields[fieldIndex(&k)] = {k.defaultText, 0, ""};
     s.uninstaller = {defaultUninstaller, 0, ""};
-    s.startupShortcut = {"yes", 0, ""};
+    s.startupShortcut = {"no", 0, ""};   // a product starts at logon only when its vendor says so
     s.codePage = DEFAULT_CODE_PAGE;
 }
 
@@ -765,7 +802,7 @@ static bool scriptTextOf(Context& c, const std::string& bytes, std::string& text
 bool loadScriptText(const std::string& bytes, const std::string& path, SetupScript& s, std::vector<std::string>& errors)
 {
     startScript(s, path);
-    Context c = {&s, &errors};
+    Context c = {&s, &errors, {}, {}};
     std::string text;
     if (!scriptTextOf(c, bytes, text))
         return false;
@@ -786,6 +823,7 @@ bool loadScriptText(const std::string& bytes, const std::string& path, SetupScri
     checkFiles(c, s);
     checkShortcutNames(c, s);
     checkDecoration(c, s);
+    keepWarnings(c, s);
     return errors.empty();
 }
 
@@ -865,6 +903,8 @@ std::string describeSetupConfig(const SetupConfig& config)
         std::string text = k.key && k.kind == FIELD_TEXT ? textOf(field, strnlen(field, k.width), config.codePage) : "";
         if (k.key && k.kind == FIELD_TEXT && k.offset == offsetof(SetupConfig, startupArguments) && !text.empty() && text[0] == '|') {
             out += "StartupShortcut = no\n";
+        } else if (k.key && k.kind == FIELD_TEXT && k.offset == offsetof(SetupConfig, startupArguments)) {
+            out += "StartupShortcut = yes\n" + std::string(k.key) + quoted(text) + "\n";
         } else if (k.key && k.kind == FIELD_TEXT) {
             out += k.key + quoted(text) + "\n";
         } else if (k.key && k.kind == FIELD_COLOUR) {
