@@ -510,3 +510,42 @@ void scenarioSignedSetup(void)
     expectSelfDeleted(dir + "\\Uninst.exe", dir);
     expectSnapshot("after the uninstall", before, snapshot(folders));
 }
+
+// One program of a product at a time: while the uninstaller waits at its
+// welcome dialog, a setup and a second uninstaller of the same product say
+// so and end with nothing done; the first one goes on as before.
+void scenarioOneAtATime(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    std::vector<std::string> installed = snapshot(folders);
+    HANDLE first = startSetup(dir + "\\Uninst.exe");
+    Dialog dialog;
+    if (!first || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    const std::string busy =
+        "Another setup or uninstall program of Demo is running. Please let it finish first.";
+    const struct {
+        const char* what;
+        std::string program;
+        const char* caption;
+    } seconds[] = {{"a setup", copyToDownloads("DemoSetup.exe"), "Install"},
+                   {"a second uninstaller", dir + "\\Uninst.exe", "Uninstall"}};
+    for (const auto& second : seconds) {
+        HANDLE process = startSetup(second.program);
+        if (!process || !answerMessageBox(second.caption, IDOK, busy, false))
+            return;
+        std::string what = std::string(second.what) + " beside the uninstaller";
+        if (waitExit(process, what.c_str(), DEFAULT_WAIT_MS, {"*"}))
+            expectExitCode(what.c_str(), EXIT_BUSY);
+        expectSnapshot(what.c_str(), installed, snapshot(folders));
+    }
+    // The first one was not disturbed: it still waits, and ends as asked.
+    if (!click("Uninstall", IDCANCEL))
+        return;
+    if (waitExit(first, "the first uninstaller", DEFAULT_WAIT_MS, {"*"}))
+        expectExitCode("the first uninstaller, cancelled", EXIT_CANCELLED);
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+}
