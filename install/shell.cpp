@@ -47,6 +47,12 @@ int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* 
     } else if (type != REG_SZ) {
         return 0;
     }
+    // Only a whole path names a folder: "Programs", "C:Programs" or
+    // "\\Programs" would be taken from wherever the program happens to run.
+    int drive = ((folder[0] | 0x20) >= L'a' && (folder[0] | 0x20) <= L'z') && folder[1] == L':' && folder[2] == L'\\';
+    int network = folder[0] == L'\\' && folder[1] == L'\\' && folder[2] && folder[2] != L'\\';
+    if (!drive && !network)
+        return 0;
     return wideToUtf8(folder, path, (int)capacity) > 0;
 }
 

@@ -48,8 +48,9 @@ int setMachineDword(const char* subkey, const char* valueName, DWORD value);
 
 // A folder stored as a registry value of type REG_SZ or REG_EXPAND_SZ (whose
 // environment variables are expanded) into path (UTF-8, capacity bytes); a
-// value stored without its NUL is ended. Returns 1, or 0 with
-// path "" when the value is missing, empty, of another type or too long.
+// value stored without its NUL is ended. Returns 1, or 0 with path "" when
+// the value is missing, empty, of another type, too long, or no whole path
+// ("X:\..." or "\\server\...") once expanded.
 int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity);
 
 #endif

@@ -46,6 +46,11 @@ TEST(FolderValue, ReadsBothStringTypesAndRefusesWhatDoesNotFit)
     setText("Fits256", REG_SZ, "C:\\" + std::string(252, 'c'));
     setText("Over256", REG_SZ, "C:\\" + std::string(253, 'c'));
     setValue("Number", REG_DWORD, &number, sizeof number);
+    setText("Relative", REG_SZ, "Programs");
+    setText("DriveRelative", REG_SZ, "C:Programs");
+    setText("RootRelative", REG_SZ, "\\Programs");
+    setText("ExpandRelative", REG_EXPAND_SZ, "%TAMB_TEST_UNSET%\\Programs");
+    setText("Network", REG_SZ, "\\\\server\\share\\Programs");
 
     const struct {
         const char* name;
@@ -65,6 +70,11 @@ TEST(FolderValue, ReadsBothStringTypesAndRefusesWhatDoesNotFit)
         {"Over256", 256, NULL, 0},
         {"Number", MAX_PATH, NULL, 0},
         {"Missing", MAX_PATH, NULL, 0},
+        {"Relative", MAX_PATH, NULL, 0},
+        {"DriveRelative", MAX_PATH, NULL, 0},
+        {"RootRelative", MAX_PATH, NULL, 0},
+        {"ExpandRelative", MAX_PATH, NULL, 0},   // an unset variable stays as it is
+        {"Network", MAX_PATH, "\\\\server\\share\\Programs", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " in " + std::to_string(c.capacity));
