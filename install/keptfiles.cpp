@@ -24,8 +24,13 @@ int keepAside(int index, const char* path)
 {
     char* kept = keptPaths[index];
     kept[0] = 0;
-    if (pathAttributes(path) == INVALID_FILE_ATTRIBUTES)
+    DWORD attributes = pathAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return 1;
+    // Only files are set aside: a folder of that name is the user's, and
+    // stays where and as it is (the install stops on it).
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
     char folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
     wchar_t wideFolder[MAX_PATH], wideKept[MAX_PATH];
     if (formatText(folder, sizeof folder, "%s", path) < 0)

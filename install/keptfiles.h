@@ -7,7 +7,8 @@
 
 // Makes room at path for installed file index: when a file is there, it is
 // renamed to a new unique name in the same folder. Returns 1 when nothing is
-// at path now, 0 when the file there could not be moved (it stays as it is).
+// at path now, 0 when a folder is there or the file there could not be moved
+// (either stays as it is).
 int keepAside(int index, const char* path);
 
 // Undoes file index: deletes the file at path (read-only too) and puts the

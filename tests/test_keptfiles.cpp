@@ -129,3 +129,23 @@ TEST(KeptFiles, FileThatCannotBeMovedStaysAsItIs)
     clearFolder(folder);
     RemoveDirectoryA(folder.c_str());
 }
+
+// A folder where a file of the product belongs is the user's: it is never
+// renamed aside (nor hidden under a temporary name), and the install stops.
+TEST(KeptFiles, FolderInTheWayStaysWhereItIs)
+{
+    std::string folder = keptFolder();
+    clearFolder(folder);
+    std::string path = folder + "\\Help.txt";
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL));
+    putFile(path + "\\notes.txt", "the user's notes");
+    EXPECT_EQ(keepAside(2, path.c_str()), 0);
+    EXPECT_EQ(listing(folder), std::vector<std::string>{"Help.txt"}) << "the folder was moved or a kept name left";
+    EXPECT_EQ(textOf(path + "\\notes.txt"), "the user's notes");
+    restoreKept(2, path.c_str());   // a rollback of that slot leaves it alone too
+    EXPECT_EQ(textOf(path + "\\notes.txt"), "the user's notes");
+    DeleteFileA((path + "\\notes.txt").c_str());
+    RemoveDirectoryA(path.c_str());
+    clearFolder(folder);
+    RemoveDirectoryA(folder.c_str());
+}

@@ -476,6 +476,31 @@ void scenarioDamagedEntry(void)
     expectNothingInstalled(folders, before, "Demo", "Demo Product");
 }
 
+// A folder of the user's where a product file belongs (Help.txt\ with a
+// note in it): the install stops, naming it, and the rollback leaves the
+// folder where and as it was; nothing else stays.
+void scenarioFolderInTheWay(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product", blocker = dir + "\\Help.txt";
+    if (!makeFolders(blocker) || !writeFile(blocker + "\\notes.txt", "the user's notes"))
+        return (void)fail("cannot make the folder %s", blocker.c_str());
+    std::vector<std::string> before = snapshot(folders);
+    if (!expect(joinLines(listTree(dir)) == ".\\Help.txt\n.\\Help.txt\\notes.txt\n", "the user's folder is in place"))
+        return;
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    if (!setup || !click("Install", IDC_FINISH) || !answerMessageBox("Install", IDOK, blocker, true, INSTALL_WAIT_MS))
+        return;
+    if (waitExit(setup, "the setup (rollback)", INSTALL_WAIT_MS, {"Finished", "Install"}))
+        expectExitCode("a setup stopped by a folder in the way", EXIT_FAILED);
+    std::string notes;
+    readFile(blocker + "\\notes.txt", &notes);
+    expectEqual("the user's note", "the user's notes", notes);
+    expectSnapshot("after the setup", before, snapshot(folders));
+}
+
 // A Program Files folder so long that the installed paths would not fit: a
 // message, the end, and no file. The driver sets the folder and reads it
 // back before the setup starts.
