@@ -15,6 +15,7 @@
 #include "install/keptfiles.h"
 #include "install/runningcopy.h"
 #include "install/shell.h"
+#include "package/package.h"
 
 // Only empty folders go: files the user added, or that were there before
 // the install, keep theirs.
@@ -35,6 +36,52 @@ static void deleteHelpIndexes(char* path)
         lstrcpyA(extension, replacement);
         fileDelete(path);
     }
+}
+
+// Whether folder (UTF-8, no trailing backslash) holds the product's main
+// program (installed file 1) as a file.
+static int holdsProduct(const char* folder)
+{
+    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    if (formatText(path, sizeof path, "%s\\%s", folder, fileNameAt(1)) < 0)
+        return 0;
+    DWORD attributes = pathAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int uninstallRefusal(void)
+{
+    setInstallDirFromModule();
+    // A composed uninstaller carries the program and the bitmaps only; a
+    // package with the product's files is a setup that was given an
+    // "uninst" name, wherever it lies (a download folder, say).
+    char entry[16];
+    formatText(entry, sizeof entry, FILE_ENTRY_FORMAT, 1);
+    FileHandle own = openPackage(NULL);
+    int isSetup = own != INVALID_FILE && getExtractedSize(entry) >= 0;
+    closePackage(own);
+    if (isSetup)
+        return REFUSED_SETUP;
+    if (!installDir[0] || !isPlainFileName(fileNameAt(1)) || !holdsProduct(installDir))
+        return REFUSED_NO_INSTALLATION;
+    return 0;
+}
+
+// The uninstall entry and the shortcuts belong to the installation the
+// entry names: this one, or one moved or gone (its folder no longer holds
+// the product). A copy of the uninstaller beside another installation of
+// the product leaves them to it.
+static int ownsRegistration(void)
+{
+    char key[UNINSTALL_KEY_SIZE], location[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    wchar_t wideLocation[MAX_PATH], wideDir[MAX_PATH];
+    if (!formUninstallKey(key) ||
+        !readFolderValue(HKEY_LOCAL_MACHINE, key, "InstallLocation", location, sizeof location))
+        return 1;
+    if (utf8ToWide(location, wideLocation, MAX_PATH) >= 0 && utf8ToWide(installDir, wideDir, MAX_PATH) >= 0 &&
+        lstrcmpiW(wideLocation, wideDir) == 0)
+        return 1;
+    return !holdsProduct(location);
 }
 
 int removeInstallation(char* leftovers, int capacity)
@@ -62,6 +109,8 @@ int removeInstallation(char* leftovers, int capacity)
             deleteHelpIndexes(path);
     }
     removeEmptyInstallFolders();
+    if (!ownsRegistration())
+        return left;
 
     // The same shortcut names as the install made them, file for file.
     const char* product = setupText.productName;

@@ -4,6 +4,7 @@
 #include "app/setupstate.h"
 #include "app/setuptext.h"
 #include "app/textformat.h"
+#include "app/wintext.h"
 #include "install/removal.h"
 #include "install/selfdelete.h"
 #include "resources/resource.h"
@@ -30,8 +31,35 @@ static const DialogButton finishedButtons[] = {{IDOK, IDCANCEL, NULL}, {IDCANCEL
 static const TextDialog finishedDialog = {IDD_UNINSTALL_FINISHED, IDC_TEXT, finishedButtons,
                                           (int)(sizeof finishedButtons / sizeof finishedButtons[0])};
 
-static void showUninstallWelcome(HWND)
+// Says why nothing is removed here, and ends.
+static void refuse(HWND window, int why)
 {
+    char text[TEXT_SIZE];
+    const char* name = setupText.productName;
+    if (why == REFUSED_SETUP)
+        formatText(text, sizeof text,
+                   "This program is the %s setup program, not its uninstall program, although its name "
+                   "says \"uninst\". It removes nothing.\n\nTo remove %s, use the uninstall program in its "
+                   "install folder or the list of installed programs.",
+                   name, name);
+    else
+        formatText(text, sizeof text,
+                   "%s is not installed in this folder:\n\n%s\n\nThis uninstall program removes nothing here. "
+                   "To remove %s, use the uninstall program in its install folder or the list of installed "
+                   "programs.",
+                   name, installDir, name);
+    setExitCode(EXIT_REFUSED);
+    showMessage(window, text, "Uninstall", MB_OK | MB_ICONINFORMATION);
+    scheduleState(STATE_CLOSE);
+}
+
+static void showUninstallWelcome(HWND window)
+{
+    int why = uninstallRefusal();
+    if (why) {
+        refuse(window, why);
+        return;
+    }
     char text[TEXT_SIZE];
     const char* name = setupText.productName;
     formatText(text, sizeof text,

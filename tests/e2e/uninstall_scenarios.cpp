@@ -239,32 +239,76 @@ void scenarioUninstallUserFiles(void)
     expectRegistrationGone(folders, "Demo", "Demo Product");
 }
 
-// A copy of the uninstaller in another folder removes the product's files of
-// that folder only; the install folder keeps every file. The folder's name
-// has spaces and "%" signs, which the batch file must take literally, and
-// letters outside ASCII where the code page has them.
+// A copy of the uninstaller in another folder that holds the product (a
+// moved installation) removes the product's files of that folder only; the
+// install folder keeps every file, and the uninstall entry and shortcuts,
+// which name the install folder, stay with it. The folder's name has spaces
+// and "%" signs, which the batch file must take literally, and letters
+// outside ASCII where the code page has them.
 void scenarioUninstallCopy(void)
 {
     Folders folders;
     if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
         return;
     std::string dir = folders.programFiles + "\\Demo Product";
-    char copyName[MAX_PATH];
-    BOOL lossy = FALSE;
-    if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"C:\\Old copy 100% %PATH% %% \u00e9t\u00e9", -1, copyName,
-                             sizeof copyName, NULL, &lossy) ||
-        lossy)
-        snprintf(copyName, sizeof copyName, "C:\\Old copy 100%% %%PATH%% %%%% ete");
-    std::string copy = copyName;
+    std::string copy = "C:\\Old copy 100% %PATH% %% \xc3\xa9t\xc3\xa9";
     note("the copy's folder: %s", copy.c_str());
     makeFolders(copy + "\\Samples");
-    if (!copyFile(dir + "\\Uninst.exe", copy + "\\Uninst.exe") || !writeFile(copy + "\\Help.txt", "old help\n") ||
-        !writeFile(copy + "\\Samples\\Sample1.txt", "old sample\n"))
+    if (!copyFile(dir + "\\Uninst.exe", copy + "\\Uninst.exe") || !copyFile(dir + "\\Demo.exe", copy + "\\Demo.exe") ||
+        !writeFile(copy + "\\Help.txt", "old help\n") || !writeFile(copy + "\\Samples\\Sample1.txt", "old sample\n"))
         return;
+    std::vector<std::string> registration = regDump((std::string(uninstallKey) + "\\Demo").c_str());
+    std::string group = joinLines(listTree(folders.programs + "\\Demo Product"));
     if (!uninstallQuietly(copy + "\\Uninst.exe"))
         return;
+    expectExitCode("the copy of the uninstaller", EXIT_DONE);
     expectSelfDeleted(copy + "\\Uninst.exe", copy);
     expectFiles("demo", dir, demoFiles, demoFileCount);
+    expectEqual("the uninstall entry of the install folder", joinLines(registration),
+                joinLines(regDump((std::string(uninstallKey) + "\\Demo").c_str())));
+    expectEqual("the Start Menu group of the install folder", group,
+                joinLines(listTree(folders.programs + "\\Demo Product")));
+}
+
+// Programs with "uninst" in their names that are no installation's
+// uninstaller remove nothing and say why (exit code 6): a setup saved
+// under such a name in a download folder, beside files named like the
+// product's, and a copy of the uninstaller in a folder without the product
+// (a backup on the Desktop). The real installation keeps everything.
+void scenarioUninstallNotHere(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    std::string downloads = "C:\\Downloads", desktop = "C:\\users\\Public\\Desktop";
+    makeFolders(desktop);
+    const struct {
+        const char* what;
+        std::string source, program, expected;
+    } cases[] = {
+        {"a setup named like an uninstaller", stagePath("DemoSetup.exe"), downloads + "\\Uninstall-helper-setup.exe",
+         "This program is the Demo setup program, not its uninstall program"},
+        {"a copy of the uninstaller on the Desktop", dir + "\\Uninst.exe", desktop + "\\Uninst.exe",
+         "Demo is not installed in this folder:\n\n" + desktop + "\n\n"},
+    };
+    for (const auto& c : cases) {
+        std::string folder = c.program.substr(0, c.program.rfind('\\'));
+        if (!copyFile(c.source, c.program) || !writeFile(folder + "\\Help.txt", "the user's help\n") ||
+            !writeFile(folder + "\\License.txt", "the user's license\n"))
+            return;
+        std::vector<std::string> before = snapshot(folders), beside = listTree(folder);
+        HANDLE process = startSetup(c.program);
+        if (!process || !answerMessageBox("Uninstall", IDOK, c.expected, true))
+            return;
+        if (waitExit(process, c.what, DEFAULT_WAIT_MS, {"*"}))
+            expectExitCode(c.what, EXIT_REFUSED);
+        expectEqual(std::string("the folder of ") + c.what, joinLines(beside), joinLines(listTree(folder)));
+        expectSnapshot(c.what, before, snapshot(folders));
+        expect(batchFiles().empty(), "%s: no batch file was written", c.what);
+    }
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
 }
 
 // The list of programs starts the quoted "UninstallString" (Wine's
