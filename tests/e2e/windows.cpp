@@ -462,6 +462,14 @@ bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vect
             if (!shown)
                 shown = findDialogNow(title, MESSAGE_BOX, pid);
         }
+        // A dialog that is only being taken down is still visible for a
+        // moment (its text may no longer read); one that was shown stays,
+        // waiting for the user.
+        DWORD seen = GetTickCount();
+        while (shown && IsWindow(shown) && IsWindowVisible(shown) && GetTickCount() - seen < 2000)
+            Sleep(pollMs);
+        if (shown && (!IsWindow(shown) || !IsWindowVisible(shown)))
+            continue;
         if (shown) {
             result = fail("%s showed the dialog %s %s while it should have ended", what,
                           quoted(windowText(shown)).c_str(),
