@@ -29,12 +29,25 @@ static void writeText(const std::string& path, const std::string& text)
     writeFileBytes(path, Bytes(text.begin(), text.end()));
 }
 
-// Any file with the two marker words and room for the payload serves as a stub.
-static Bytes fakeStub()
+// Offsets in the stand-in stub's headers.
+enum { FAKE_PE = 0x80, FAKE_SECTIONS = FAKE_PE + 24 + 0xE0, FAKE_DATA_START = 0x1200 };
+
+// A stand-in for the setup program: the headers of a 32-bit x86 Windows
+// program with two sections, code and writable data, and the two marker
+// words with room for the payload at offset 5000 of the data; random bytes
+// elsewhere. machine and dataFlags make the stubs a builder must refuse.
+static Bytes fakeStub(uint16_t machine = 0x14C, uint32_t dataFlags = 0xC0000040)
 {
     Bytes stub = randomBytes(5000, 77);
+    memset(stub.data(), 0, 0x400);   // headers: no directories, so no certificate table
     stub[0] = 'M';
     stub[1] = 'Z';
+    writeLe32(&stub[0x3C], FAKE_PE);
+    memcpy(&stub[FAKE_PE], "PE\0\0", 4);
+    writeLe16(&stub[FAKE_PE + 4], machine);
+    writeLe16(&stub[FAKE_PE + 6], 2);
+    writeLe16(&stub[FAKE_PE + 20], 0xE0);
+    writeLe16(&stub[FAKE_PE + 24], 0x10B);
     uint8_t marker[8];
     writeLe32(marker, CONFIG_MARKER_1);
     writeLe32(marker + 4, CONFIG_MARKER_2);
@@ -42,6 +55,17 @@ static Bytes fakeStub()
     stub.insert(stub.end(), CONFIG_PAYLOAD_SIZE, 0);
     Bytes tail = randomBytes(3000, 78);
     stub.insert(stub.end(), tail.begin(), tail.end());
+    struct { const char* name; uint32_t start, end, flags; } sections[] = {
+        {".text", 0x400, FAKE_DATA_START, 0x60000020},
+        {".data", FAKE_DATA_START, (uint32_t)stub.size(), dataFlags},
+    };
+    for (int i = 0; i < 2; i++) {
+        uint8_t* entry = &stub[FAKE_SECTIONS + 40 * i];
+        memcpy(entry, sections[i].name, strlen(sections[i].name));
+        writeLe32(entry + 16, sections[i].end - sections[i].start);
+        writeLe32(entry + 20, sections[i].start);
+        writeLe32(entry + 36, sections[i].flags);
+    }
     return stub;
 }
 
@@ -569,7 +593,7 @@ TEST(MksetupTool, SafeWithTheUsersFiles)
         {"fifo", "", "Main.exe = Main.exe\nPipe.txt = fifo\n", "[Files] Pipe.txt: cannot read source \"fifo\": not a regular file"},
         {"zero", "", "Main.exe = Main.exe\nZero.txt = /dev/zero\n", "cannot read source \"/dev/zero\": not a regular file"},
         {"deco", "", "Main.exe = Main.exe\n[Decoration]\nLOGO = fifo\n", "[Decoration] LOGO: cannot read \"fifo\": not a regular file"},
-        {"stub", "Stub = fifo\n", "", "fifo: cannot read the setup program (stub): not a regular file"},
+        {"stub", "Stub = fifo\n", "", "setup.ini:8: error: Stub: \"fifo\": cannot read the setup program (stub): not a regular file"},
     };
     for (const Case& c : cases) {
         Fixture g = makeProject(std::string("safe_") + c.tag, c.setupExtra, c.files);

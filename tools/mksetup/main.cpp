@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -261,7 +263,7 @@ static std::vector<std::string> argumentsOf(int argc, char** argv)
 #endif
 }
 
-int main(int argc, char** argv)
+static int runMksetup(int argc, char** argv)
 {
     enableCompression();   // entries are added with XFER_COMPRESS
     std::vector<std::string> args = argumentsOf(argc, argv);
@@ -301,4 +303,20 @@ int main(int argc, char** argv)
     line.workers = processorCount();
     int status = readCommandLine(*found, rest, line);
     return status ? status : found->run(line);
+}
+
+// No exception ends mksetup without a word (an uncaught one aborts with no
+// message): memory running out, or any other failure of the standard
+// library, becomes one error line and exit status 1. mksetup itself throws
+// none, and takes memory only for what files hold, never for what they claim.
+int main(int argc, char** argv)
+{
+    try {
+        return runMksetup(argc, argv);
+    } catch (const std::bad_alloc&) {
+        error("out of memory");
+    } catch (const std::exception& e) {
+        error("%s", e.what());
+    }
+    return 1;
 }

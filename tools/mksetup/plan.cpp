@@ -4,7 +4,10 @@
 
 #include <stdio.h>
 
+#include "app/configcheck.h"
+#include "app/nocase.h"
 #include "coding/littleendian.h"
+#include "package/peimage.h"
 #include "stub.h"
 #include "tool.h"
 #include "userfiles.h"
@@ -27,7 +30,8 @@ static void resolvePaths(BuildPlan& plan, const std::string& scriptPath, std::st
         size_t slash = scriptPath.find_last_of("/\\");
         output = (dot == std::string::npos || (slash != std::string::npos && dot < slash) ? scriptPath : scriptPath.substr(0, dot)) + ".exe";
     }
-    if (stubPath.empty() && !script.stub.text.empty())
+    plan.stubFromScript = stubPath.empty() && !script.stub.text.empty();
+    if (plan.stubFromScript)
         stubPath = joinPath(script.folder, script.stub.text);
     plan.output = output;
     plan.stubPath = stubPath;
@@ -58,10 +62,24 @@ static bool outputIsAnInput(const BuildPlan& plan)
     return false;
 }
 
+// A problem with the stub: at the script's Stub line when the script named
+// it, else at the stub itself.
+static void stubError(const BuildPlan& plan, const std::string& what)
+{
+    const ScriptValue& stub = plan.script.stub;
+    if (plan.stubFromScript)
+        fprintf(stderr, "%s\n", shown(plan.script.scriptPath + ":" + std::to_string(stub.line) + ": error: Stub: \"" +
+                                      stub.text + "\": " + what, 0).c_str());
+    else
+        error("%s: %s", stubShownName(plan).c_str(), what.c_str());
+}
+
 // The stub as given or built in, with its markers: a setup program taken
 // from a setup (the MAIN entry that 'extract' writes) carries its
 // configuration where the markers were, so they are put back and it builds
-// like the stub it came from.
+// like the stub it came from. It must be a 32-bit Windows program that keeps
+// the markers in its writable data, as the setup program does: a script is
+// data, and its Stub must not make the output a file of another kind.
 static bool readStub(BuildPlan& plan)
 {
     std::string reason;
@@ -74,14 +92,22 @@ static bool readStub(BuildPlan& plan)
         }
         plan.stub.assign(stub, stub + size);
     } else if (!readRegularFile(plan.stubPath, plan.stub, reason)) {
-        error("%s: cannot read the setup program (stub): %s", plan.stubPath.c_str(), reason.c_str());
+        stubError(plan, "cannot read the setup program (stub): " + reason);
         return false;
     }
-    if (findConfigMarkers(plan.stub.data(), plan.stub.size()) >= 0)
-        return true;
-    long at = findWrittenConfig(plan.stub.data(), plan.stub.size());
+    long at = findConfigMarkers(plan.stub.data(), plan.stub.size());
+    plan.stubFromSetup = at < 0;
+    if (at < 0)
+        at = findWrittenConfig(plan.stub.data(), plan.stub.size());
     if (at < 0) {
-        error("%s: no configuration markers: not a setup program", plan.stubPath.c_str());
+        stubError(plan, "no configuration markers: not a setup program");
+        return false;
+    }
+    int problem = setupImageProblem(plan.stub.data(), (int32_t)plan.stub.size(), (int32_t)at, (int32_t)sizeof(ConfigBlock));
+    if (problem != IMAGE_SETUP_PROGRAM) {
+        stubError(plan, problem == IMAGE_NOT_A_PROGRAM ? "not a Windows program (no MZ and PE headers)"
+                        : problem == IMAGE_NOT_I386    ? "not a 32-bit x86 Windows program"
+                                                       : "its configuration markers lie outside its writable data: not a setup program");
         return false;
     }
     writeLe32(&plan.stub[(size_t)at], CONFIG_MARKER_1);
@@ -99,7 +125,14 @@ static bool writeStubVersion(BuildPlan& plan)
     texts.description = texts.productName + " Setup";
     texts.company = script.publisher.text;
     if (!reservesVersionFields(plan.stub)) {
-        fprintf(stderr, "%s\n", shown("warning: " + stubShownName(plan) + ": no reserved version fields: the file's properties will not name the product", 0).c_str());
+        // A setup program taken from a setup carries the texts its build
+        // wrote: quiet when they are this script's (a rebuild).
+        VersionTexts written;
+        bool same = plan.stubFromSetup && readVersionTexts(plan.stub, written) &&
+                    written.productName == texts.productName && written.productVersion == texts.productVersion &&
+                    written.description == texts.description && (texts.company.empty() || written.company == texts.company);
+        if (!same)
+            fprintf(stderr, "%s\n", shown("warning: " + stubShownName(plan) + ": no reserved version fields: the file's properties will not name the product", 0).c_str());
         return true;
     }
     std::string versionProblem = writeVersionTexts(plan.stub, texts);
@@ -119,6 +152,8 @@ static bool sizeSources(BuildPlan& plan)
         const ScriptFile& f = script.files[i];
         std::string reason;
         int64_t size = regularFileSize(f.path, reason);
+        if (size == 0 && !readsEmpty(f.path, reason))
+            size = -1;
         if (size < 0) {
             fprintf(stderr, "%s\n", shown(script.scriptPath + ":" + std::to_string(f.line) + ": error: " + f.section + " " + f.name +
                                           ": cannot read source \"" + f.source + "\": " + reason, 0).c_str());
@@ -150,9 +185,27 @@ int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::string&
         error("%s: is a folder; name the setup file to write", plan.output.c_str());
         return 1;
     }
+    // The setup program runs as the uninstaller under any name with "uninst".
+    size_t slash = plan.output.find_last_of("/\\");
+    if (findNoCase(plan.output.c_str() + (slash == std::string::npos ? 0 : slash + 1), "uninst")) {
+        std::string what = "its name holds \"uninst\": the setup would run as the uninstaller";
+        if (output.empty() && plan.script.output.line)
+            fprintf(stderr, "%s\n", shown(scriptPath + ":" + std::to_string(plan.script.output.line) + ": error: Output: \"" +
+                                          plan.script.output.text + "\": " + what, 0).c_str());
+        else
+            error("%s: %s", plan.output.c_str(), what.c_str());
+        return 1;
+    }
     if (outputIsAnInput(plan) || !readStub(plan) || !writeStubVersion(plan) || !sizeSources(plan))
         return 1;
     fillSetupConfig(plan.script, plan.config);
     plan.config.progressRange = (int32_t)plan.totalSize;   // every file is decoded, so the bar ends full
+    // The script's checks refuse all of this at its lines; the setup
+    // program's own check has the last word, so no setup we write fails it.
+    int problem = setupConfigProblem(&plan.config, nullptr);
+    if (problem != CONFIG_OK) {
+        error("%s: the setup program would refuse this configuration: %s", scriptPath.c_str(), configProblemText(problem));
+        return 1;
+    }
     return 0;
 }

@@ -22,6 +22,8 @@ struct AddedFile {
 struct BuildPlan {
     SetupScript script;
     std::string output, stubPath, tempBase, temp;
+    bool stubFromScript = false;             // stubPath is the script's Stub
+    bool stubFromSetup = false;              // the stub carried a written configuration
     std::vector<uint8_t> stub;
     std::vector<int64_t> fileSizes;          // by index in script.files; [0] unused
     int64_t totalSize;                       // of the product files
