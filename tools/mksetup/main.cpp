@@ -118,7 +118,10 @@ static const Command commands[] = {
      "Prints the embedded configuration as a complete script. Saved into the folder\n"
      "that 'mksetup extract SETUP -d DIR' filled, it rebuilds the same setup:\n"
      "  mksetup extract S.exe -d D && mksetup config S.exe > D/setup.ini &&\n"
-     "  mksetup build D/setup.ini -o S2.exe      (S2.exe is identical to S.exe)\n",
+     "  mksetup build D/setup.ini -o S2.exe      (S2.exe is identical to S.exe)\n"
+     "The script names no file but the extracted entries, and no Output. A setup\n"
+     "whose names or texts hold control characters, or that the setup program\n"
+     "itself would refuse, gets no script: config says why and exits with 1.\n",
      noOptions, "setup", false, runConfig},
     {"help", "help [COMMAND]", "Explains one command, or lists them all.\n", noOptions, nullptr, true, nullptr},
 };
