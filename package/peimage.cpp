@@ -145,8 +145,6 @@ int setupImageProblem(const uint8_t* image, int32_t length, int32_t offset, int3
     const uint8_t* at = image + pe;
     if (at[0] != 'P' || at[1] != 'E' || at[2] != 0 || at[3] != 0)
         return IMAGE_NOT_A_PROGRAM;
-    if (readLe16(at + 4) != MACHINE_I386 || readLe16(at + 24) != 0x10B)
-        return IMAGE_NOT_I386;
     uint32_t sections = readLe16(at + 6);
     uint32_t table = pe + 24 + readLe16(at + 20);
     if (offset < 0 || count < 0)
@@ -160,7 +158,7 @@ int setupImageProblem(const uint8_t* image, int32_t length, int32_t offset, int3
         // Compared as differences, so that no field can wrap round.
         if ((flags & SECTION_WRITABLE) && (uint32_t)offset >= start && (uint32_t)offset - start <= size &&
             (uint32_t)count <= size - ((uint32_t)offset - start))
-            return IMAGE_SETUP_PROGRAM;
+            return readLe16(at + 4) == MACHINE_I386 && readLe16(at + 24) == 0x10B ? IMAGE_SETUP_PROGRAM : IMAGE_NOT_I386;
     }
     return IMAGE_OUTSIDE_DATA;
 }

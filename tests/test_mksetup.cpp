@@ -1281,6 +1281,13 @@ TEST(MksetupUntrusted, HostileScriptsAreRefusedAtTheirLines)
     r = runBounded("build " + q(f.script) + " -o " + q(elsewhere + "/Uninstall.exe"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Uninstall.exe: its name holds \"uninst\": the setup would run as the uninstaller"), std::string::npos) << r.err;
+    writeFileBytes(f.folder + "/x64.exe", fakeStub(0x8664));
+    r = runBounded("-q build " + q(f.script) + " -o " + q(elsewhere + "/S64.exe") + " --stub " + q(f.folder + "/x64.exe"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    writeFileBytes(f.folder + "/readonly.exe", fakeStub(0x14C, 0x40000040));
+    r = runBounded("build " + q(f.script) + " --stub " + q(f.folder + "/readonly.exe"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("readonly.exe: its configuration markers lie outside its writable data"), std::string::npos) << r.err;
     r = runBounded("build " + q(f.script) + " --stub " + q(f.folder + "/Readme.txt"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Readme.txt: no configuration markers"), std::string::npos) << r.err;

@@ -77,9 +77,10 @@ static void stubError(const BuildPlan& plan, const std::string& what)
 // The stub as given or built in, with its markers: a setup program taken
 // from a setup (the MAIN entry that 'extract' writes) carries its
 // configuration where the markers were, so they are put back and it builds
-// like the stub it came from. It must be a 32-bit Windows program that keeps
-// the markers in its writable data, as the setup program does: a script is
-// data, and its Stub must not make the output a file of another kind.
+// like the stub it came from. It must be a Windows program that keeps the
+// markers in its writable data, as the setup program does, and a script's
+// Stub a 32-bit x86 one: a script is data, and its Stub must not make the
+// output a file of another kind.
 static bool readStub(BuildPlan& plan)
 {
     std::string reason;
@@ -103,7 +104,11 @@ static bool readStub(BuildPlan& plan)
         stubError(plan, "no configuration markers: not a setup program");
         return false;
     }
+    // The command line may name the setup program of another machine (the
+    // x86_64 build's, for its tests); a script names only the shipped kind.
     int problem = setupImageProblem(plan.stub.data(), (int32_t)plan.stub.size(), (int32_t)at, (int32_t)sizeof(ConfigBlock));
+    if (problem == IMAGE_NOT_I386 && !plan.stubFromScript && !plan.stubPath.empty())
+        problem = IMAGE_SETUP_PROGRAM;
     if (problem != IMAGE_SETUP_PROGRAM) {
         stubError(plan, problem == IMAGE_NOT_A_PROGRAM ? "not a Windows program (no MZ and PE headers)"
                         : problem == IMAGE_NOT_I386    ? "not a 32-bit x86 Windows program"
