@@ -1,6 +1,7 @@
 // layouttext.cpp - what the builder and the tools say about a refused name or
 // bitmap. Apart from the rules, so the setup program carries none of it.
 #include "app/bitmapcheck.h"
+#include "app/configcheck.h"
 #include "app/filename.h"
 
 const char* fileNameProblemText(int problem)
@@ -15,6 +16,7 @@ const char* fileNameProblemText(int problem)
     case NAME_RESERVED_CHARACTER: return "reserved character in file name";
     case NAME_TRAILING_DOT_OR_SPACE: return "a file name may not end in '.' or a space";
     case NAME_DEVICE: return "a reserved device name";
+    case NAME_SHORT_ALIAS: return "shaped like a short (8.3) alias such as DOCUME~1.TXT, which may be another file's second name";
     }
     return "not a plain file name";
 }
@@ -35,4 +37,20 @@ const char* bitmapProblemText(int problem)
     case BITMAP_SHORT: return "the file is shorter than its pixel data";
     }
     return "not a usable bitmap";
+}
+
+const char* configProblemText(int problem)
+{
+    switch (problem) {
+    case CONFIG_OK: return "";
+    case CONFIG_FILE_COUNT: return "the file count is out of range";
+    case CONFIG_FILE_NAME: return "a file name is no plain file name";
+    case CONFIG_UNINSTALLER_NAME: return "the uninstaller's name holds no \"uninst\"";
+    case CONFIG_PRODUCT_NAME: return "the product name is empty or holds \"\\\" or \"/\"";
+    case CONFIG_FOLDER_NAME: return "the install folder or the Start Menu subfolder is no plain folder name";
+    case CONFIG_TEXT: return "a text holds a control character";
+    case CONFIG_SHORTCUT_NAME: return "the uninstaller's shortcut would have another file's shortcut name";
+    case CONFIG_WINDOW_CLASS: return "the running-window class names a class of the system";
+    }
+    return "not a configuration the setup program takes";
 }

@@ -34,6 +34,13 @@ struct CodecIo {
 };
 extern CodecIo codecIo;
 
+// The most bytes one coded byte can decode to: a match of 60 bytes (the
+// longest) costs at least 10 bits, a symbol code of 1 bit and a position code
+// of 9 (3 bits name its upper six bits, 6 give the lower six), so a stream of
+// n coded bytes decodes to at most 48 * n bytes. A reader bounds what an
+// entry's record claims by it, before it trusts the claim with memory.
+enum { LZHUF_MOST_BYTES_PER_CODED_BYTE = 48 };
+
 // ---- Decoder -------------------------------------------------------------------
 // Clears targetSize and the bit input state. Call before each run.
 void resetCoderState(void);

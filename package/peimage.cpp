@@ -7,6 +7,10 @@
 //            checksum at +64; directory count at +92 / +108;
 //            directories at +96 / +112, 8 bytes each; entry 4 is the
 //            certificate table, whose "address" is a file offset.
+//   pe + 4   machine (0x14C: i386); pe + 6 number of sections
+//   pe + 24 + size of the optional header: the section table, 40 bytes a
+//            section: raw data size at +16, its file offset at +20,
+//            characteristics at +36 (0x80000000: writable)
 #include "package/peimage.h"
 
 #include "coding/littleendian.h"
@@ -128,4 +132,33 @@ int findPackageEnd(FileHandle file, int32_t fileSize, int32_t* packageEnd, PeSig
     signature->tableSize = size;
     *packageEnd = offset;
     return SIGNATURE_AT_END;
+}
+
+int setupImageProblem(const uint8_t* image, int32_t length, int32_t offset, int32_t count)
+{
+    enum { MACHINE_I386 = 0x14C, SECTION_SIZE = 40, SECTION_WRITABLE = 0x80000000u };
+    if (length < 0x40 || image[0] != 'M' || image[1] != 'Z')
+        return IMAGE_NOT_A_PROGRAM;
+    uint32_t pe = readLe32(image + 0x3C);
+    if (pe > (uint32_t)length || (uint32_t)length - pe < 24 + 2)
+        return IMAGE_NOT_A_PROGRAM;
+    const uint8_t* at = image + pe;
+    if (at[0] != 'P' || at[1] != 'E' || at[2] != 0 || at[3] != 0)
+        return IMAGE_NOT_A_PROGRAM;
+    uint32_t sections = readLe16(at + 6);
+    uint32_t table = pe + 24 + readLe16(at + 20);
+    if (offset < 0 || count < 0)
+        return IMAGE_OUTSIDE_DATA;
+    for (uint32_t i = 0; i < sections; i++) {
+        uint32_t entry = table + i * SECTION_SIZE;
+        if (entry > (uint32_t)length || (uint32_t)length - entry < SECTION_SIZE)
+            return IMAGE_NOT_A_PROGRAM;
+        uint32_t size = readLe32(image + entry + 16), start = readLe32(image + entry + 20);
+        uint32_t flags = readLe32(image + entry + 36);
+        // Compared as differences, so that no field can wrap round.
+        if ((flags & SECTION_WRITABLE) && (uint32_t)offset >= start && (uint32_t)offset - start <= size &&
+            (uint32_t)count <= size - ((uint32_t)offset - start))
+            return readLe16(at + 4) == MACHINE_I386 && readLe16(at + 24) == 0x10B ? IMAGE_SETUP_PROGRAM : IMAGE_NOT_I386;
+    }
+    return IMAGE_OUTSIDE_DATA;
 }

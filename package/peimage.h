@@ -39,4 +39,18 @@ int signatureDirectory(const uint8_t* image, int32_t length, int32_t* tableOffse
 // leaves the bytes as they are.
 int clearSignatureFields(uint8_t* image, int32_t length);
 
+// Whether an image can be a setup program that the builder writes a
+// configuration into: a 32-bit x86 Windows program (MZ and PE headers,
+// machine i386, a PE32 optional header) whose count bytes at offset lie
+// wholly in the file data of one writable section, where the program keeps
+// its configuration block. The machine is looked at last, so that a caller
+// can take a program of another machine that is otherwise sound.
+enum {
+    IMAGE_SETUP_PROGRAM = 0,
+    IMAGE_NOT_A_PROGRAM,       // no MZ or PE header, or headers cut off
+    IMAGE_OUTSIDE_DATA,        // the bytes are in no writable section
+    IMAGE_NOT_I386             // sound but for its machine, or a 64-bit image
+};
+int setupImageProblem(const uint8_t* image, int32_t length, int32_t offset, int32_t count);
+
 #endif

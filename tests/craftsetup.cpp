@@ -11,6 +11,8 @@
 //     product=TEXT    productName (default "Crafted")
 //     skip=N          leave the entry File<N> out
 //     codepage=N      the code page the texts are in (default 0: the system's)
+//     class=TEXT      runningWindowClass (default empty)
+//     uninstallformat=TEXT  uninstallShortcutFormat (default "Uninstall %s")
 // Every file entry holds "crafted file N\r\n", stored.
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,10 +37,11 @@ static void setText(char* field, size_t width, const std::string& text)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: craftsetup STUB OUT [names=A|B] [count=N] [folder=F] [subfolder=S] [product=P] [skip=N] [codepage=N]\n");
+        fprintf(stderr, "usage: craftsetup STUB OUT [names=A|B] [count=N] [folder=F] [subfolder=S] [product=P] [skip=N] [codepage=N] [class=C] [uninstallformat=F]\n");
         return 2;
     }
     std::string names = "Uninst.exe|Demo.exe|Readme.txt", folder = "Crafted Product", subfolder, product = "Crafted";
+    std::string windowClass, uninstallFormat = "Uninstall %s";
     int count = -1, skip = -1;
     uint32_t codePage = 0;
     for (int i = 3; i < argc; i++) {
@@ -52,6 +55,8 @@ int main(int argc, char** argv)
         else if (key == "product") product = value;
         else if (key == "skip") skip = atoi(value.c_str());
         else if (key == "codepage") codePage = (uint32_t)strtoul(value.c_str(), NULL, 10);
+        else if (key == "class") windowClass = value;
+        else if (key == "uninstallformat") uninstallFormat = value;
         else {
             fprintf(stderr, "craftsetup: unknown key %s\n", key.c_str());
             return 2;
@@ -85,7 +90,8 @@ int main(int argc, char** argv)
     setText(config.installFolderName, sizeof config.installFolderName, folder);
     setText(config.startMenuSubfolder, sizeof config.startMenuSubfolder, subfolder);
     setText(config.startupArguments, sizeof config.startupArguments, "|");
-    setText(config.uninstallShortcutFormat, sizeof config.uninstallShortcutFormat, "Uninstall %s");
+    setText(config.uninstallShortcutFormat, sizeof config.uninstallShortcutFormat, uninstallFormat);
+    setText(config.runningWindowClass, sizeof config.runningWindowClass, windowClass);
     setText(config.installingLabelFormat, sizeof config.installingLabelFormat, "Installing %s");
     config.backColorTop = 0x00AA8056;
     config.progressRange = 1000;

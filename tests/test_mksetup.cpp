@@ -15,8 +15,13 @@
 #include "decoration.h"
 #include "app/filename.h"
 #include "coding/littleendian.h"
+#include "coding/blockstream_encode.h"
+#include "package/configpatch.h"
 #include "package/package.h"
+#include "package/transfer.h"
+#include "package/writer.h"
 #include "script.h"
+#include "userfiles.h"
 #include "testutil.h"
 
 static std::string readText(const std::string& path)
@@ -30,12 +35,25 @@ static void writeText(const std::string& path, const std::string& text)
     writeFileBytes(path, Bytes(text.begin(), text.end()));
 }
 
-// Any file with the two marker words and room for the payload serves as a stub.
-static Bytes fakeStub()
+// Offsets in the stand-in stub's headers.
+enum { FAKE_PE = 0x80, FAKE_SECTIONS = FAKE_PE + 24 + 0xE0, FAKE_DATA_START = 0x1200 };
+
+// A stand-in for the setup program: the headers of a 32-bit x86 Windows
+// program with two sections, code and writable data, and the two marker
+// words with room for the payload at offset 5000 of the data; random bytes
+// elsewhere. machine and dataFlags make the stubs a builder must refuse.
+static Bytes fakeStub(uint16_t machine = 0x14C, uint32_t dataFlags = 0xC0000040)
 {
     Bytes stub = randomBytes(5000, 77);
+    memset(stub.data(), 0, 0x400);   // headers: no directories, so no certificate table
     stub[0] = 'M';
     stub[1] = 'Z';
+    writeLe32(&stub[0x3C], FAKE_PE);
+    memcpy(&stub[FAKE_PE], "PE\0\0", 4);
+    writeLe16(&stub[FAKE_PE + 4], machine);
+    writeLe16(&stub[FAKE_PE + 6], 2);
+    writeLe16(&stub[FAKE_PE + 20], 0xE0);
+    writeLe16(&stub[FAKE_PE + 24], 0x10B);
     uint8_t marker[8];
     writeLe32(marker, CONFIG_MARKER_1);
     writeLe32(marker + 4, CONFIG_MARKER_2);
@@ -43,6 +61,17 @@ static Bytes fakeStub()
     stub.insert(stub.end(), CONFIG_PAYLOAD_SIZE, 0);
     Bytes tail = randomBytes(3000, 78);
     stub.insert(stub.end(), tail.begin(), tail.end());
+    struct { const char* name; uint32_t start, end, flags; } sections[] = {
+        {".text", 0x400, FAKE_DATA_START, 0x60000020},
+        {".data", FAKE_DATA_START, (uint32_t)stub.size(), dataFlags},
+    };
+    for (int i = 0; i < 2; i++) {
+        uint8_t* entry = &stub[FAKE_SECTIONS + 40 * i];
+        memcpy(entry, sections[i].name, strlen(sections[i].name));
+        writeLe32(entry + 16, sections[i].end - sections[i].start);
+        writeLe32(entry + 20, sections[i].start);
+        writeLe32(entry + 36, sections[i].flags);
+    }
     return stub;
 }
 
@@ -474,6 +503,10 @@ TEST(MksetupTool, ConfigOutputRebuildsTheSameSetup)
         r = runSplit("build " + q(dir + "/setup.ini") + " -o " + q(b));
         ASSERT_EQ(r.status, 0) << r.err << r.out;
         EXPECT_EQ(readFileBytes(a), readFileBytes(b)) << (builtIn ? "built-in" : "stub");
+        // The setup program taken from the setup carries this script's version texts: no warning.
+        if (builtIn) {
+            EXPECT_EQ(r.err, "");
+        }
         // The same script and inputs give the same bytes.
         ASSERT_EQ(runSplit("-q build " + q(f.script) + " -o " + q(b)).status, 0);
         EXPECT_EQ(readFileBytes(a), readFileBytes(b));
@@ -615,7 +648,7 @@ TEST(MksetupTool, SafeWithTheUsersFiles)
         {"fifo", "", "Main.exe = Main.exe\nPipe.txt = fifo\n", "[Files] Pipe.txt: cannot read source \"fifo\": not a regular file"},
         {"zero", "", "Main.exe = Main.exe\nZero.txt = /dev/zero\n", "cannot read source \"/dev/zero\": not a regular file"},
         {"deco", "", "Main.exe = Main.exe\n[Decoration]\nLOGO = fifo\n", "[Decoration] LOGO: cannot read \"fifo\": not a regular file"},
-        {"stub", "Stub = fifo\n", "", "fifo: cannot read the setup program (stub): not a regular file"},
+        {"stub", "Stub = fifo\n", "", "setup.ini:8: error: Stub: \"fifo\": cannot read the setup program (stub): not a regular file"},
     };
     for (const Case& c : cases) {
         Fixture g = makeProject(std::string("safe_") + c.tag, c.setupExtra, c.files);
@@ -1118,4 +1151,350 @@ TEST(MksetupTool, InternationalExamplesBuild)
         EXPECT_EQ(r.status, 0) << script << ": " << r.err;
         EXPECT_EQ(r.err, "") << script;
     }
+}
+
+// ---- untrusted input: setups made by others, scripts from many hands ----
+
+// A sound configuration of three files, as the builder would fill it.
+static SetupConfig craftedConfig()
+{
+    SetupConfig config;
+    memset(&config, 0, sizeof config);
+    const char names[] = "Uninst.exe\0Demo.exe\0Readme.txt";
+    memcpy(config.fileNames, names, sizeof names);
+    config.fileCount = 3;
+    config.codePage = 1252;
+    strcpy(config.productName, "Crafted");
+    strcpy(config.productVersion, "1.0");
+    strcpy(config.installFolderName, "Crafted");
+    strcpy(config.uninstallShortcutFormat, "Uninstall %s");
+    strcpy(config.installingLabelFormat, "Installing %s");
+    config.backColorTop = config.backColorBottom = 0x00AA8056;
+    return config;
+}
+
+// An entry as a crafted setup holds it: bytes compressed as the builder
+// does, with the extracted size its record claims (-1: the true one).
+struct CraftedEntry {
+    std::string name;
+    Bytes bytes;
+    int32_t claimed;
+};
+
+// Writes a setup with the project's package writer, as another tool could:
+// MAIN with config embedded, then the entries (default: File1, File2 and
+// the eight default bitmaps).
+static void writeCraftedSetup(const std::string& path, const SetupConfig& config,
+                              std::vector<CraftedEntry> entries = {})
+{
+    if (entries.empty()) {
+        entries.push_back({"File1", randomBytes(3000, 5), -1});
+        entries.push_back({"File2", textBytes(4000, 6), -1});
+        for (int i = 0; i < DECORATION_COUNT; i++)
+            entries.push_back({decorativeBitmapNames[i], defaultDecoration(i), -1});
+    }
+    enableCompression();
+    Bytes stub = fakeStub();
+    SetupConfig payload = config;
+    ASSERT_NE(createPackage(path.c_str()), INVALID_FILE);
+    setConfigPatch((uint8_t*)&payload, CONFIG_PAYLOAD_SIZE, PATCH_ENCIPHER | PATCH_STORE_POSITION);
+    ASSERT_EQ(addMemory(stub.data(), (int32_t)stub.size(), MAIN_ENTRY_NAME, XFER_PATCH), 1);
+    for (const CraftedEntry& e : entries) {
+        std::string raw = tempPath("crafted.raw"), coded = tempPath("crafted.lzh");
+        writeFileBytes(raw, e.bytes);
+        FileHandle in = fileOpenRead(raw.c_str()), out = fileCreate(coded.c_str(), 0, nullptr);
+        ASSERT_EQ(compressStream(in, out, (int32_t)e.bytes.size()), 1);
+        fileClose(in);
+        fileClose(out);
+        int32_t claimed = e.claimed >= 0 ? e.claimed : (int32_t)e.bytes.size();
+        ASSERT_EQ(addPrecompressed(coded.c_str(), e.name.c_str(), claimed), 1) << e.name;
+    }
+    ASSERT_EQ(closePackage(packageWriterHandle()), 1);
+}
+
+// Runs the tool within 64 MB of address space and 10 seconds; no run may
+// end by a signal (an uncaught exception aborts) or by the time limit.
+static ToolRun runBounded(const std::string& arguments)
+{
+    writeText(tempPath("bounded.sh"), "ulimit -v 65536\nexec timeout 10 " + tool + " " + arguments + " > " +
+                                          tempPath("o.txt") + " 2> " + tempPath("e.txt") + "\n");
+    int status = system(("bash " + tempPath("bounded.sh")).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(tempPath("o.txt")), readText(tempPath("e.txt"))};
+}
+
+// The names in a folder, sorted, one a line.
+static std::string listing(const std::string& folder)
+{
+    std::string out;
+    EXPECT_EQ(run("ls -A " + q(folder), &out), 0);
+    return out;
+}
+
+// Setups made by others, each with one claim or layout our builder never
+// writes, inspected by every command within the memory and time limits:
+// each says what is wrong (or shows the setup safely), and nothing lands
+// outside the extraction folder.
+TEST(MksetupUntrusted, HostileSetupsAreInspectedSafely)
+{
+    const int32_t huge = 0x7FFFFFFF;
+    struct Case {
+        const char* tag;
+        void (*change)(SetupConfig&);
+        std::vector<CraftedEntry> entries;    // empty: the sound ones
+        const char* verifyProblem;            // null: verify passes
+        const char* configProblem;            // null: config prints the script
+    } cases[] = {
+        {"sound", [](SetupConfig&) {}, {}, nullptr, nullptr},
+        {"claim", [](SetupConfig&) {}, {{"File1", textBytes(120000, 7), huge}, {"File2", Bytes(10, 'x'), -1}},
+         "File1: its record announces 2147483647 bytes, more than its", nullptr},
+        {"bitmapclaim", [](SetupConfig&) {}, {{"File1", Bytes(10, 'a'), -1}, {"File2", Bytes(10, 'b'), -1},
+                                               {"BLUE", runBytes(200000, 8), huge}},
+         "BLUE: its record announces 2147483647 bytes", nullptr},
+        {"shortclaim", [](SetupConfig&) {}, {{"File1", textBytes(5000, 7), 6000}, {"File2", Bytes(10, 'x'), -1}},
+         "File1: decodes to 5000 bytes, not the 6000 its record announces", nullptr},
+        {"nameline", [](SetupConfig& c) { memcpy(c.fileNames + 20, "x\nstolen.txt", 13); }, {},
+         "configuration: a file name is no plain file name", "reserved character in file name; no script printed"},
+        {"productescape", [](SetupConfig& c) { strcpy(c.productName, "A\x1b]0;pwned\x07"); }, {},
+         "configuration: a text holds a control character", "ProductName \"A\\x1B]0;pwned\\x07\" holds a control character"},
+        {"labelbreak", [](SetupConfig& c) { strcpy(c.installingLabelFormat, "%s\r\nOutput = ../x.exe"); }, {},
+         "configuration: a text holds a control character", "InstallingLabelFormat"},
+        {"equals", [](SetupConfig& c) { memcpy(c.fileNames + 20, "a = b", 6); }, {}, nullptr,
+         "a script line cannot carry this name"},
+        {"section", [](SetupConfig& c) { memcpy(c.fileNames + 20, "[Setup]", 8); }, {}, nullptr,
+         "a script line cannot carry this name"},
+        {"device", [](SetupConfig& c) { memcpy(c.fileNames + 20, "CONIN$", 7); }, {},
+         "a file name is no plain file name", "a reserved device name"},
+        {"alias", [](SetupConfig& c) { memcpy(c.fileNames + 20, "DOCU~ABT.TXT", 13); }, {},
+         "a file name is no plain file name", "short (8.3) alias"},
+        {"backslash", [](SetupConfig& c) { strcpy(c.productName, "AC\\DC"); }, {},
+         "the product name is empty or holds", "the product name is empty or holds"},
+        {"dialogclass", [](SetupConfig& c) { strcpy(c.runningWindowClass, "#32770"); }, {},
+         "names a class of the system", "names a class of the system"},
+        {"shortcut", [](SetupConfig& c) { strcpy(c.uninstallShortcutFormat, "%s"); }, {},
+         "another file's shortcut name", "another file's shortcut name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag);
+        std::string folder = tempPath(std::string("hostile_") + c.tag), setup = folder + "/S.exe", dir = folder + "/x";
+        ASSERT_EQ(system(("mkdir -p " + q(folder)).c_str()), 0);
+        SetupConfig config = craftedConfig();
+        c.change(config);
+        writeCraftedSetup(setup, config, c.entries);
+        std::string before = listing(folder);
+
+        ToolRun r = runBounded("list " + q(setup));
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (char ch : r.out)
+            EXPECT_TRUE((unsigned char)ch >= 0x20 || ch == '\n') << r.out;
+
+        r = runBounded("verify " + q(setup));
+        EXPECT_EQ(r.status, c.verifyProblem ? 1 : 0) << r.err;
+        if (c.verifyProblem) {
+            EXPECT_NE(r.err.find(c.verifyProblem), std::string::npos) << r.err;
+        }
+
+        r = runBounded("config " + q(setup));
+        EXPECT_EQ(r.status, c.configProblem ? 1 : 0) << r.err;
+        if (c.configProblem) {
+            EXPECT_NE(r.err.find(c.configProblem), std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "");
+        } else {
+            EXPECT_EQ(r.out.find("Output"), std::string::npos) << r.out;
+        }
+        for (char ch : r.out + r.err)
+            EXPECT_TRUE((unsigned char)ch >= 0x20 || ch == '\n') << r.out << r.err;
+
+        r = runBounded("extract " + q(setup) + " -d " + q(dir));
+        EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status << " " << r.err;
+        EXPECT_EQ(listing(folder), before + "x\n");   // nothing but the folder asked for
+        EXPECT_EQ(strayFiles(dir), "");
+    }
+}
+
+// extract writes entries only under names that are plain file names.
+TEST(MksetupUntrusted, ExtractRefusesEntryNamesWithControls)
+{
+    std::string folder = tempPath("hostile_entries"), setup = folder + "/S.exe", dir = folder + "/x";
+    ASSERT_EQ(system(("mkdir -p " + q(folder)).c_str()), 0);
+    writeCraftedSetup(setup, craftedConfig(),
+                      {{"File1", Bytes(10, 'a'), -1}, {"File2\x7f", Bytes(10, 'b'), -1}, {"CONOUT$", Bytes(10, 'c'), -1}});
+    ToolRun r = runBounded("extract " + q(setup) + " -d " + q(dir));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("entry \"File2\\x7F\" has a name that is no plain file name; skipped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("entry \"CONOUT$\" has a name that is no plain file name"), std::string::npos) << r.err;
+    EXPECT_EQ(listing(dir), "File1\nMAIN\n");
+}
+
+// The documented rebuild (extract, config into the folder, build) of a
+// setup whose names carry script lines: config refuses, so the build has
+// nothing to steal with, and nothing is read or written outside the folder.
+TEST(MksetupUntrusted, InjectedScriptLinesNeverReachABuild)
+{
+    std::string folder = tempPath("injection"), dir = folder + "/work", setup = folder + "/S.exe";
+    ASSERT_EQ(system(("mkdir -p " + q(folder + "/secret")).c_str()), 0);
+    writeText(folder + "/secret/id_rsa", "the user's key");
+    SetupConfig config = craftedConfig();
+    const char names[] = "Uninst.exe\0Demo.exe\0x.txt = File2\nstolen.txt = ../secret/id_rsa\n[Setup]\nOutput = ../pwned.exe\n;";
+    memcpy(config.fileNames, names, sizeof names);
+    writeCraftedSetup(setup, config);
+    ASSERT_EQ(runBounded("-q extract " + q(setup) + " -d " + q(dir)).status, 0);
+    ToolRun r = runBounded("config " + q(setup));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no script printed"), std::string::npos) << r.err;
+    writeText(dir + "/setup.ini", r.out);
+    r = runBounded("build " + q(dir + "/setup.ini"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fileExists(folder + "/pwned.exe"));
+    EXPECT_FALSE(fileExists(dir + "/setup.exe"));
+    EXPECT_EQ(listing(folder), "S.exe\nsecret\nwork\n");
+
+    // What config printed before: the build refuses the output outside the
+    // folder at its line, whatever the script's other lines say.
+    writeText(dir + "/setup.ini", "[Setup]\nProductName = P\nProductVersion = 1\nInstallFolder = P\nProgram = File1.exe\n"
+                                  "Stub = MAIN\nOutput = ../pwned.exe\n[Files]\nFile1.exe = File1\nstolen.txt = ../secret/id_rsa\n");
+    r = runBounded("build " + q(dir + "/setup.ini"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("setup.ini:7: error: Output: \"../pwned.exe\": a script writes its setup inside its own folder"),
+              std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(folder + "/pwned.exe"));
+}
+
+// Scripts are data: each hostile script is refused at its line, and the
+// files it aims at stay as they were.
+TEST(MksetupUntrusted, HostileScriptsAreRefusedAtTheirLines)
+{
+    const std::string sh = "#!/bin/sh\necho owned\n";
+    struct Case {
+        const char* tag;
+        std::string setupExtra, files;
+        const char* expected;
+    } cases[] = {
+        {"shellstub", "Stub = evil-stub.sh\nOutput = victim.profile\n", "",
+         ":8: error: Stub: \"evil-stub.sh\": not a Windows program (no MZ and PE headers)"},
+        {"x64stub", "Stub = x64.exe\n", "", ":8: error: Stub: \"x64.exe\": not a 32-bit x86 Windows program"},
+        {"readonlystub", "Stub = readonly.exe\n", "",
+         ":8: error: Stub: \"readonly.exe\": its configuration markers lie outside its writable data"},
+        {"parent", "Output = ../victim/.profile\n", "", ":10: error: Output: \"../victim/.profile\": a script writes its setup inside its own folder"},
+        {"dots", "Output = sub/.../x.exe\n", "", ":10: error: Output: \"sub/.../x.exe\""},
+        {"absolute", "Output = /tmp/x.exe\n", "", ":10: error: Output: \"/tmp/x.exe\""},
+        {"drive", "Output = C:x.exe\n", "", ":10: error: Output: \"C:x.exe\""},
+        {"uninst", "Output = Product-Uninstall-Setup.exe\n", "",
+         ":10: error: Output: \"Product-Uninstall-Setup.exe\": its name holds \"uninst\": the setup would run as the uninstaller"},
+        {"backslash", "ProductName = AC\\DC\n", "", ":2: error: ProductName: \"AC\\DC\" holds \"\\\" or \"/\""},
+        {"slash", "ProductName = /\n", "", ":2: error: ProductName: \"/\" holds"},
+        {"dialogclass", "RunningWindowClass = #32770\n", "", ":5: error: RunningWindowClass: \"#32770\" is a window class of the system"},
+        {"buttonclass", "RunningWindowClass = button\n", "", ":5: error: RunningWindowClass: \"button\" is a window class"},
+        {"commonclass", "RunningWindowClass = SysListView32\n", "", ":5: error: RunningWindowClass"},
+        {"shortcut", "UninstallShortcutFormat = %s\n", "",
+         ":10: error: UninstallShortcutFormat: \"%s\" gives the uninstaller's shortcut the name of the shortcut of [Files] Main.exe"},
+        {"helpshortcut", "UninstallShortcutFormat = %s HELP\n", "Main.exe = Main.exe\nMain.hlp = S1.txt\n",
+         ":10: error: UninstallShortcutFormat: \"%s HELP\" gives the uninstaller's shortcut the name of the shortcut of [Files] Main.hlp"},
+        {"conin", "", "Main.exe = Main.exe\nCONIN$ = S1.txt\n", ":13: error: [Files] CONIN$: \"CONIN$\" is a reserved device name"},
+        {"conout", "", "Main.exe = Main.exe\nCONOUT$.txt = S1.txt\n", ":13: error: [Files] CONOUT$.txt: \"CONOUT$\" is a reserved device name"},
+        {"com0", "", "Main.exe = Main.exe\ncom0 = S1.txt\n", ":13: error: [Files] com0: \"COM0\" is a reserved device name"},
+        {"comsup", "", "Main.exe = Main.exe\nCOM\xc2\xb9.txt = S1.txt\n", ":13: error: [Files] COM\xc2\xb9.txt: \"COM\xc2\xb9\" is a reserved device name"},
+        {"lptsup", "", "Main.exe = Main.exe\nLPT\xc2\xb2.log = S1.txt\n", ":13: error: [Files] LPT\xc2\xb2.log: \"LPT\xc2\xb2\" is a reserved device name"},
+        {"alias", "", "Main.exe = Main.exe\nDocumentation-long.txt = S1.txt\nDOCU~ABT.TXT = S1.txt\n",
+         ":14: error: [Files] DOCU~ABT.TXT: shaped like a short (8.3) alias"},
+        {"aliasfolder", "InstallFolder = PROGRA~1\n", "", ":4: error: InstallFolder: shaped like a short (8.3) alias"},
+        {"del", "", "Main.exe = Main.exe\nA\x7f.txt = S1.txt\n", ":13: error: [Files] A\\x7F.txt: reserved character '\\x7F' in file name"},
+        {"environ", "", "Main.exe = Main.exe\nEnv.txt = /proc/self/environ\n",
+         ":13: error: [Files] Env.txt: cannot read source \"/proc/self/environ\": its size says 0 bytes, but reading it gives more"},
+        {"mem", "", "Main.exe = Main.exe\nMem.bin = /proc/self/mem\n", ":13: error: [Files] Mem.bin: cannot read source \"/proc/self/mem\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag);
+        Fixture f = makeProject(std::string("hostile_") + c.tag, c.setupExtra, c.files);
+        writeText(f.folder + "/evil-stub.sh", sh + "# " + std::string((const char*)fakeStub().data() + 5000, 8) +
+                                                  std::string(CONFIG_PAYLOAD_SIZE, '#') + "\n");
+        writeFileBytes(f.folder + "/x64.exe", fakeStub(0x8664));
+        writeFileBytes(f.folder + "/readonly.exe", fakeStub(0x14C, 0x40000040));
+        writeText(f.folder + "/victim.profile", "the user's profile");
+        std::string before = listing(f.folder);
+        ToolRun r = runBounded("build " + q(f.script));
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(f.script + c.expected), std::string::npos) << r.err;
+        EXPECT_EQ(listing(f.folder), before);
+        EXPECT_EQ(readText(f.folder + "/victim.profile"), "the user's profile");
+        EXPECT_FALSE(fileExists(f.folder + "/../victim/.profile"));
+    }
+
+    // The command line names any place: -o and --stub are the user's own.
+    Fixture f = makeProject("hostile_cli", "-Stub\n");
+    std::string elsewhere = tempPath("hostile_cli_out");
+    ASSERT_EQ(system(("mkdir -p " + q(elsewhere)).c_str()), 0);
+    ToolRun r = runBounded("-q build " + q(f.script) + " -o " + q(f.folder + "/../hostile_cli_out/S.exe") + " --stub " +
+                           q(f.folder + "/stub.exe"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fileExists(elsewhere + "/S.exe"));
+    r = runBounded("build " + q(f.script) + " -o " + q(elsewhere + "/Uninstall.exe"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Uninstall.exe: its name holds \"uninst\": the setup would run as the uninstaller"), std::string::npos) << r.err;
+    writeFileBytes(f.folder + "/x64.exe", fakeStub(0x8664));
+    r = runBounded("-q build " + q(f.script) + " -o " + q(elsewhere + "/S64.exe") + " --stub " + q(f.folder + "/x64.exe"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    writeFileBytes(f.folder + "/readonly.exe", fakeStub(0x14C, 0x40000040));
+    r = runBounded("build " + q(f.script) + " --stub " + q(f.folder + "/readonly.exe"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("readonly.exe: its configuration markers lie outside its writable data"), std::string::npos) << r.err;
+    r = runBounded("build " + q(f.script) + " --stub " + q(f.folder + "/Readme.txt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Readme.txt: no configuration markers"), std::string::npos) << r.err;
+}
+
+// The script reader stops at the first limit it passes, so time grows with
+// the script's size: a [Samples] of 200,000 lines (which took hours when
+// every name was compared with every other) is refused at its 24th file, a
+// flood of bad lines after 20 errors, and a script larger than any real one
+// before it is read.
+TEST(MksetupUntrusted, ScriptReadingStopsAtItsLimits)
+{
+    std::string samples = "Main.exe = Main.exe\nA.txt = S1.txt\nB.txt = S1.txt\n[Samples]\n";
+    for (int i = 0; i < 200000; i++)
+        samples += "F" + std::to_string(i) + ".txt = S1.txt\n";
+    Fixture f = makeProject("limit_files", "", samples);
+    ToolRun r = runBounded("build " + q(f.script));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("setup.ini:35: error: [Samples]: too many files"), std::string::npos) << r.err.substr(0, 400);
+    EXPECT_LT(r.err.size(), 2000u);
+
+    std::string flood = "[Setup]\n";
+    for (int i = 0; i < 200000; i++)
+        flood += "Colour" + std::to_string(i) + " = 1\n";
+    f = makeProject("limit_errors");
+    writeText(f.script, flood);
+    r = runBounded("build " + q(f.script));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error: script: stopped reading after 20 errors"), std::string::npos) << r.err.substr(0, 400);
+    EXPECT_LT(r.err.size(), 4000u);
+
+    f = makeProject("limit_size");
+    writeText(f.script, readText(f.script) + "; " + std::string(SCRIPT_LIMIT, 'x') + "\n");
+    r = runBounded("build " + q(f.script));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot read the script: larger than 4 MB"), std::string::npos) << r.err;
+}
+
+// A NUL byte in a path is refused, never cut short to the part before it.
+TEST(MksetupUntrusted, PathsWithANulByteAreRefused)
+{
+    Fixture f = makeProject("nulpath");
+    std::string cut = f.folder + "/Readme.txt" + std::string(1, '\0') + "junk";
+    std::string reason;
+    EXPECT_EQ(regularFileSize(cut, reason), -1);
+    EXPECT_EQ(reason, "the path holds a NUL byte");
+    Bytes bytes;
+    EXPECT_FALSE(readRegularFile(cut, bytes, reason));
+    EXPECT_FALSE(isReadable(cut, reason));
+    EXPECT_FALSE(fileIdentity(cut).exists);
+    EXPECT_FALSE(makeFolder(f.folder + "/new" + std::string(1, '\0') + "x", reason));
+    EXPECT_FALSE(isFolder(f.folder + std::string(1, '\0')));
+    // A source named so in a script: refused at its line.
+    SetupScript script;
+    std::vector<std::string> errors;
+    EXPECT_FALSE(loadScriptText("[Setup]\nProductName = P\nProgram = Main.exe\nStub = stub.exe\n[Files]\nMain.exe = Main.exe\n"
+                                "Readme.txt = Readme.txt" + std::string(1, '\0') + "junk\n",
+                                f.script, script, errors));
+    EXPECT_TRUE(anyContains(errors, ":7: error:")) << (errors.empty() ? "" : errors[0]);
 }

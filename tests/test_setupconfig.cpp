@@ -198,7 +198,28 @@ TEST(SetupLayout, PlainFileNames)
         {"a.b.c", NAME_PLAIN},
         {"CONSOLE.txt", NAME_PLAIN},      // only the whole stem names a device
         {"COM10", NAME_PLAIN},
-        {"LPT0.txt", NAME_PLAIN},
+        {"COMA", NAME_PLAIN},
+        {"CONINX", NAME_PLAIN},
+        {"DOCUMENTS~1.TXT", NAME_PLAIN},   // too long for an alias
+        {"DOCU~1.HTML", NAME_PLAIN},
+        {"A~B-1.TXT", NAME_PLAIN},         // '~' not followed by letters and digits only
+        {"Tilde~", NAME_PLAIN},
+        {"a~b.c.d", NAME_PLAIN},
+        {"LPT0.txt", NAME_DEVICE},
+        {"COM0", NAME_DEVICE},
+        {"CONIN$", NAME_DEVICE},
+        {"conout$.txt", NAME_DEVICE},
+        {"COM\xb9.txt", NAME_DEVICE},      // COM¹ in code page 1252
+        {"LPT\xb2.log", NAME_DEVICE},
+        {"lpt\xb3", NAME_DEVICE},
+        {"DOCU~ABT.TXT", NAME_SHORT_ALIAS},   // the shapes short names take
+        {"DOCUME~1.TXT", NAME_SHORT_ALIAS},
+        {"do8a2b~1", NAME_SHORT_ALIAS},
+        {"PROGR~12", NAME_SHORT_ALIAS},
+        {"PROGRA~12", NAME_PLAIN},        // nine characters: no short name
+        {"del\x7f.txt", NAME_RESERVED_CHARACTER},
+        {"line\nbreak.txt", NAME_RESERVED_CHARACTER},
+        {"esc\x1b[31m", NAME_RESERVED_CHARACTER},
         {"", NAME_EMPTY},
         {".", NAME_TRAILING_DOT_OR_SPACE},
         {"..", NAME_DOT_DOT},
@@ -235,6 +256,36 @@ TEST(SetupLayout, PlainFileNames)
     EXPECT_EQ(at, 2u);
     EXPECT_EQ(fileNameProblem("12345", 5, nullptr), NAME_PLAIN);
     EXPECT_EQ(fileNameProblem("123456", 5, nullptr), NAME_TOO_LONG);
+
+    // Superscripts by the name's code page: 949 has them as two bytes, the
+    // other double-byte code pages have none.
+    EXPECT_EQ(fileNameProblem("COM\xa9\xf6.txt", 0, nullptr, 949), NAME_DEVICE);
+    EXPECT_EQ(fileNameProblem("COM\xa9\xf9.txt", 0, nullptr, 949), NAME_PLAIN);
+    EXPECT_EQ(fileNameProblem("COM\xb9.txt", 0, nullptr, 932), NAME_PLAIN);   // a katakana in 932
+    EXPECT_EQ(fileNameProblem("COM\xb9.txt", 0, nullptr, 1252), NAME_DEVICE);
+}
+
+// The one text rule of every configuration text: no control character,
+// character by character in the text's code page.
+TEST(SetupLayout, TextsHoldNoControlCharacters)
+{
+    struct Case {
+        const char* text;
+        uint32_t codePage;
+        int control;
+    } cases[] = {
+        {"", 0, 0},
+        {"Caf\xe9 Notes", 1252, 0},
+        {"line\r\nbreak", 1252, 1},
+        {"\x1b]0;title\x07", 0, 1},
+        {"tab\there", 1252, 1},
+        {"del\x7f", 1252, 1},
+        {"\x83\x7f", 932, 0},      // after a lead byte, as the name rule reads it
+        {"\x83", 932, 0},           // a lead byte at the end stands alone
+        {"\x95\x5c\x8e\xa6", 932, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(hasControlCharacter(c.text, c.codePage), c.control) << c.text;
 }
 
 // ---- the bitmap check ----
@@ -328,6 +379,79 @@ TEST(SetupLayout, ConfigurationCheck)
     EXPECT_EQ(index, 1);
     config.fileNames[sizeof config.fileNames - 1] = 0;
     EXPECT_EQ(setupConfigProblem(&config, nullptr), CONFIG_OK);
+}
+
+// The rest of the installer's check, one field changed from a sound
+// configuration at a time: texts, the product name as a registry key name,
+// the uninstaller's shortcut, the running-window class, names that a folder
+// may already hold under another name.
+TEST(SetupLayout, ConfigurationCheckOfTextsKeysAndClasses)
+{
+    struct Case {
+        const char* what;
+        size_t offset;             // of the text field to set
+        const char* text;
+        int problem;
+    } cases[] = {
+        {"sound", offsetof(SetupConfig, productName), "Demo", CONFIG_OK},
+        {"932 0x5C", offsetof(SetupConfig, productName), "\x95\x5c\x8e\xa6", CONFIG_OK},
+        {"product \\", offsetof(SetupConfig, productName), "AC\\DC", CONFIG_PRODUCT_NAME},
+        {"product alone \\", offsetof(SetupConfig, productName), "\\", CONFIG_PRODUCT_NAME},
+        {"product /", offsetof(SetupConfig, productName), "AC/DC", CONFIG_PRODUCT_NAME},
+        {"product line", offsetof(SetupConfig, productName), "A\nB", CONFIG_TEXT},
+        {"version escape", offsetof(SetupConfig, productVersion), "1\x1b[2J", CONFIG_TEXT},
+        {"label CR", offsetof(SetupConfig, installingLabelFormat), "Installing %s\r", CONFIG_TEXT},
+        {"samples DEL", offsetof(SetupConfig, samplesDescription), "x\x7f", CONFIG_TEXT},
+        {"uninstall = program", offsetof(SetupConfig, uninstallShortcutFormat), "%s", CONFIG_SHORTCUT_NAME},
+        {"uninstall = help", offsetof(SetupConfig, uninstallShortcutFormat), "%s help", CONFIG_SHORTCUT_NAME},
+        {"uninstall own", offsetof(SetupConfig, uninstallShortcutFormat), "Remove %s", CONFIG_OK},
+        {"class dialog", offsetof(SetupConfig, runningWindowClass), "#32770", CONFIG_WINDOW_CLASS},
+        {"class atom", offsetof(SetupConfig, runningWindowClass), "#1", CONFIG_WINDOW_CLASS},
+        {"class button", offsetof(SetupConfig, runningWindowClass), "BUTTON", CONFIG_WINDOW_CLASS},
+        {"class progress", offsetof(SetupConfig, runningWindowClass), "msctls_progress32", CONFIG_WINDOW_CLASS},
+        {"class setup", offsetof(SetupConfig, runningWindowClass), "TambSetupClass", CONFIG_WINDOW_CLASS},
+        {"class own", offsetof(SetupConfig, runningWindowClass), "DemoWnd", CONFIG_OK},
+        {"class none", offsetof(SetupConfig, runningWindowClass), "", CONFIG_OK},
+        {"folder alias", offsetof(SetupConfig, installFolderName), "PROGRA~1", CONFIG_FOLDER_NAME},
+        {"folder device", offsetof(SetupConfig, installFolderName), "CONOUT$", CONFIG_FOLDER_NAME},
+        {"folder line", offsetof(SetupConfig, installFolderName), "Demo\r\n", CONFIG_TEXT},
+    };
+    for (const Case& c : cases) {
+        SetupConfig config;
+        memset(&config, 0, sizeof config);
+        const char names[] = "Uninst.exe\0Demo.exe\0Demo.hlp\0Readme.txt";
+        memcpy(config.fileNames, names, sizeof names);
+        config.fileCount = 4;
+        config.codePage = 932;
+        strcpy(config.productName, "Demo");
+        strcpy(config.installFolderName, "Demo");
+        strcpy(config.uninstallShortcutFormat, "Uninstall %s");
+        strcpy(config.installingLabelFormat, "Installing %s");
+        memset((char*)&config + c.offset, 0, 16);
+        strcpy((char*)&config + c.offset, c.text);
+        int index = -1;
+        int problem = setupConfigProblem(&config, &index);
+        EXPECT_EQ(problem, c.problem) << c.what;
+        if (c.problem == CONFIG_SHORTCUT_NAME) {
+            EXPECT_EQ(index, strstr(c.text, "elp") ? 2 : 1) << c.what;
+        }
+        if (c.problem == CONFIG_TEXT) {
+            EXPECT_EQ(setupConfigFields[index].offset, c.offset) << c.what;
+        }
+    }
+    // Names the setup cannot install: device names and short alias shapes.
+    for (const char* name : {"CONIN$", "CONOUT$.txt", "COM0", "LPT\xb2.log", "DOCU~ABT.TXT", "Read\nme.txt"}) {
+        SetupConfig config;
+        memset(&config, 0, sizeof config);
+        std::string names = std::string("Uninst.exe") + '\0' + "Demo.exe" + '\0' + name;
+        memcpy(config.fileNames, names.data(), names.size());
+        config.fileCount = 3;
+        config.codePage = 1252;
+        strcpy(config.productName, "Demo");
+        int index = -1;
+        EXPECT_EQ(setupConfigProblem(&config, &index), CONFIG_FILE_NAME) << name;
+        EXPECT_EQ(index, 2) << name;
+    }
 }
 
 TEST(SetupLayout, BitmapCheckAcceptsWhatThePainterReadsSafely)

@@ -641,6 +641,12 @@ void scenarioCraftedSetups(void)
         "CraftedSubfolder.exe",    // Start Menu subfolder "..\..\x"
         "CraftedMissingEntry.exe", // File2 left out of the package
         "CraftedNoFiles.exe",      // a file count of 0
+        "CraftedDeviceConin.exe",  // "CONIN$": the console, not a file
+        "CraftedShortAlias.exe",   // "DOCU~ABT.TXT" may be "Documentation-long.txt" itself
+        "CraftedProductKey.exe",   // product "AC\DC": two registry keys
+        "CraftedDialogClass.exe",  // running-window class "#32770": every dialog box
+        "CraftedShortcutClash.exe",// uninstall shortcut "%s": the program's
+        "CraftedLineBreak.exe",    // a line break in the product name
     };
     for (const char* name : crafted) {
         note("---- %s", name);
@@ -651,6 +657,7 @@ void scenarioCraftedSetups(void)
             expectExitCode(name, EXIT_DAMAGED);
     }
     expectNothingInstalled(folders, before, "Crafted", "Crafted Product");
+    expect(!regKeyExists((std::string(uninstallKey) + "\\AC").c_str()), "no uninstall entry AC (of \"AC\\DC\")");
     std::string winIniAfter;
     readFile("C:\\windows\\win.ini", &winIniAfter);
     expect(winIniAfter == winIni, "C:\\windows\\win.ini is as it was");

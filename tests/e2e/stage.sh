@@ -135,6 +135,12 @@ craft CraftedSystemFile.exe 'folder=..\..\windows' 'names=Uninst.exe|Demo.exe|wi
 craft CraftedSubfolder.exe 'subfolder=..\..\x'
 craft CraftedMissingEntry.exe skip=2
 craft CraftedNoFiles.exe count=0
+craft CraftedDeviceConin.exe 'names=Uninst.exe|Demo.exe|CONIN$'
+craft CraftedShortAlias.exe 'names=Uninst.exe|Demo.exe|Documentation-long.txt|DOCU~ABT.TXT'
+craft CraftedProductKey.exe 'product=AC\DC'
+craft CraftedDialogClass.exe 'class=#32770'
+craft CraftedShortcutClash.exe 'uninstallformat=%s'
+craft CraftedLineBreak.exe "$(printf 'product=Crafted\r\nOutput = x')"
 
 # The demo signed with a throwaway certificate made here (no key material is
 # kept in the repository); the signature must verify, and must stop verifying

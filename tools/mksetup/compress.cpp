@@ -59,6 +59,20 @@ static bool listCompressJobs(BuildPlan& plan, std::vector<CompressJob>& jobs)
     return true;
 }
 
+// The source still has the size it was planned with after it was read: a
+// file that grew or was replaced meanwhile would be packed cut short or
+// mixed. False with plan.failure set.
+static bool sourceKept(BuildPlan& plan, const CompressJob& job)
+{
+    std::string reason;
+    int64_t now = regularFileSize(job.source, reason);
+    if (now == job.size)
+        return true;
+    plan.failure = job.source + ": changed while it was read (" + std::to_string(job.size) + " bytes before, " +
+                   (now < 0 ? reason : std::to_string(now) + " bytes after)") + "; nothing written";
+    return false;
+}
+
 // One after another in this process, each compressed as it is read.
 static bool compressInTurn(BuildPlan& plan, const std::vector<CompressJob>& jobs)
 {
@@ -69,6 +83,8 @@ static bool compressInTurn(BuildPlan& plan, const std::vector<CompressJob>& jobs
             plan.failure = job.source + ": could not be read and compressed: " + packageReason();
             return false;
         }
+        if (!sourceKept(plan, job))
+            return false;
         progressFileDone(job.size);
         plan.added.push_back({job.shownName, job.entry, job.size, fileTell(packageWriterHandle()) - before});
     }
@@ -161,6 +177,10 @@ static bool collectWorker(BuildPlan& plan, const std::vector<CompressJob>& jobs,
         plan.failure = status < 0 ? jobs[j].source + ": the worker compressing it ended abnormally" : "";
         if (status != WORKER_NO_TEMPORARY)
             fileDelete(pool.temp[j].c_str());
+        return false;
+    }
+    if (!sourceKept(plan, jobs[j])) {
+        fileDelete(pool.temp[j].c_str());
         return false;
     }
     pool.finished[j] = 1;

@@ -4,11 +4,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app/configcheck.h"
+#include "app/configfields.h"
 #include "app/setupconfig.h"
 #include "app/setuplayout.h"
 #include "codepage.h"
 #include "coding/blockstream.h"
 #include "coding/codingerror.h"
+#include "coding/lzhuf.h"
 #include "package/package.h"
 #include "package/packageerror.h"
 #include "package/peimage.h"
@@ -69,7 +72,11 @@ int listSetup(const char* path)
 }
 
 // Reads the content of a data entry of the open package into memory; the
-// decoded size must be exactly what the record announces.
+// decoded size must be exactly what the record announces. Memory is taken
+// only for what the entry's bytes in the file can give: a stored entry lies
+// inside the file, and a compressed one cannot decode to more than
+// LZHUF_MOST_BYTES_PER_CODED_BYTE times its stored size, so a record that
+// claims more is refused before anything is taken.
 static bool readEntry(const char* name, std::vector<uint8_t>& bytes, std::string& problem)
 {
     PackageEntry* e = findEntry(name, FIND_DATA);
@@ -81,9 +88,15 @@ static bool readEntry(const char* name, std::vector<uint8_t>& bytes, std::string
         problem = "its data lies outside the package";
         return false;
     }
-    int32_t size = e->mode == ENTRY_STORED ? getLe32(e->storedSize) : getLe32(e->extractedSize);
+    int32_t stored = getLe32(e->storedSize);
+    int32_t size = e->mode == ENTRY_STORED ? stored : getLe32(e->extractedSize);
     if (size < 0) {
         problem = "negative size";
+        return false;
+    }
+    if (e->mode != ENTRY_STORED && (int64_t)size > (int64_t)stored * LZHUF_MOST_BYTES_PER_CODED_BYTE) {
+        problem = "its record announces " + std::to_string(size) + " bytes, more than its " + std::to_string(stored) +
+                  " stored bytes can decode to";
         return false;
     }
     bytes.assign((size_t)size + 1, 0);   // one spare byte: a longer stream must fail, not fit
@@ -103,13 +116,13 @@ static bool readEntry(const char* name, std::vector<uint8_t>& bytes, std::string
 static bool readEmbeddedConfig(SetupConfig& config, std::string& problem)
 {
     PackageEntry* main = findEntry(MAIN_ENTRY_NAME, FIND_DATA);
+    if (main && (main->mode != ENTRY_STORED || main->xorKey != 0 || getLe32(main->dataOffset) != 0)) {
+        problem = "MAIN: must be stored unscrambled at offset 0, or the setup cannot start";
+        return false;
+    }
     std::vector<uint8_t> image;
     if (!readEntry(MAIN_ENTRY_NAME, image, problem)) {
         problem = "MAIN: " + problem;
-        return false;
-    }
-    if (main->mode != ENTRY_STORED || main->xorKey != 0 || getLe32(main->dataOffset) != 0) {
-        problem = "MAIN: must be stored unscrambled at offset 0, or the setup cannot start";
         return false;
     }
     int32_t at = getLe32(main->patchOffset);
@@ -132,6 +145,7 @@ static bool readEmbeddedConfig(SetupConfig& config, std::string& problem)
         return false;
     }
     config = block.payload;
+    terminateConfigText(&config);   // a crafted field may run to its end
     return true;
 }
 
@@ -217,6 +231,11 @@ int verifySetup(const char* path)
         for (int32_t i = 1; i < config.fileCount && problem.empty(); i++)
             if (!findEntry(entryFileName(i).c_str(), FIND_DATA))
                 problem = entryFileName(i) + " (" + storedTextOf(names[(size_t)i], config.codePage) + "): missing";
+        // What the setup program checks before it writes anything.
+        int index = 0;
+        int configProblem = problem.empty() ? setupConfigProblem(&config, &index) : CONFIG_OK;
+        if (configProblem != CONFIG_OK)
+            problem = std::string("configuration: ") + configProblemText(configProblem) + ": the setup would refuse to install";
         if (problem.empty())
             problem = bitmapsProblem();
     }
@@ -240,7 +259,9 @@ int printConfig(const char* path)
     std::string problem;
     bool ok = readEmbeddedConfig(config, problem);
     closePackage(packageReaderHandle());
-    if (!ok) {
+    if (ok)
+        problem = rebuildProblem(config);
+    if (!ok || !problem.empty()) {
         error("%s: %s", path, problem.c_str());
         return 1;
     }

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -119,7 +121,10 @@ static const Command commands[] = {
      "Prints the embedded configuration as a complete script. Saved into the folder\n"
      "that 'mksetup extract SETUP -d DIR' filled, it rebuilds the same setup:\n"
      "  mksetup extract S.exe -d D && mksetup config S.exe > D/setup.ini &&\n"
-     "  mksetup build D/setup.ini -o S2.exe      (S2.exe is identical to S.exe)\n",
+     "  mksetup build D/setup.ini -o S2.exe      (S2.exe is identical to S.exe)\n"
+     "The script names no file but the extracted entries, and no Output. A setup\n"
+     "whose names or texts hold control characters, or that the setup program\n"
+     "itself would refuse, gets no script: config says why and exits with 1.\n",
      noOptions, "setup", false, runConfig},
     {"help", "help [COMMAND]", "Explains one command, or lists them all.\n", noOptions, nullptr, true, nullptr},
 };
@@ -264,7 +269,7 @@ static std::vector<std::string> argumentsOf(int argc, char** argv)
 #endif
 }
 
-int main(int argc, char** argv)
+static int runMksetup(int argc, char** argv)
 {
     enableCompression();   // entries are added with XFER_COMPRESS
     std::vector<std::string> args = argumentsOf(argc, argv);
@@ -304,4 +309,20 @@ int main(int argc, char** argv)
     line.workers = processorCount();
     int status = readCommandLine(*found, rest, line);
     return status ? status : found->run(line);
+}
+
+// No exception ends mksetup without a word (an uncaught one aborts with no
+// message): memory running out, or any other failure of the standard
+// library, becomes one error line and exit status 1. mksetup itself throws
+// none, and takes memory only for what files hold, never for what they claim.
+int main(int argc, char** argv)
+{
+    try {
+        return runMksetup(argc, argv);
+    } catch (const std::bad_alloc&) {
+        error("out of memory");
+    } catch (const std::exception& e) {
+        error("%s", e.what());
+    }
+    return 1;
 }

@@ -4,7 +4,10 @@
 
 #include <stdio.h>
 
+#include "app/configcheck.h"
+#include "app/nocase.h"
 #include "coding/littleendian.h"
+#include "package/peimage.h"
 #include "stub.h"
 #include "tool.h"
 #include "userfiles.h"
@@ -59,10 +62,25 @@ static bool outputIsAnInput(const BuildPlan& plan)
     return false;
 }
 
+// A problem with the stub: at the script's Stub line when the script named
+// it, else at the stub itself.
+static void stubError(const BuildPlan& plan, const std::string& what)
+{
+    const ScriptValue& stub = plan.script.stub;
+    if (plan.stubFromScript)
+        fprintf(stderr, "%s\n", shown(plan.script.scriptPath + ":" + std::to_string(stub.line) + ": error: Stub: \"" +
+                                      stub.text + "\": " + what, 0).c_str());
+    else
+        error("%s: %s", stubShownName(plan).c_str(), what.c_str());
+}
+
 // The stub as given or built in, with its markers: a setup program taken
 // from a setup (the MAIN entry that 'extract' writes) carries its
 // configuration where the markers were, so they are put back and it builds
-// like the stub it came from.
+// like the stub it came from. It must be a Windows program that keeps the
+// markers in its writable data, as the setup program does, and a script's
+// Stub a 32-bit x86 one: a script is data, and its Stub must not make the
+// output a file of another kind.
 static bool readStub(BuildPlan& plan)
 {
     std::string reason;
@@ -75,14 +93,25 @@ static bool readStub(BuildPlan& plan)
         }
         plan.stub.assign(stub, stub + size);
     } else if (!readRegularFile(plan.stubPath, plan.stub, reason)) {
-        error("%s: cannot read the setup program (stub): %s", plan.stubPath.c_str(), reason.c_str());
+        stubError(plan, "cannot read the setup program (stub): " + reason);
         return false;
     }
-    if (findConfigMarkers(plan.stub.data(), plan.stub.size()) >= 0)
-        return true;
-    long at = findWrittenConfig(plan.stub.data(), plan.stub.size());
+    long at = findConfigMarkers(plan.stub.data(), plan.stub.size());
+    if (at < 0)
+        at = findWrittenConfig(plan.stub.data(), plan.stub.size());
     if (at < 0) {
-        error("%s: no configuration markers: not a setup program", plan.stubPath.c_str());
+        stubError(plan, "no configuration markers: not a setup program");
+        return false;
+    }
+    // The command line may name the setup program of another machine (the
+    // x86_64 build's, for its tests); a script names only the shipped kind.
+    int problem = setupImageProblem(plan.stub.data(), (int32_t)plan.stub.size(), (int32_t)at, (int32_t)sizeof(ConfigBlock));
+    if (problem == IMAGE_NOT_I386 && !plan.stubFromScript && !plan.stubPath.empty())
+        problem = IMAGE_SETUP_PROGRAM;
+    if (problem != IMAGE_SETUP_PROGRAM) {
+        stubError(plan, problem == IMAGE_NOT_A_PROGRAM ? "not a Windows program (no MZ and PE headers)"
+                        : problem == IMAGE_NOT_I386    ? "not a 32-bit x86 Windows program"
+                                                       : "its configuration markers lie outside its writable data: not a setup program");
         return false;
     }
     writeLe32(&plan.stub[(size_t)at], CONFIG_MARKER_1);
@@ -124,6 +153,8 @@ static bool sizeSources(BuildPlan& plan)
         const ScriptFile& f = script.files[i];
         std::string reason;
         int64_t size = regularFileSize(f.path, reason);
+        if (size == 0 && !readsEmpty(f.path, reason))
+            size = -1;
         if (size < 0) {
             fprintf(stderr, "%s\n", shown(script.scriptPath + ":" + std::to_string(f.line) + ": error: " + f.section + " " + f.name +
                                           ": cannot read source \"" + f.source + "\": " + reason, 0).c_str());
@@ -155,9 +186,27 @@ int planBuild(BuildPlan& plan, const std::string& scriptPath, const std::string&
         error("%s: is a folder; name the setup file to write", plan.output.c_str());
         return 1;
     }
+    // The setup program runs as the uninstaller under any name with "uninst".
+    size_t slash = plan.output.find_last_of("/\\");
+    if (findNoCase(plan.output.c_str() + (slash == std::string::npos ? 0 : slash + 1), "uninst")) {
+        std::string what = "its name holds \"uninst\": the setup would run as the uninstaller";
+        if (output.empty() && plan.script.output.line)
+            fprintf(stderr, "%s\n", shown(scriptPath + ":" + std::to_string(plan.script.output.line) + ": error: Output: \"" +
+                                          plan.script.output.text + "\": " + what, 0).c_str());
+        else
+            error("%s: %s", plan.output.c_str(), what.c_str());
+        return 1;
+    }
     if (outputIsAnInput(plan) || !readStub(plan) || !writeStubVersion(plan) || !sizeSources(plan))
         return 1;
     fillSetupConfig(plan.script, plan.config);
     plan.config.progressRange = (int32_t)plan.totalSize;   // every file is decoded, so the bar ends full
+    // The script's checks refuse all of this at its lines; the setup
+    // program's own check has the last word, so no setup we write fails it.
+    int problem = setupConfigProblem(&plan.config, nullptr);
+    if (problem != CONFIG_OK) {
+        error("%s: the setup program would refuse this configuration: %s", scriptPath.c_str(), configProblemText(problem));
+        return 1;
+    }
     return 0;
 }

@@ -22,7 +22,7 @@ struct AddedFile {
 struct BuildPlan {
     SetupScript script;
     std::string output, stubPath, tempBase, temp;
-    bool stubFromScript;                     // stubPath is the script's Stub =, not --stub
+    bool stubFromScript = false;             // stubPath is the script's Stub =, not --stub
     std::vector<uint8_t> stub;
     std::vector<int64_t> fileSizes;          // by index in script.files; [0] unused
     int64_t totalSize;                       // of the product files

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "app/bitmapcheck.h"
+#include "app/configcheck.h"
 #include "app/filename.h"
 #include "app/nocase.h"
 #include "coding/littleendian.h"
@@ -20,6 +21,9 @@
 static const char* const programFilesForCheck = "C:\\Program Files (x86)";
 
 enum { PATH_LIMIT = 255, SHORTCUT_NAME_LIMIT = 31, UNINSTALL_STRING_LIMIT = 127 };
+
+// Errors after which the reading of a script stops: more would only repeat.
+enum { ERROR_LIMIT = 20 };
 
 // The layout gives the uninstaller, the program and two more files to the
 // install folder; from SAMPLES_FIRST_INDEX on they go into "Samples".
@@ -157,6 +161,25 @@ std::string joinPath(const std::string& folder, const std::string& name0)
     return folder + "/" + name;
 }
 
+bool isPathInsideFolder(const std::string& path)
+{
+    if (path.empty() || path[0] == '/' || path[0] == '\\' || path.find(':') != std::string::npos)
+        return false;   // absolute, a drive, or a stream
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = path.size();
+        // Windows drops a part's trailing dots and spaces: "... " is "..".
+        std::string part = path.substr(start, end - start);
+        if (part.find_first_not_of(". ") == std::string::npos && std::count(part.begin(), part.end(), '.') >= 2)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+
 // A warning waits in pending until the script is read: a key with an error
 // gets no warning on top of it (a misspelt key's error stands for the key it
 // was meant to be).
@@ -223,7 +246,9 @@ static std::string fileNameProblem(const std::string& name, const std::string& s
     int problem = ::fileNameProblem(stored.c_str(), 0, &at, codePage);
     if (problem == NAME_RESERVED_CHARACTER) {
         unsigned char ch = (unsigned char)stored[at];   // an ASCII character
-        return std::string("reserved character '") + (ch < 32 ? std::string("\\x") + std::to_string(ch) : std::string(1, (char)ch)) + "' in file name";
+        char hex[8];
+        snprintf(hex, sizeof hex, "\\x%02X", ch);
+        return std::string("reserved character '") + (ch < 32 || ch == 0x7F ? std::string(hex) : std::string(1, (char)ch)) + "' in file name";
     }
     if (problem == NAME_DEVICE) {
         std::string stem = trim(name.substr(0, name.find('.')));
@@ -364,6 +389,17 @@ static void checkSetupValues(Context& c, SetupScript& s)
     if (productName.text.empty())
         fail(c, productName.line ? productName.line : missingAt(s), "[Setup] ProductName",
              productName.line ? "a product name is required" : "missing; a product name is required");
+    else if (!productName.stored.empty() && !isProductKeyName(productName.stored.c_str(), s.codePage))
+        fail(c, productName.line, "ProductName", "\"" + shown(productName.text) +
+             "\" holds \"\\\" or \"/\"; it names the uninstall entry's registry key, which must be one key");
+    const ScriptValue& windowClass = field(s, "RunningWindowClass");
+    if (isSystemWindowClass(windowClass.stored.c_str()))
+        fail(c, windowClass.line, "RunningWindowClass", "\"" + shown(windowClass.text) +
+             "\" is a window class of the system or of the setup itself; the setup would close those windows "
+             "(its own dialogs among them), not the product's");
+    if (!s.output.text.empty() && !isPathInsideFolder(s.output.text))
+        fail(c, s.output.line, "Output", "\"" + shown(s.output.text) +
+             "\": a script writes its setup inside its own folder (no absolute path, no \"..\"); name any other place with -o");
     for (const char* key : {"UninstallShortcutFormat", "InstallingLabelFormat"}) {
         const ScriptValue& f = field(s, key);
         std::string problem = formatProblem(f.text);
@@ -513,6 +549,13 @@ static void checkShortcutNames(Context& c, const SetupScript& s)
         uninstallFormat.stored.size() >= sizeof(((SetupConfig*)0)->uninstallShortcutFormat))
         return;   // said already
     const char* defaultFormat = findConfigField("UninstallShortcutFormat")->defaultText;
+    for (size_t i = 1; i < s.files.size(); i++)
+        if (shortcutClashesWithUninstaller(s.files[i].name.c_str(), (int)i, uninstallFormat.text.c_str())) {
+            fail(c, uninstallFormat.line, "UninstallShortcutFormat", "\"" + shown(uninstallFormat.text) +
+                 "\" gives the uninstaller's shortcut the name of the shortcut of " + s.files[i].section + " " +
+                 shown(s.files[i].name) + "; one would replace the other");
+            return;
+        }
     for (size_t i = 0; i < s.files.size(); i++) {
         const ScriptFile& f = s.files[i];
         bool uninstaller = i == 0;
@@ -782,7 +825,7 @@ static bool scriptTextOf(Context& c, const std::string& bytes, std::string& text
         text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
     }
     size_t start = 0;
-    for (int line = 1; start < text.size() && c.errors->size() < 20; line++) {
+    for (int line = 1; start < text.size() && c.errors->size() < ERROR_LIMIT; line++) {
         size_t end = text.find('\n', start);
         std::string one = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
         size_t bad = invalidUtf8At(one);
@@ -809,7 +852,15 @@ bool loadScriptText(const std::string& bytes, const std::string& path, SetupScri
     Reading r = {};
     size_t at = 0;
     int lineNumber = 0;
-    while (at < text.size()) {
+    // Reading stops at the first limit passed: one file more than a setup
+    // holds (reported by checkFiles), or ERROR_LIMIT errors. So no check
+    // ever sees more than a setup's worth of files, and the time taken grows
+    // with the script's size only.
+    while (at < text.size() && r.files.size() + r.samples.size() < MAX_SETUP_FILES) {
+        if (errors.size() >= ERROR_LIMIT) {
+            fail(c, lineNumber, "script", "stopped reading after " + std::to_string(ERROR_LIMIT) + " errors");
+            return false;
+        }
         size_t end = text.find('\n', at);
         if (end == std::string::npos)
             end = text.size();
@@ -831,7 +882,7 @@ bool loadScript(const std::string& path, SetupScript& s, std::vector<std::string
 {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!readRegularFile(path, bytes, error)) {
+    if (!readRegularFile(path, bytes, error, SCRIPT_LIMIT)) {
         s = SetupScript();
         s.scriptPath = path;
         errors.push_back(shown(path + ": error: cannot read the script: " + error, 0));
@@ -885,6 +936,48 @@ static std::string quoted(const std::string& text)
 static std::string textOf(const char* bytes, size_t length, uint32_t codePage)
 {
     return storedTextOf(std::string(bytes, length), codePage);
+}
+
+// A name a script line can carry as its key: the line is trimmed, split at
+// its first '=', and read as a section, or skipped as a comment, by its first
+// character.
+static bool isScriptKey(const std::string& name)
+{
+    return !name.empty() && name.find('=') == std::string::npos && !isspace((unsigned char)name[0]) &&
+           name[0] != '[' && name[0] != ';' && name[0] != '#';
+}
+
+std::string rebuildProblem(const SetupConfig& config)
+{
+    if (config.fileCount < 2 || config.fileCount > MAX_SETUP_FILES)
+        return "configuration: file count " + std::to_string(config.fileCount) + " is out of range";
+    size_t at = 0;
+    for (int32_t i = 0; i < config.fileCount; i++) {
+        size_t length = at < sizeof config.fileNames ? strnlen(config.fileNames + at, sizeof config.fileNames - at) : 0;
+        if (at + length >= sizeof config.fileNames)
+            return "configuration: the file list holds fewer names than its count";
+        std::string stored(config.fileNames + at, length);
+        std::string name = textOf(config.fileNames + at, length, config.codePage);
+        std::string what = "configuration: file " + std::to_string(i) + " \"" + shown(name) + "\": ";
+        int problem = fileNameProblem(stored.c_str(), 0, nullptr, config.codePage);
+        if (problem != NAME_PLAIN)
+            return what + fileNameProblemText(problem) + "; no script printed";
+        if (hasControl(name) || (i > 0 && !isScriptKey(name)))
+            return what + "a script line cannot carry this name; no script printed";
+        at += length + 1;
+    }
+    for (const ConfigField& k : setupConfigFields) {
+        const char* field = (const char*)&config + k.offset;
+        if (!k.key || k.kind != FIELD_TEXT)
+            continue;
+        std::string text = textOf(field, strnlen(field, k.width), config.codePage);
+        if (hasControlCharacter(field, config.codePage) || hasControl(text))
+            return std::string("configuration: ") + k.key + " \"" + shown(text) + "\" holds a control character; no script printed";
+    }
+    int problem = setupConfigProblem(&config, nullptr);
+    if (problem != CONFIG_OK)
+        return std::string("configuration: ") + configProblemText(problem) + "; no script printed";
+    return "";
 }
 
 std::string describeSetupConfig(const SetupConfig& config)

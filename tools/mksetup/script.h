@@ -13,6 +13,9 @@
 #include "app/setuplayout.h"
 
 enum { PUBLISHER_LIMIT = 63 };       // characters of the version resource's company field
+// Bytes of a script: a real one is a few kilobytes; this bounds the time and
+// memory that reading one may take.
+enum { SCRIPT_LIMIT = 4 << 20 };
 
 struct ScriptValue {
     std::string text;    // UTF-8, as the script gives it
@@ -74,8 +77,17 @@ std::string bitmapColourTable(const std::vector<uint8_t>& image);
 // caller's (the bytes the install will decode).
 void fillSetupConfig(const SetupScript& script, SetupConfig& config);
 
+// Why describeSetupConfig cannot print a script that rebuilds this
+// configuration, or an empty string: a name or text with a control character
+// (its line break would become script lines of the setup's choosing), a name
+// that a script line cannot carry as its key, or a configuration that the
+// setup program's own check refuses.
+std::string rebuildProblem(const SetupConfig& config);
+
 // A complete script that rebuilds a setup of this configuration from what
-// 'mksetup extract' writes (entries under their names, MAIN as the stub).
+// 'mksetup extract' writes (entries under their names, MAIN as the stub); it
+// names no other file, and no Output. Only for a configuration that
+// rebuildProblem finds sound.
 std::string describeSetupConfig(const SetupConfig& config);
 
 // Text safe for a terminal: control characters as \xNN, and cut after limit
@@ -91,5 +103,8 @@ std::string column(const std::string& text, size_t width);
 // Helpers shared with the commands. A script's paths separate folders by
 // '/' or '\\' on every system.
 std::string joinPath(const std::string& folder, const std::string& name);
+// A relative path that stays inside its folder: no absolute path, drive or
+// ':', and no part of dots only such as "..". A script's Output must be one.
+bool isPathInsideFolder(const std::string& path);
 
 #endif

@@ -20,7 +20,12 @@
 #include <unistd.h>
 #endif
 
-enum { READ_LIMIT = 0x7FFFFFFF };   // packages address their data with 32-bit offsets
+static const char* const nulInPath = "the path holds a NUL byte";
+
+static bool hasNul(const std::string& path)
+{
+    return path.find('\0') != std::string::npos;
+}
 
 std::string lastSystemError()
 {
@@ -41,6 +46,8 @@ std::wstring widePath(const std::string& path)
 FileIdentity fileIdentity(const std::string& path)
 {
     FileIdentity id = {0, 0, false};
+    if (hasNul(path))
+        return id;
     // No access asked: a file open elsewhere or a FIFO-like device still answers.
     HANDLE h = CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
@@ -58,6 +65,10 @@ FileIdentity fileIdentity(const std::string& path)
 
 int64_t regularFileSize(const std::string& path, std::string& error)
 {
+    if (hasNul(path)) {
+        error = nulInPath;
+        return -1;
+    }
     struct _stat64 info;
     if (_wstat64(widePath(path).c_str(), &info) != 0) {
         error = strerror(errno);
@@ -72,18 +83,26 @@ int64_t regularFileSize(const std::string& path, std::string& error)
 
 bool isSymbolicLink(const std::string& path)
 {
+    if (hasNul(path))
+        return false;
     DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool isFolder(const std::string& path)
 {
+    if (hasNul(path))
+        return false;
     DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool makeFolder(const std::string& path, std::string& error)
 {
+    if (hasNul(path)) {
+        error = nulInPath;
+        return false;
+    }
     if (_wmkdir(widePath(path).c_str()) == 0)
         return true;
     error = strerror(errno);
@@ -92,6 +111,10 @@ bool makeFolder(const std::string& path, std::string& error)
 
 bool isReadable(const std::string& path, std::string& error)
 {
+    if (hasNul(path)) {
+        error = nulInPath;
+        return false;
+    }
     if (_waccess(widePath(path).c_str(), 4) == 0)
         return true;
     error = strerror(errno);
@@ -117,6 +140,8 @@ std::string unpredictableTag()
 FileIdentity fileIdentity(const std::string& path)
 {
     FileIdentity id = {0, 0, false};
+    if (hasNul(path))
+        return id;
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
         id.device = (uint64_t)info.st_dev;
@@ -128,6 +153,10 @@ FileIdentity fileIdentity(const std::string& path)
 
 int64_t regularFileSize(const std::string& path, std::string& error)
 {
+    if (hasNul(path)) {
+        error = nulInPath;
+        return -1;
+    }
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
         error = strerror(errno);
@@ -142,6 +171,10 @@ int64_t regularFileSize(const std::string& path, std::string& error)
 
 bool isReadable(const std::string& path, std::string& error)
 {
+    if (hasNul(path)) {
+        error = nulInPath;
+        return false;
+    }
     if (access(path.c_str(), R_OK) == 0)
         return true;
     error = strerror(errno);
@@ -150,18 +183,26 @@ bool isReadable(const std::string& path, std::string& error)
 
 bool isSymbolicLink(const std::string& path)
 {
+    if (hasNul(path))
+        return false;
     struct stat info;
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 bool isFolder(const std::string& path)
 {
+    if (hasNul(path))
+        return false;
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool makeFolder(const std::string& path, std::string& error)
 {
+    if (hasNul(path)) {
+        error = nulInPath;
+        return false;
+    }
     if (mkdir(path.c_str(), 0777) == 0)
         return true;
     error = strerror(errno);
@@ -194,27 +235,42 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b)
     return a.exists && b.exists && a.device == b.device && a.file == b.file;
 }
 
-bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error)
+// Opens a regular file for reading, or -1 with the reason in error.
+static int openRegularFile(const std::string& path, std::string& error)
 {
-    bytes.clear();
 #ifdef _WIN32
     if (regularFileSize(path, error) < 0)
-        return false;
+        return -1;
     int fd = _wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY);
 #else
+    if (hasNul(path)) {
+        error = nulInPath;
+        return -1;
+    }
     // O_NONBLOCK: opening a FIFO returns at once; fstat then refuses it.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 #endif
     if (fd < 0) {
         error = strerror(errno);
-        return false;
+        return -1;
     }
     struct stat info;
     if (fstat(fd, &info) != 0 || !(info.st_mode & S_IFREG) || (info.st_mode & S_IFMT) != S_IFREG) {
         close(fd);
         error = "not a regular file";
-        return false;
+        return -1;
     }
+    return fd;
+}
+
+bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error, size_t limit)
+{
+    bytes.clear();
+    int fd = openRegularFile(path, error);
+    if (fd < 0)
+        return false;
+    if (limit > READ_LIMIT)
+        limit = READ_LIMIT;
     uint8_t buffer[65536];
     for (;;) {
         int n = (int)read(fd, buffer, sizeof buffer);
@@ -225,15 +281,31 @@ bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::
         }
         if (n == 0)
             break;
-        if (bytes.size() + (size_t)n > READ_LIMIT) {
+        if (bytes.size() + (size_t)n > limit) {   // stops at the limit, whatever the file's size says
             close(fd);
-            error = "larger than 2 GB";
+            bytes.clear();
+            error = limit == READ_LIMIT ? "larger than 2 GB" : "larger than " + std::to_string(limit >> 20) + " MB";
             return false;
         }
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
     close(fd);
     return true;
+}
+
+bool readsEmpty(const std::string& path, std::string& error)
+{
+    int fd = openRegularFile(path, error);
+    if (fd < 0)
+        return false;
+    uint8_t byte;
+    int n = (int)read(fd, &byte, 1);
+    if (n < 0)
+        error = strerror(errno);
+    else if (n > 0)
+        error = "its size says 0 bytes, but reading it gives more (a special file); copy it into a regular file";
+    close(fd);
+    return n == 0;
 }
 
 std::string folderOf(const std::string& path)

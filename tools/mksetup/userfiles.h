@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+// Every function here refuses a path with a NUL byte in it (the system would
+// take the part before it): no file, with the reason "the path holds a NUL byte".
+
 // Identity of an existing file (device and file number), or none.
 struct FileIdentity {
     uint64_t device, file;
@@ -23,9 +26,17 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b);
 // text, or "not a regular file"). Never opens the file.
 int64_t regularFileSize(const std::string& path, std::string& error);
 
-// Reads a whole regular file (at most 2 GB). A FIFO or device is refused
-// without waiting on it. Returns false with the reason in error.
-bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+// Reads a whole regular file of at most limit bytes (2 GB at most). A FIFO
+// or device is refused without waiting on it. Returns false with the reason
+// in error.
+enum { READ_LIMIT = 0x7FFFFFFF };   // packages address their data with 32-bit offsets
+bool readRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
+                     size_t limit = READ_LIMIT);
+
+// Whether a regular file that says it is empty is: a special file (those of
+// /proc) says 0 and gives bytes when read. False with the reason in error
+// when it gives any, or cannot be read.
+bool readsEmpty(const std::string& path, std::string& error);
 
 // True when this process may read the file; else false with the reason.
 bool isReadable(const std::string& path, std::string& error);
