@@ -396,11 +396,14 @@ static Bytes iconImage(const Icon& icon, int bits, const std::vector<Rgb>& table
     put16(out, (uint32_t)bits);
     put32(out, 0);
     put32(out, (colourStride + maskStride) * ICON_SIZE);
+    // The 256-colour image lists only the colours it uses: a full table
+    // would add a kilobyte to each icon, and so to every setup.
+    size_t entries = bits == 8 ? table.size() : (size_t)1 << bits;
     put32(out, 0);
     put32(out, 0);
+    put32(out, bits == 8 ? (uint32_t)entries : 0);
     put32(out, 0);
-    put32(out, 0);
-    for (size_t i = 0; i < (1u << bits); i++) {
+    for (size_t i = 0; i < entries; i++) {
         Rgb c = i < table.size() ? table[i] : Rgb{0, 0, 0};
         out.push_back(c.b);
         out.push_back(c.g);
