@@ -119,11 +119,13 @@ int removeInstallation(char* leftovers, int capacity)
         if (format)
             removeShortcut(product, format, 0);
     }
-    // Without a product name the key would be the whole list of programs.
     char key[UNINSTALL_KEY_SIZE];
-    wchar_t wideKey[UNINSTALL_KEY_SIZE];
-    if (product[0] && formUninstallKey(key) && utf8ToWide(key, wideKey, UNINSTALL_KEY_SIZE) >= 0)
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, wideKey);
+    if (!removeUninstallEntry() && formUninstallKey(key)) {
+        left++;   // the list of programs would still show the product
+        appendText(leftovers, capacity, "HKEY_LOCAL_MACHINE\\");
+        appendText(leftovers, capacity, key);
+        appendText(leftovers, capacity, "\n");
+    }
     if (setupText.startupArguments[0] != '|')
         removeShortcut(product, "%s", 1);
     return left;

@@ -219,10 +219,42 @@ int setMachineDword(const char* subkey, const char* valueName, DWORD value)
     return setMachineValue(subkey, valueName, REG_DWORD, &value, sizeof value);
 }
 
+enum { KEY_TREE_DEPTH = 16 };   // deeper keys than any list of programs holds stay
+
+// Deletes the key and everything below it: RegDeleteKey alone refuses a key
+// that has subkeys. Returns 1 when the key is gone.
+static int deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
+{
+    HKEY key;
+    if (RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | DELETE, &key) == ERROR_SUCCESS) {
+        wchar_t subkey[256];   // the longest key name the registry takes, and its NUL
+        DWORD length = 256;
+        while (depth < KEY_TREE_DEPTH && RegEnumKeyExW(key, 0, subkey, &length, NULL, NULL, NULL, NULL) ==
+                                             ERROR_SUCCESS &&
+               deleteKeyTree(key, subkey, depth + 1))
+            length = 256;
+        RegCloseKey(key);
+    }
+    LONG status = RegDeleteKeyW(parent, name);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+int removeUninstallEntry(void)
+{
+    char key[UNINSTALL_KEY_SIZE];
+    wchar_t wideKey[UNINSTALL_KEY_SIZE];
+    // Without a product name the key would be the whole list of programs.
+    if (!setupText.productName[0] || !formUninstallKey(key) || utf8ToWide(key, wideKey, UNINSTALL_KEY_SIZE) < 0)
+        return 0;
+    return deleteKeyTree(HKEY_LOCAL_MACHINE, wideKey, 0);
+}
+
 int writeUninstallEntry(uint32_t installedKilobytes)
 {
     char key[UNINSTALL_KEY_SIZE];
-    if (!formUninstallKey(key))
+    // Written fresh: values an earlier entry had and this one does not
+    // (SystemComponent would hide the product from the list) go first.
+    if (!removeUninstallEntry() || !formUninstallKey(key))
         return 0;
     setMachineString(key, "DisplayName", setupText.productName);
     // Quoted: with a space in the folder an unquoted path could start C:\Program.exe.

@@ -35,7 +35,11 @@ int removeShortcut(const char* nameArgument, const char* nameFormat, int startup
 enum { UNINSTALL_KEY_SIZE = 52 + 3 * 31 + 1 };
 int formUninstallKey(char key[UNINSTALL_KEY_SIZE]);
 
-// The uninstall entry: DisplayName, UninstallString (quoted), DisplayVersion,
+// Deletes the uninstall entry with everything below it. Returns 1 when it is
+// gone (or was not there), 0 when it stays or there is no product name.
+int removeUninstallEntry(void);
+
+// The uninstall entry, written fresh over an earlier one: DisplayName, UninstallString (quoted), DisplayVersion,
 // DisplayIcon (the uninstaller, icon 1), InstallLocation, EstimatedSize
 // (installedKilobytes), NoModify, NoRepair. Returns 1 when UninstallString was
 // stored, else 0.

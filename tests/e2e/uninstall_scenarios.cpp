@@ -322,7 +322,19 @@ void scenarioUninstallRegistry(void)
         return;
     std::string dir = folders.programFiles + "\\Tamberlyn";
     std::vector<std::string> before = snapshot(folders);
+    // An earlier entry of the product with a value this install does not
+    // write (SystemComponent would hide it from the list) and a subkey.
+    const std::string key = std::string(uninstallKey) + "\\Tamb Viewer";
+    if (!regSetString(key.c_str(), "SystemComponent", "1") || !regSetString((key + "\\Stale").c_str(), "Left", "over"))
+        return;
     if (!installQuietly("ViewerSetup.exe"))
+        return;
+    std::string entry = joinLines(regDump(key.c_str()));
+    expect(entry.find("SystemComponent") == std::string::npos && entry.find("Stale") == std::string::npos,
+           "the uninstall entry was written fresh: %s", quoted(entry).c_str());
+    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe");
+    // Something adds a subkey to the entry after the install: the entry goes whole all the same.
+    if (!regSetString((key + "\\Added").c_str(), "By", "another program"))
         return;
     writeFile(dir + "\\Viewer.GID", "index\n");
     writeFile(dir + "\\viewer.fts", "search\n");
