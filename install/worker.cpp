@@ -154,9 +154,11 @@ static uint32_t installedKilobytes(void)
     return total > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)total;
 }
 
-static void registerProduct(void)
+// Returns 1 when every shortcut and the uninstall entry were made.
+static int registerProduct(void)
 {
     char path[sizeof installDir];
+    int made = 1;
     int count = configFileCount();
     for (int index = 0; index < count; index++) {
         if (!formInstalledPath(path, sizeof path, index))
@@ -167,11 +169,12 @@ static void registerProduct(void)
             continue;
         if (index == 0)
             useUninstallIcon = 1;
-        createShortcut(path, setupText.productName, format, NULL, 0);
+        made &= createShortcut(path, setupText.productName, format, NULL, 0);
     }
-    writeUninstallEntry(installedKilobytes());
+    made &= writeUninstallEntry(installedKilobytes());
     if (setupText.startupArguments[0] != '|' && formInstalledPath(path, sizeof path, 1))
-        createShortcut(path, setupText.productName, "%s", setupText.startupArguments, 1);
+        made &= createShortcut(path, setupText.productName, "%s", setupText.startupArguments, 1);
+    return made;
 }
 
 static DWORD installFiles(void)
@@ -212,7 +215,8 @@ static DWORD installFiles(void)
         return WORKER_FAILED;
     abortLatch = 1;   // from here on Cancel has no effect
     workerReports.cancelOff();
-    registerProduct();
+    if (!registerProduct())
+        return WORKER_INCOMPLETE;
     discardKept(count);
     return WORKER_INSTALLED;
 }

@@ -14,7 +14,8 @@
 enum {
     WORKER_INSTALLED = 1,
     WORKER_ABORTED = 2,      // the user confirmed the abort question
-    WORKER_FAILED = 3        // a file could not be written or moved aside; the user was told which
+    WORKER_FAILED = 3,       // a file could not be written or moved aside; the user was told which
+    WORKER_INCOMPLETE = 4    // installed, but a shortcut or the uninstall entry could not be made
 };
 
 extern HWND progressBar;                  // set by the dialog (or null); the worker moves it

@@ -1,7 +1,7 @@
 // mkdialogart - draws the pictures and icons of the setup program's resources:
 // the welcome/finished picture in 73 colours and its 8-colour twin for 256-colour
 // displays (129 x 190, 8 bits per pixel, run-length coded to keep the program
-// small), and the setup and uninstall icons (32 x 32 in 16 and 256 colours).
+// small), and the setup and uninstall icons (32 x 32 in 256 colours).
 // Original art: a parcel under a night-to-dawn sky with a disc dropping into it.
 // Usage: mkdialogart OUTDIR
 #include <math.h>
@@ -320,8 +320,8 @@ struct Icon {
 };
 
 // The parcel of the picture, small, with an arrow into it (setup) or out of
-// it (uninstall). shaded: faces get a light-to-dark slope (256 colours).
-static Icon drawIcon(bool uninstall, bool shaded)
+// it (uninstall); faces get a light-to-dark slope.
+static Icon drawIcon(bool uninstall)
 {
     Icon icon = {};
     std::vector<Point> top = {{16, 13}, {29, 18.5}, {16, 24}, {3, 18.5}};
@@ -332,24 +332,23 @@ static Icon drawIcon(bool uninstall, bool shaded)
     std::vector<Point> shaft = uninstall ? std::vector<Point>{{13, 8}, {19, 8}, {19, 15}, {13, 15}}
                                          : std::vector<Point>{{13, 1}, {19, 1}, {19, 9}, {13, 9}};
     const Rgb arrowColour = uninstall ? Rgb{214, 36, 36} : Rgb{40, 120, 220};
-    const Rgb arrowFlat = uninstall ? Rgb{255, 0, 0} : Rgb{0, 0, 255};
     for (int y = 0; y < ICON_SIZE; y++)
         for (int x = 0; x < ICON_SIZE; x++) {
             double px = x + 0.5, py = y + 0.5;
-            double slope = shaded ? (py - 13) / 18 : 0;   // 0 at the lid, 1 at the bottom
+            double slope = (py - 13) / 18;   // 0 at the lid, 1 at the bottom
             bool set = true;
             Rgb c{};
             if (insideConvex(left, px, py))
-                c = shaded ? mix({240, 150, 50}, {190, 100, 30}, slope) : Rgb{128, 128, 0};
+                c = mix({240, 150, 50}, {190, 100, 30}, slope);
             else if (insideConvex(right, px, py))
-                c = shaded ? mix({190, 96, 28}, {130, 60, 16}, slope) : Rgb{128, 0, 0};
+                c = mix({190, 96, 28}, {130, 60, 16}, slope);
             else if (insideConvex(top, px, py))
-                c = shaded ? Rgb{252, 200, 120} : Rgb{255, 255, 0};
+                c = Rgb{252, 200, 120};
             else
                 set = false;
             // The arrow lies over the lid.
             if (insideConvex(head, px, py) || insideConvex(shaft, px, py)) {
-                c = shaded ? mix(arrowColour, {255, 255, 255}, 0.25 * (1 - fabs(px - 16) / 8)) : arrowFlat;
+                c = mix(arrowColour, {255, 255, 255}, 0.25 * (1 - fabs(px - 16) / 8));
                 set = true;
             }
             icon.pixels[y][x] = c;
@@ -370,41 +369,32 @@ static Icon drawIcon(bool uninstall, bool shaded)
                         next = true;
                 }
             if (next) {
-                outlined.pixels[y][x] = shaded ? Rgb{40, 28, 20} : Rgb{0, 0, 0};
+                outlined.pixels[y][x] = Rgb{40, 28, 20};
                 outlined.opaque[y][x] = true;
             }
         }
     return outlined;
 }
 
-static const Rgb vgaPalette[16] = {
-    {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
-    {0, 128, 128},   {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
-
-// One icon image: header (height doubled for the mask), colour table, colour
-// bits and the transparency mask, both bottom-up. Returns empty when a colour
-// is not in the table.
-static Bytes iconImage(const Icon& icon, int bits, const std::vector<Rgb>& table)
+// One 256-colour icon image: header (height doubled for the mask), the
+// colours it uses (a full table would add a kilobyte to each icon, and so to
+// every setup), colour bits and the transparency mask, both bottom-up.
+static Bytes iconImage(const Icon& icon, const std::vector<Rgb>& table)
 {
-    uint32_t colourStride = ICON_SIZE * bits / 8, maskStride = 4;
+    uint32_t colourStride = ICON_SIZE, maskStride = 4;
     Bytes out;
     put32(out, 40);
     put32(out, ICON_SIZE);
     put32(out, ICON_SIZE * 2);
     put16(out, 1);
-    put16(out, (uint32_t)bits);
+    put16(out, 8);
     put32(out, 0);
     put32(out, (colourStride + maskStride) * ICON_SIZE);
-    // The 256-colour image lists only the colours it uses: a full table
-    // would add a kilobyte to each icon, and so to every setup.
-    size_t entries = bits == 8 ? table.size() : (size_t)1 << bits;
     put32(out, 0);
     put32(out, 0);
-    put32(out, bits == 8 ? (uint32_t)entries : 0);
+    put32(out, (uint32_t)table.size());
     put32(out, 0);
-    for (size_t i = 0; i < entries; i++) {
-        Rgb c = i < table.size() ? table[i] : Rgb{0, 0, 0};
+    for (const Rgb& c : table) {
         out.push_back(c.b);
         out.push_back(c.g);
         out.push_back(c.r);
@@ -414,16 +404,10 @@ static Bytes iconImage(const Icon& icon, int bits, const std::vector<Rgb>& table
         Bytes row(colourStride, 0);
         for (int x = 0; x < ICON_SIZE; x++) {
             size_t index = 0;
-            if (icon.opaque[y][x]) {
+            if (icon.opaque[y][x])
                 while (index < table.size() && !(table[index] == icon.pixels[y][x]))
                     index++;
-                if (index == table.size())
-                    return Bytes();
-            }
-            if (bits == 4)
-                row[x / 2] |= (uint8_t)(x % 2 ? index : index << 4);
-            else
-                row[x] = (uint8_t)index;
+            row[x] = (uint8_t)index;
         }
         out.insert(out.end(), row.begin(), row.end());
     }
@@ -437,50 +421,39 @@ static Bytes iconImage(const Icon& icon, int bits, const std::vector<Rgb>& table
     return out;
 }
 
-// An icon file with the 16-colour and the 256-colour image.
+// An icon file with one 256-colour image: the system maps it to displays of
+// fewer colours itself, and a 16-colour twin would cost every setup 750 bytes.
 static Bytes iconFile(bool uninstall)
 {
-    Icon flat = drawIcon(uninstall, false);
-    Icon shaded = drawIcon(uninstall, true);
+    Icon icon = drawIcon(uninstall);
     std::vector<Rgb> table;
     for (int y = 0; y < ICON_SIZE; y++)
         for (int x = 0; x < ICON_SIZE; x++) {
-            const Rgb& c = shaded.pixels[y][x];
+            const Rgb& c = icon.pixels[y][x];
             bool known = false;
             for (const Rgb& t : table)
                 known = known || t == c;
-            if (!known && shaded.opaque[y][x])
+            if (!known && icon.opaque[y][x])
                 table.push_back(c);
         }
     if (table.size() > 256) {
         fprintf(stderr, "mkdialogart: icon needs %zu colours\n", table.size());
         return Bytes();
     }
-    Bytes images[2] = {iconImage(flat, 4, std::vector<Rgb>(vgaPalette, vgaPalette + 16)),
-                       iconImage(shaded, 8, table)};
-    if (images[0].empty() || images[1].empty()) {
-        fprintf(stderr, "mkdialogart: icon colour missing from its table\n");
-        return Bytes();
-    }
+    Bytes image = iconImage(icon, table);
     Bytes out;
     put16(out, 0);
     put16(out, 1);   // icon
-    put16(out, 2);
-    uint32_t offset = 6 + 2 * 16;
-    const int depths[2] = {4, 8};
-    for (int i = 0; i < 2; i++) {
-        out.push_back(ICON_SIZE);
-        out.push_back(ICON_SIZE);
-        out.push_back(depths[i] == 4 ? 16 : 0);   // colour count; 0 means 256
-        out.push_back(0);
-        put16(out, 1);
-        put16(out, (uint32_t)depths[i]);
-        put32(out, (uint32_t)images[i].size());
-        put32(out, offset);
-        offset += (uint32_t)images[i].size();
-    }
-    for (const Bytes& image : images)
-        out.insert(out.end(), image.begin(), image.end());
+    put16(out, 1);   // one image
+    out.push_back(ICON_SIZE);
+    out.push_back(ICON_SIZE);
+    out.push_back(0);   // colour count; 0 means 256
+    out.push_back(0);
+    put16(out, 1);
+    put16(out, 8);
+    put32(out, (uint32_t)image.size());
+    put32(out, 6 + 16);
+    out.insert(out.end(), image.begin(), image.end());
     return out;
 }
 

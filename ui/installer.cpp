@@ -39,6 +39,7 @@ enum {
 static FileHandle setupPackage = INVALID_FILE;
 static HWND fileDialog;           // the installing or the rollback dialog, while it is shown
 static int runProductChecked;
+static int registrationMade;      // every shortcut and the uninstall entry
 static int installTicks;
 static int workerStarted;         // startInstallWorker has returned
 static int commonControlsReady;
@@ -170,10 +171,17 @@ static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wPa
         // The Start Menu group is the install folder's name (no name: the Programs folder).
         const char* group = setupText.installFolderName[0] ? setupText.installFolderName : "Programs";
         char text[TEXT_SIZE];
-        formatText(text, sizeof text,
-                   "Setup is complete and %s V%s is now installed on your computer!\n\n"
-                   "%s is accessible through the Start Menu, under %s.\n\n%sClick Finish.",
-                   setupText.productName, setupText.productVersion, setupText.productName, group, samples);
+        // The Start Menu is promised only where the shortcuts were made.
+        if (registrationMade)
+            formatText(text, sizeof text,
+                       "Setup is complete and %s V%s is now installed on your computer!\n\n"
+                       "%s is accessible through the Start Menu, under %s.\n\n%sClick Finish.",
+                       setupText.productName, setupText.productVersion, setupText.productName, group, samples);
+        else
+            formatText(text, sizeof text,
+                       "%s V%s is now installed on your computer, but not all of its Start Menu shortcuts "
+                       "(under %s) or its entry in the list of programs could be made.\n\n%sClick Finish.",
+                       setupText.productName, setupText.productVersion, group, samples);
         setDialogText(dialog, IDC_TEXT, text);
         runProductChecked = 1;
         char caption[CAPTION_SIZE];
@@ -291,9 +299,13 @@ static void runInstall(HWND)
     commonControlsReady = loadCommonControls();
     INT_PTR result = showDialog(commonControlsReady ? IDD_INSTALLING : IDD_INSTALLING_PLAIN, installingDialogProc);
     closeSetupPackage();
-    if (result != WORKER_INSTALLED)
+    int installed = result == WORKER_INSTALLED || result == WORKER_INCOMPLETE;
+    registrationMade = result == WORKER_INSTALLED;
+    if (result == WORKER_INCOMPLETE)
+        setExitCode(EXIT_INCOMPLETE);
+    else if (!installed)
         setExitCode(result == WORKER_ABORTED ? EXIT_CANCELLED : EXIT_FAILED);
-    scheduleState(result == WORKER_INSTALLED ? STATE_FINISHED : STATE_ROLLBACK);
+    scheduleState(installed ? STATE_FINISHED : STATE_ROLLBACK);
 }
 
 static void showFinished(HWND)

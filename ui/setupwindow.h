@@ -25,7 +25,8 @@ enum {
     EXIT_DAMAGED = 3,              // truncated or damaged setup; nothing was written
     EXIT_FAILED = 4,               // install rolled back, or files left after removal
     EXIT_BUSY = 5,                 // another setup or uninstaller of the product runs; nothing was done
-    EXIT_REFUSED = 6               // an uninstaller with no installation of its own here; nothing was removed
+    EXIT_REFUSED = 6,              // an uninstaller with no installation of its own here; nothing was removed
+    EXIT_INCOMPLETE = 7            // installed, but a shortcut or the uninstall entry could not be made
 };
 
 // The code the message loop ends with (EXIT_DONE unless set).
