@@ -9,6 +9,7 @@
 #include "app/wintext.h"
 #include "coding/fileio.h"
 #include "coding/widetext.h"
+#include "resources/versionfields.h"
 
 int useUninstallIcon;
 
@@ -23,6 +24,9 @@ enum {
     SHORTCUT_NAME_SIZE = UTF8_BYTES_FOR_CODE_PAGE(31),
     SHORTCUT_PATH_SIZE = UTF8_BYTES_FOR_WIDE(MAX_PATH - 1)   // any path the system takes, in UTF-8
 };
+
+// The two sets of Start Menu and Startup folders shortcuts may lie in.
+enum { SHORTCUTS_ALL_USERS, SHORTCUTS_USER };
 
 int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity)
 {
@@ -57,6 +61,32 @@ static int readShellFolder(const char* valueName, char folder[SHORTCUT_PATH_SIZE
                            valueName, folder, SHORTCUT_PATH_SIZE);
 }
 
+// The machine's all-users Programs or Startup folder, from the shell. Looked
+// up at run time: a system without the call (or without the folder) has none.
+static int readAllUsersFolder(int startup, char folder[SHORTCUT_PATH_SIZE])
+{
+    typedef HRESULT(WINAPI * FolderFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
+    folder[0] = 0;
+    HMODULE shell = loadSystemLibrary("SHELL32.DLL");
+    FolderFunction getFolder =
+        shell ? (FolderFunction)(void (*)(void))GetProcAddress(shell, "SHGetFolderPathW") : NULL;
+    wchar_t wide[MAX_PATH];
+    // S_FALSE (the folder does not exist) counts as none, as every failure.
+    if (!getFolder || getFolder(NULL, startup ? CSIDL_COMMON_STARTUP : CSIDL_COMMON_PROGRAMS, NULL,
+                                SHGFP_TYPE_CURRENT, wide) != S_OK)
+        return 0;
+    wide[MAX_PATH - 1] = 0;
+    return wideToUtf8(wide, folder, SHORTCUT_PATH_SIZE) > 0;
+}
+
+// The folder of a place's Programs (startup 0) or Startup folder.
+static int shortcutFolder(int place, int startup, char folder[SHORTCUT_PATH_SIZE])
+{
+    if (place == SHORTCUTS_ALL_USERS)
+        return readAllUsersFolder(startup, folder);
+    return readShellFolder(startup ? "Startup" : "Programs", folder);
+}
+
 // The name as the shell's file system takes it: a character that would make
 // it a path or an invalid name becomes "_".
 static void makeFileName(char* name)
@@ -70,10 +100,10 @@ static void makeFileName(char* name)
     }
 }
 
-// The shortcut's name and its full path; groupEnd and subfolderEnd say where
-// the group folder and the subfolder end in the path (0 for Startup, and
-// subfolderEnd 0 when there is no subfolder). Returns 1, or 0 when the folder
-// is unknown or the path would not fit.
+// The shortcut's name and its full path under the Programs or Startup folder
+// that path holds; groupEnd and subfolderEnd say where the group folder and
+// the subfolder end in the path (0 for Startup, and subfolderEnd 0 when there
+// is no subfolder). Returns 1, or 0 when the path would not fit.
 static int formShortcutPath(const char* nameArgument, const char* nameFormat, int startup,
                             char name[SHORTCUT_NAME_SIZE], char path[SHORTCUT_PATH_SIZE], int* groupEnd,
                             int* subfolderEnd)
@@ -82,7 +112,7 @@ static int formShortcutPath(const char* nameArgument, const char* nameFormat, in
     // A name longer than the builder lets through is cut, the same way each time.
     formatWithName(name, SHORTCUT_NAME_SIZE, nameFormat, nameArgument);
     makeFileName(name);
-    if (!name[0] || !readShellFolder(startup ? "Startup" : "Programs", path))
+    if (!name[0] || !path[0])
         return 0;
     // Without a group name the shortcuts lie in the Programs folder itself,
     // which is never created or removed here.
@@ -121,6 +151,10 @@ int createShortcut(const char* target, const char* nameArgument, const char* nam
     char path[SHORTCUT_PATH_SIZE];
     int groupEnd, subfolderEnd;
     int result = 0;
+    // A per-machine install: every account's Start Menu shows the product.
+    // Only where the system has no all-users folder, the installing user's.
+    if (!shortcutFolder(SHORTCUTS_ALL_USERS, startup, path))
+        shortcutFolder(SHORTCUTS_USER, startup, path);
     if (formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
         if (arguments && !arguments[0])
             arguments = NULL;
@@ -170,14 +204,20 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
 
 int removeShortcut(const char* nameArgument, const char* nameFormat, int startup)
 {
-    char name[SHORTCUT_NAME_SIZE];
-    char path[SHORTCUT_PATH_SIZE];
-    int groupEnd, subfolderEnd;
-    if (formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
-        fileDelete(path);
-        // Only empty folders go: the group disappears with its last shortcut.
-        folderUpTo(path, subfolderEnd, 0);
-        folderUpTo(path, groupEnd, 0);
+    // Both places: an install made before shortcuts went to all users, or
+    // one without the all-users folder, left them in the user's.
+    static const int places[] = {SHORTCUTS_ALL_USERS, SHORTCUTS_USER};
+    for (int place : places) {
+        char name[SHORTCUT_NAME_SIZE];
+        char path[SHORTCUT_PATH_SIZE];
+        int groupEnd, subfolderEnd;
+        if (shortcutFolder(place, startup, path) &&
+            formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
+            fileDelete(path);
+            // Only empty folders go: the group disappears with its last shortcut.
+            folderUpTo(path, subfolderEnd, 0);
+            folderUpTo(path, groupEnd, 0);
+        }
     }
     return 1;
 }
@@ -213,6 +253,131 @@ int setMachineDword(const char* subkey, const char* valueName, DWORD value)
     return setMachineValue(subkey, valueName, REG_DWORD, &value, sizeof value);
 }
 
+// Deletes one value under HKEY_LOCAL_MACHINE\subkey, when it is there.
+static void deleteMachineValue(const char* subkey, const char* valueName)
+{
+    wchar_t wideKey[UNINSTALL_KEY_SIZE], wideName[MAX_PATH];
+    HKEY key;
+    if (utf8ToWide(subkey, wideKey, UNINSTALL_KEY_SIZE) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, wideKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, wideName);
+    RegCloseKey(key);
+}
+
+static_assert(sizeof VERSION_COMPANY_PLACEHOLDER == VERSION_TEXT_UNITS, "the publisher field is VERSION_TEXT_UNITS wide");
+
+// ---- the version resource ----
+//
+// A node of VS_VERSIONINFO: 16-bit length (bytes, the node with its
+// children), value length, type (1: text), the key in UTF-16 with its NUL,
+// then, each at the next multiple of 4 from the resource's start, the value
+// and the child nodes.
+
+static unsigned versionWord(const uint8_t* at)
+{
+    return at[0] | (unsigned)at[1] << 8;
+}
+
+// Where the key of the node at offset node ends (after its NUL), or 0 when
+// it runs past end.
+static uint32_t versionKeyEnd(const uint8_t* data, uint32_t node, uint32_t end)
+{
+    for (uint32_t at = node + 6; at + 2 <= end; at += 2)
+        if (versionWord(data + at) == 0)
+            return at + 2;
+    return 0;
+}
+
+// Whether the UTF-16 key of the node at offset node is the ASCII text key.
+static int versionKeyIs(const uint8_t* data, uint32_t node, uint32_t keyEnd, const char* key)
+{
+    uint32_t at = node + 6;
+    for (; *key; key++, at += 2)
+        if (at + 2 >= keyEnd || versionWord(data + at) != (unsigned char)*key)
+            return 0;
+    return at + 2 == keyEnd;
+}
+
+// The node's end (0: damaged), and where its value and its children begin.
+static uint32_t versionNode(const uint8_t* data, uint32_t node, uint32_t end, uint32_t* keyEnd, uint32_t* value,
+                            uint32_t* children)
+{
+    if (node + 6 > end)
+        return 0;
+    uint32_t length = versionWord(data + node);
+    if (length < 6 || length > end - node)
+        return 0;
+    uint32_t nodeEnd = node + length;
+    *keyEnd = versionKeyEnd(data, node, nodeEnd);
+    if (!*keyEnd)
+        return 0;
+    *value = (*keyEnd + 3) & ~3u;
+    uint32_t valueBytes = versionWord(data + node + 2) * (versionWord(data + node + 4) == 1 ? 2 : 1);
+    *children = (*value + valueBytes + 3) & ~3u;
+    if (*value > nodeEnd)
+        *value = nodeEnd;
+    if (*children > nodeEnd)
+        *children = nodeEnd;
+    return nodeEnd;
+}
+
+// The child of the node at parent whose key is key (null: the first child).
+// Returns its offset, or 0.
+static uint32_t versionChild(const uint8_t* data, uint32_t parent, uint32_t end, const char* key)
+{
+    uint32_t keyEnd, value, child;
+    uint32_t parentEnd = versionNode(data, parent, end, &keyEnd, &value, &child);
+    while (parentEnd && child < parentEnd) {
+        uint32_t childKeyEnd, childValue, grandchild;
+        uint32_t childEnd = versionNode(data, child, parentEnd, &childKeyEnd, &childValue, &grandchild);
+        if (!childEnd)
+            return 0;
+        if (!key || versionKeyIs(data, child, childKeyEnd, key))
+            return child;
+        child = (childEnd + 3) & ~3u;
+    }
+    return 0;
+}
+
+int versionText(const void* resource, uint32_t size, const char* key, char* text, int capacity)
+{
+    text[0] = 0;
+    const uint8_t* data = (const uint8_t*)resource;
+    uint32_t node = versionChild(data, 0, size, "StringFileInfo");
+    node = node ? versionChild(data, node, size, NULL) : 0;   // the first string table
+    node = node ? versionChild(data, node, size, key) : 0;
+    uint32_t keyEnd, value, children;
+    uint32_t nodeEnd = node ? versionNode(data, node, size, &keyEnd, &value, &children) : 0;
+    if (!nodeEnd)
+        return 0;
+    // The text ends at its NUL (a field the builder wrote is padded with
+    // NULs), or at the node's end.
+    wchar_t wide[VERSION_TEXT_UNITS];
+    int units = 0;
+    for (uint32_t at = value; at + 2 <= nodeEnd && versionWord(data + at); at += 2) {
+        if (units == VERSION_TEXT_UNITS - 1)
+            return 0;
+        wide[units++] = (wchar_t)versionWord(data + at);
+    }
+    wide[units] = 0;
+    return units > 0 && wideToUtf8(wide, text, capacity) > 0;
+}
+
+// The publisher the builder wrote into the program's own version resource
+// (read as a resource: version.dll is not loaded for it). "" when there is
+// none, or when this is a stub that no builder has filled in.
+static void readPublisher(char text[PUBLISHER_SIZE])
+{
+    text[0] = 0;
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    HGLOBAL loaded = found ? LoadResource(NULL, found) : NULL;
+    const void* data = loaded ? LockResource(loaded) : NULL;
+    if (!data || !versionText(data, SizeofResource(NULL, found), VERSION_COMPANY_KEY, text, PUBLISHER_SIZE) ||
+        lstrcmpA(text, VERSION_COMPANY_PLACEHOLDER) == 0)
+        text[0] = 0;
+}
+
 int writeUninstallEntry(uint32_t installedKilobytes)
 {
     char key[UNINSTALL_KEY_SIZE];
@@ -231,5 +396,12 @@ int writeUninstallEntry(uint32_t installedKilobytes)
     setMachineDword(key, "EstimatedSize", installedKilobytes);
     setMachineDword(key, "NoModify", 1);
     setMachineDword(key, "NoRepair", 1);
+    // A setup without a publisher names none, not an earlier install's.
+    char publisher[PUBLISHER_SIZE];
+    readPublisher(publisher);
+    if (publisher[0])
+        setMachineString(key, "Publisher", publisher);
+    else
+        deleteMachineValue(key, "Publisher");
     return result;
 }

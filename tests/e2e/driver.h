@@ -122,14 +122,17 @@ std::vector<std::string> regDump(const char* key);
 // Creates the key if needed, sets the value and reads it back.
 bool regSetString(const char* key, const char* value, const std::string& data);
 
-// The machine's folders, read from the registry before a scenario starts.
+// The machine's folders, read from the registry before a scenario starts:
+// the user's Start Menu programs and Startup, and the all-users ones, where
+// a per-machine install puts its shortcuts.
 struct Folders {
-    std::string programFiles, programs, startup;
+    std::string programFiles, programs, startup, allPrograms, allStartup;
 };
 bool readFolders(Folders* folders, bool anyProgramFiles = false);
 // What an install changes and a rollback or an uninstall gives back: Program
-// Files, the Start Menu programs, Startup, the uninstall key with everything
-// under it, and the entries of C:\ (setups start from C:\Downloads, left out).
+// Files, the Start Menu programs and Startup of the user and of all users,
+// the uninstall key with everything under it, and the entries of the root
+// of C: (setups start from C:\Downloads, left out).
 std::vector<std::string> snapshot(const Folders& folders);
 bool expectSnapshot(const char* what, const std::vector<std::string>& before, const std::vector<std::string>& after);
 extern const char* const uninstallKey;
@@ -170,7 +173,9 @@ struct Scenario {
 extern const char* const demoFiles[];      // "Name=Source", the uninstaller first
 extern const int demoFileCount;
 bool expectFiles(const char* sourceFolder, const std::string& dir, const char* const* files, int count);
-bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller);
+// publisher null: the entry names none.
+bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller,
+                          const char* publisher);
 // The shortcut's target, description, arguments and icon ("path,index").
 bool expectShortcut(const std::string& lnk, const std::string& target, const char* description,
                     const char* arguments, const std::string& icon);

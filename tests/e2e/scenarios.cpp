@@ -62,7 +62,8 @@ bool expectFiles(const char* sourceFolder, const std::string& dir, const char* c
     return expectEqual("the files of " + dir, joinLines(expected), joinLines(listTree(dir, true))) && ok;
 }
 
-bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller)
+bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller,
+                          const char* publisher)
 {
     std::string key = std::string(uninstallKey) + "\\" + product, uninst = dir + "\\" + uninstaller;
     if (!regKeyExists(key.c_str()))
@@ -83,6 +84,10 @@ bool expectUninstallEntry(const char* product, const char* version, const std::s
         regValue(key.c_str(), value.name, &data);
         ok = expectEqual(value.name, value.expected, data) && ok;
     }
+    // The list of programs shows the script's publisher; a script without one gets none.
+    std::string named = "(missing)";
+    regValue(key.c_str(), "Publisher", &named);
+    ok = expectEqual("Publisher", publisher ? std::string("REG_SZ ") + publisher : "(missing)", named) && ok;
     std::string icon = "(missing)";
     regValue(key.c_str(), "DisplayIcon", &icon);
     ok = expect(icon == "REG_SZ " + uninst + ",1" || icon == "REG_SZ \"" + uninst + "\",1",
@@ -117,7 +122,8 @@ static void expectNothingInstalled(const Folders& folders, const std::vector<std
     std::string dir = folders.programFiles + "\\" + folder;
     if (fileExists(dir))
         fail("the install folder remains: %s", joinLines(listTree(dir)).c_str());
-    expect(!fileExists(folders.programs + "\\" + folder), "no Start Menu group %s", folder);
+    expect(!fileExists(folders.allPrograms + "\\" + folder) && !fileExists(folders.programs + "\\" + folder),
+           "no Start Menu group %s, for all users or the user", folder);
     expect(!regKeyExists((std::string(uninstallKey) + "\\" + product).c_str()), "no uninstall entry %s", product);
     expectSnapshot("after the setup", before, snapshot(folders));
 }
@@ -171,7 +177,7 @@ void scenarioInstall(void)
     Folders folders;
     if (!readFolders(&folders))
         return;
-    std::string startup = joinLines(listTree(folders.startup));
+    std::string startup = joinLines(listTree(folders.startup)), allStartup = joinLines(listTree(folders.allStartup));
     // Bait for an unquoted start of "C:\Program Files\Demo Product\Demo.exe":
     // the system would run C:\Program.exe, whose window has the same class.
     copyFile(stagePath("demo\\Demo.exe"), "C:\\Program.exe");
@@ -204,13 +210,16 @@ void scenarioInstall(void)
 
     expectFiles("demo", dir, demoFiles, demoFileCount);
     expectUninstaller(dir + "\\Uninst.exe", stagePath("DemoSetup.exe"));
-    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
-    std::string group = folders.programs + "\\Demo Product";
-    expectEqual("shortcuts of the group", ".\\Demo.lnk\n.\\Uninstall Demo.lnk\n", joinLines(listTree(group)));
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
+    // A per-machine install: the group is every account's, in the all-users Start Menu.
+    std::string group = folders.allPrograms + "\\Demo Product";
+    expectEqual("shortcuts of the all-users group", ".\\Demo.lnk\n.\\Uninstall Demo.lnk\n", joinLines(listTree(group)));
+    expect(!fileExists(folders.programs + "\\Demo Product"), "no group in the user's own Start Menu");
     expectShortcut(group + "\\Demo.lnk", dir + "\\Demo.exe", "Demo", "", ",0");
     expectShortcut(group + "\\Uninstall Demo.lnk", dir + "\\Uninst.exe", "Uninstall Demo", "",
                    dir + "\\Uninst.exe,1");
     expectEqual("Startup folder (StartupArguments \"|\")", startup, joinLines(listTree(folders.startup)));
+    expectEqual("all users' Startup folder", allStartup, joinLines(listTree(folders.allStartup)));
 
     // Finish with the box ticked: the product starts once the background has gone.
     if (!click("Finished", IDC_FINISH))
@@ -237,7 +246,8 @@ void scenarioInstallViewer(void)
     Folders folders;
     if (!readFolders(&folders))
         return;
-    std::string dir = folders.programFiles + "\\Tamberlyn", group = folders.programs + "\\Tamberlyn\\Extras";
+    std::string dir = folders.programFiles + "\\Tamberlyn", group = folders.allPrograms + "\\Tamberlyn\\Extras";
+    std::string startup = joinLines(listTree(folders.startup));
     HANDLE setup = startSetup(copyToDownloads("ViewerSetup.exe"));
     Dialog dialog;
     if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
@@ -262,9 +272,9 @@ void scenarioInstallViewer(void)
     static const char* const files[] = {"Uninstall.exe", "Viewer.exe=Demo.exe", "Viewer.HLP=Viewer.HLP",
                                         "License.txt=License.txt", "Sample1.txt=Sample1.txt", "Data.txt=Data.txt"};
     expectFiles("viewer", dir, files, sizeof files / sizeof files[0]);
-    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe");
+    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe", NULL);
     std::vector<std::string> top;
-    for (const std::string& path : listTree(folders.programs + "\\Tamberlyn"))
+    for (const std::string& path : listTree(folders.allPrograms + "\\Tamberlyn"))
         if (path.find('\\', 2) == std::string::npos)
             top.push_back(path);
     expectEqual("the Start Menu group", ".\\Extras\n", joinLines(top));
@@ -274,7 +284,9 @@ void scenarioInstallViewer(void)
     expectShortcut(group + "\\Tamb Viewer Help.lnk", dir + "\\Viewer.HLP", "Tamb Viewer Help", "", ",0");
     expectShortcut(group + "\\Remove Tamb Viewer.lnk", dir + "\\Uninstall.exe", "Remove Tamb Viewer", "",
                    dir + "\\Uninstall.exe,1");
-    expectShortcut(folders.startup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
+    expectShortcut(folders.allStartup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
+    expect(!fileExists(folders.programs + "\\Tamberlyn"), "no group in the user's own Start Menu");
+    expectEqual("the user's own Startup folder", startup, joinLines(listTree(folders.startup)));
 
     if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
         return;

@@ -91,7 +91,7 @@ bool readVersionTexts(const std::vector<uint8_t>& image, VersionTexts& texts)
 {
     // A written field no longer shows its placeholder, so it is found by its
     // key: the UTF-16 key name, NUL-padded to 4 bytes, then the value.
-    static const char* const keys[] = {"FileDescription", "ProductName", "ProductVersion", "CompanyName"};
+    static const char* const keys[] = {"FileDescription", "ProductName", "ProductVersion", VERSION_COMPANY_KEY};
     for (size_t f = 0; f < sizeof fields / sizeof fields[0]; f++) {
         std::vector<uint8_t> key = utf16Of(keys[f]);
         key.push_back(0);
