@@ -17,6 +17,14 @@
 #define IDB_PICTURE 103
 #define IDB_PICTURE_PALETTE 107
 
+// Where the welcome and finished dialogs' picture lies (dialog units). At
+// the display's scale the picture is drawn to fill this place, so it grows
+// with the dialog's own layout.
+#define PICTURE_LEFT 9
+#define PICTURE_TOP 10
+#define PICTURE_WIDTH 87
+#define PICTURE_HEIGHT 118
+
 // Icon groups, in this order: the uninstaller's shortcut takes icon index 1.
 #define IDI_SETUP 104
 #define IDI_UNINSTALL 301

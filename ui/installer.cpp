@@ -174,8 +174,12 @@ static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wPa
         formatText(caption, sizeof caption, "Run %s", setupText.productName);
         setDialogText(dialog, IDC_RUN_PRODUCT, caption);
         SendDlgItemMessageA(dialog, IDC_RUN_PRODUCT, BM_SETCHECK, (WPARAM)runProductChecked, 0);
+        scaleDialogPicture(dialog);
         return TRUE;
     }
+    case WM_DESTROY:
+        releaseDialogPicture();
+        return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_RUN_PRODUCT:

@@ -119,8 +119,9 @@ bool regValue(const char* key, const char* value, std::string* data);
 bool regKeyExists(const char* key);
 // Every value and subkey below key, one line each, subkeys' content after.
 std::vector<std::string> regDump(const char* key);
-// Creates the key if needed, sets the value and reads it back.
+// Create the key if needed, set the value and read it back.
 bool regSetString(const char* key, const char* value, const std::string& data);
+bool regSetDword(const char* key, const char* value, DWORD data);
 
 // The machine's folders, read from the registry before a scenario starts:
 // the user's Start Menu programs and Startup, and the all-users ones, where
@@ -155,7 +156,15 @@ size_t coloursIn(const Image& image, const RECT& rect);
 enum { BACKGROUND_FULL = 0, BACKGROUND_PALETTE = 1, BACKGROUND_BANDS_ONLY = 2 };
 // Every pixel outside exclude against the bands and the decorative bitmaps;
 // wrong ones in magenta in SHOTS\NAME-diff.bmp.
-bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode);
+// At another dpi than 96 the expected layout is the 96 DPI one scaled, and
+// each bitmap smoothly scaled: a pixel of a bitmap must lie within the
+// colours of the bitmap's pixels around the place it maps back to.
+bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode, int dpi = 96);
+// The picture (a bitmap file: 8- or 24-bit, or RLE8) filling the rectangle
+// area (x, y, width, height) of the screen, the same way (exactly when it is
+// the picture's size); the area must be the picture's size at dpi, give or
+// take a fifth (what the dialog's font makes of it).
+bool checkPicture(const char* name, const Image& screen, const char* bitmapFile, int dpi, const RECT& area);
 void screenInfo(int* bitsPerPixel, bool* palette);
 
 // ---- benchmark commands (bench.cpp): exit codes of the driver ----

@@ -142,6 +142,37 @@ static size_t pictureColours(const Dialog& dialog, const Image& screen)
     return control ? coloursIn(screen, control->screen) : 0;
 }
 
+// The dialog's picture (its static bitmap control): the resource's bitmap
+// file fills the control's client area, which is the picture's size at dpi
+// (give or take what the dialog's font makes of it). Nothing of the dialog
+// may lie over it: the controls below it, the separator line first.
+static bool expectDialogPicture(const char* name, const Dialog& dialog, const Image& screen, const char* file, int dpi)
+{
+    for (HWND child = GetWindow(dialog.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[16] = "";
+        GetClassNameA(child, className, sizeof className);
+        if (_stricmp(className, "Static") != 0 || (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP)
+            continue;
+        RECT client;
+        POINT corner = {0, 0};
+        GetClientRect(child, &client);
+        ClientToScreen(child, &corner);
+        RECT area = {corner.x, corner.y, client.right, client.bottom};
+        std::string path = setting.decor + "\\..\\" + file;
+        bool clear = true;
+        for (const Control& c : dialog.controls) {
+            RECT overlap, box = {c.screen.left, c.screen.top, c.screen.left + c.screen.right, c.screen.top + c.screen.bottom},
+                 picture = {area.left, area.top, area.left + area.right, area.top + area.bottom};
+            if ((c.style & SS_TYPEMASK) == SS_BITMAP && c.className == "Static")
+                continue;
+            if (IntersectRect(&overlap, &box, &picture))
+                clear = fail("control %d (%s) lies over the picture of %s", c.id, c.className.c_str(), name);
+        }
+        return checkPicture(name, screen, path.c_str(), dpi, area) && clear;
+    }
+    return fail("%s has no picture control", name);
+}
+
 static std::string controlAt(const Dialog& dialog, int id)
 {
     const Control* c = dialog.control(id);
@@ -195,6 +226,9 @@ void scenarioInstall(void)
     if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
     screenshot("finished", &dialog.rect, &screen);
+    // Its control takes the picture's size: pixel for pixel. (The welcome's
+    // bordered place is a little smaller; the system fits the picture into it.)
+    expectDialogPicture("finished", dialog, screen, "picture.bmp", 96);
     std::string dir = folders.programFiles + "\\Demo Product";
     expectText("Finished", IDC_TEXT,
                "Setup is complete and Demo V1.0 is now installed on your computer!\n\n"
@@ -234,6 +268,65 @@ void scenarioInstall(void)
                "one copy of the product runs, and the bait C:\\Program.exe does not");
     PostMessageA(product, WM_CLOSE, 0, 0);
     waitNoWindowOfClass("TambDemoWindow", DEFAULT_WAIT_MS);
+}
+
+// The demo at a DPI other than 96 (LogPixels set, and read back, before the
+// setup starts), on a screen larger by as much: the 800x600 of the other
+// scenarios, scaled. The background's layout and the two dialog pictures
+// are the 96 DPI ones scaled, the pictures smoothly and without gaps beside
+// them; the dialogs' texts are as at 96 DPI.
+static void installAtDpi(int dpi)
+{
+    int bits = 0;
+    bool palette = false;
+    screenInfo(&bits, &palette);
+    HDC screenDc = GetDC(NULL);
+    int W = GetDeviceCaps(screenDc, HORZRES), H = GetDeviceCaps(screenDc, VERTRES);
+    ReleaseDC(NULL, screenDc);
+    if (!expect(W == 800 * dpi / 96 && H == 600 * dpi / 96 && bits > 8,
+                "the screen is 800x600 at %d DPI, in true colour: %dx%d, %d bits", dpi, W, H, bits) ||
+        !expect(regSetDword("HKCU\\Control Panel\\Desktop", "LogPixels", (DWORD)dpi),
+                "LogPixels of the prefix reads back as %d", dpi))
+        return;
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    Image screen;
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    std::string welcome = "welcome-" + std::to_string(dpi) + "dpi", finished = "finished-" + std::to_string(dpi) + "dpi";
+    screenshot(welcome.c_str(), &dialog.rect, &screen);
+    HWND window = FindWindowA("TambSetupClass", NULL);
+    RECT area = {};
+    if (window)
+        GetClientRect(window, &area);
+    expect(area.right == W && area.bottom == H, "the background covers the %dx%d screen (%ldx%ld)", W, H, area.right,
+           area.bottom);
+    expectText("Install", IDC_TEXT, welcomeDemo);
+    checkBackground(welcome.c_str(), screen, dialog.rect, BACKGROUND_FULL, dpi);
+    expectDialogPicture(welcome.c_str(), dialog, screen, "picture.bmp", dpi);
+    if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    screenshot(finished.c_str(), &dialog.rect, &screen);
+    expectText("Finished", IDC_RUN_PRODUCT, "Run Demo");
+    checkBackground(finished.c_str(), screen, dialog.rect, BACKGROUND_FULL, dpi);
+    expectDialogPicture(finished.c_str(), dialog, screen, "picture.bmp", dpi);
+    if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
+        return;
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+        expectExitCode("a completed install", EXIT_DONE);
+}
+
+void scenarioInstallDpi144(void)
+{
+    installAtDpi(144);
+}
+
+void scenarioInstallDpi192(void)
+{
+    installAtDpi(192);
 }
 
 // The other configuration: plain finished text (install folder "Tamberlyn",

@@ -274,6 +274,21 @@ bool regSetString(const char* keyName, const char* value, const std::string& dat
     return true;
 }
 
+bool regSetDword(const char* keyName, const char* value, DWORD data)
+{
+    HKEY key;
+    if (!openKey(keyName, &key, KEY_SET_VALUE, true))
+        return fail("cannot open %s for writing", keyName);
+    LONG status = RegSetValueExW(key, wide(value).c_str(), 0, REG_DWORD, (const BYTE*)&data, sizeof data);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return fail("cannot set %s\\%s: error %ld", keyName, value, (long)status);
+    std::string stored;
+    if (!regValue(keyName, value, &stored) || stored != "REG_DWORD " + std::to_string(data))
+        return fail("%s\\%s reads back as %s", keyName, value, quoted(stored).c_str());
+    return true;
+}
+
 // ---- the machine's folders and its state ----
 
 bool readFolders(Folders* folders, bool anyProgramFiles)
