@@ -75,7 +75,6 @@ static int readAllUsersFolder(int startup, char folder[SHORTCUT_PATH_SIZE])
     if (!getFolder || getFolder(NULL, startup ? CSIDL_COMMON_STARTUP : CSIDL_COMMON_PROGRAMS, NULL,
                                 SHGFP_TYPE_CURRENT, wide) != S_OK)
         return 0;
-    wide[MAX_PATH - 1] = 0;
     return wideToUtf8(wide, folder, SHORTCUT_PATH_SIZE) > 0;
 }
 
@@ -253,129 +252,62 @@ int setMachineDword(const char* subkey, const char* valueName, DWORD value)
     return setMachineValue(subkey, valueName, REG_DWORD, &value, sizeof value);
 }
 
-// Deletes one value under HKEY_LOCAL_MACHINE\subkey, when it is there.
-static void deleteMachineValue(const char* subkey, const char* valueName)
-{
-    wchar_t wideKey[UNINSTALL_KEY_SIZE], wideName[MAX_PATH];
-    HKEY key;
-    if (utf8ToWide(subkey, wideKey, UNINSTALL_KEY_SIZE) < 0 || utf8ToWide(valueName, wideName, MAX_PATH) < 0 ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, wideKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, wideName);
-    RegCloseKey(key);
-}
-
 static_assert(sizeof VERSION_COMPANY_PLACEHOLDER == VERSION_TEXT_UNITS, "the publisher field is VERSION_TEXT_UNITS wide");
 
 // ---- the version resource ----
 //
 // A node of VS_VERSIONINFO: 16-bit length (bytes, the node with its
-// children), value length, type (1: text), the key in UTF-16 with its NUL,
-// then, each at the next multiple of 4 from the resource's start, the value
-// and the child nodes.
+// children), value length, type, the key in UTF-16 with its NUL, then the
+// value at the next multiple of 4 from the resource's start. Nodes start at
+// multiples of 4. The builder reads the fields back by their keys the same way.
 
 static unsigned versionWord(const uint8_t* at)
 {
     return at[0] | (unsigned)at[1] << 8;
 }
 
-// Where the key of the node at offset node ends (after its NUL), or 0 when
-// it runs past end.
-static uint32_t versionKeyEnd(const uint8_t* data, uint32_t node, uint32_t end)
-{
-    for (uint32_t at = node + 6; at + 2 <= end; at += 2)
-        if (versionWord(data + at) == 0)
-            return at + 2;
-    return 0;
-}
-
-// Whether the UTF-16 key of the node at offset node is the ASCII text key.
-static int versionKeyIs(const uint8_t* data, uint32_t node, uint32_t keyEnd, const char* key)
-{
-    uint32_t at = node + 6;
-    for (; *key; key++, at += 2)
-        if (at + 2 >= keyEnd || versionWord(data + at) != (unsigned char)*key)
-            return 0;
-    return at + 2 == keyEnd;
-}
-
-// The node's end (0: damaged), and where its value and its children begin.
-static uint32_t versionNode(const uint8_t* data, uint32_t node, uint32_t end, uint32_t* keyEnd, uint32_t* value,
-                            uint32_t* children)
-{
-    if (node + 6 > end)
-        return 0;
-    uint32_t length = versionWord(data + node);
-    if (length < 6 || length > end - node)
-        return 0;
-    uint32_t nodeEnd = node + length;
-    *keyEnd = versionKeyEnd(data, node, nodeEnd);
-    if (!*keyEnd)
-        return 0;
-    *value = (*keyEnd + 3) & ~3u;
-    uint32_t valueBytes = versionWord(data + node + 2) * (versionWord(data + node + 4) == 1 ? 2 : 1);
-    *children = (*value + valueBytes + 3) & ~3u;
-    if (*value > nodeEnd)
-        *value = nodeEnd;
-    if (*children > nodeEnd)
-        *children = nodeEnd;
-    return nodeEnd;
-}
-
-// The child of the node at parent whose key is key (null: the first child).
-// Returns its offset, or 0.
-static uint32_t versionChild(const uint8_t* data, uint32_t parent, uint32_t end, const char* key)
-{
-    uint32_t keyEnd, value, child;
-    uint32_t parentEnd = versionNode(data, parent, end, &keyEnd, &value, &child);
-    while (parentEnd && child < parentEnd) {
-        uint32_t childKeyEnd, childValue, grandchild;
-        uint32_t childEnd = versionNode(data, child, parentEnd, &childKeyEnd, &childValue, &grandchild);
-        if (!childEnd)
-            return 0;
-        if (!key || versionKeyIs(data, child, childKeyEnd, key))
-            return child;
-        child = (childEnd + 3) & ~3u;
-    }
-    return 0;
-}
-
 int versionText(const void* resource, uint32_t size, const char* key, char* text, int capacity)
 {
     text[0] = 0;
     const uint8_t* data = (const uint8_t*)resource;
-    uint32_t node = versionChild(data, 0, size, "StringFileInfo");
-    node = node ? versionChild(data, node, size, NULL) : 0;   // the first string table
-    node = node ? versionChild(data, node, size, key) : 0;
-    uint32_t keyEnd, value, children;
-    uint32_t nodeEnd = node ? versionNode(data, node, size, &keyEnd, &value, &children) : 0;
-    if (!nodeEnd)
-        return 0;
-    // The text ends at its NUL (a field the builder wrote is padded with
-    // NULs), or at the node's end.
-    wchar_t wide[VERSION_TEXT_UNITS];
-    int units = 0;
-    for (uint32_t at = value; at + 2 <= nodeEnd && versionWord(data + at); at += 2) {
-        if (units == VERSION_TEXT_UNITS - 1)
+    uint32_t keyUnits = (uint32_t)lstrlenA(key) + 1;
+    for (uint32_t node = 0; node + 6 + 2 * keyUnits <= size; node += 4) {
+        uint32_t unit = 0;
+        while (unit < keyUnits && versionWord(data + node + 6 + 2 * unit) == (unsigned char)key[unit])
+            unit++;   // key's NUL included
+        if (unit < keyUnits)
+            continue;
+        // The text ends at its NUL (a field the builder wrote is padded with
+        // NULs), or at the node's end; a node that claims more than the
+        // resource holds is damaged.
+        uint32_t length = versionWord(data + node), end = node + length;
+        if (length > size - node)
             return 0;
-        wide[units++] = (wchar_t)versionWord(data + at);
+        wchar_t wide[VERSION_TEXT_UNITS];
+        int units = 0;
+        for (uint32_t at = (node + 6 + 2 * keyUnits + 3) & ~3u; at + 2 <= end && versionWord(data + at); at += 2) {
+            if (units == VERSION_TEXT_UNITS - 1)
+                return 0;
+            wide[units++] = (wchar_t)versionWord(data + at);
+        }
+        wide[units] = 0;
+        return units > 0 && wideToUtf8(wide, text, capacity) > 0;
     }
-    wide[units] = 0;
-    return units > 0 && wideToUtf8(wide, text, capacity) > 0;
+    return 0;
 }
 
 // The publisher the builder wrote into the program's own version resource
 // (read as a resource: version.dll is not loaded for it). "" when there is
-// none, or when this is a stub that no builder has filled in.
+// none. (A stub no builder has filled in carries no package, so it never
+// gets this far.)
 static void readPublisher(char text[PUBLISHER_SIZE])
 {
     text[0] = 0;
     HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
     HGLOBAL loaded = found ? LoadResource(NULL, found) : NULL;
     const void* data = loaded ? LockResource(loaded) : NULL;
-    if (!data || !versionText(data, SizeofResource(NULL, found), VERSION_COMPANY_KEY, text, PUBLISHER_SIZE) ||
-        lstrcmpA(text, VERSION_COMPANY_PLACEHOLDER) == 0)
-        text[0] = 0;
+    if (data)
+        versionText(data, SizeofResource(NULL, found), VERSION_COMPANY_KEY, text, PUBLISHER_SIZE);
 }
 
 int writeUninstallEntry(uint32_t installedKilobytes)
@@ -396,12 +328,10 @@ int writeUninstallEntry(uint32_t installedKilobytes)
     setMachineDword(key, "EstimatedSize", installedKilobytes);
     setMachineDword(key, "NoModify", 1);
     setMachineDword(key, "NoRepair", 1);
-    // A setup without a publisher names none, not an earlier install's.
+    // A setup without a publisher names none.
     char publisher[PUBLISHER_SIZE];
     readPublisher(publisher);
     if (publisher[0])
         setMachineString(key, "Publisher", publisher);
-    else
-        deleteMachineValue(key, "Publisher");
     return result;
 }

@@ -49,12 +49,12 @@ int writeUninstallEntry(uint32_t installedKilobytes);
 int setMachineString(const char* subkey, const char* valueName, const char* text);
 int setMachineDword(const char* subkey, const char* valueName, DWORD value);
 
-// A text of a version resource (VS_VERSIONINFO, size bytes): the value key
-// (ASCII) of the first string table under "StringFileInfo", up to its NUL,
-// into text (UTF-8, capacity bytes). Every length is checked against size
-// and its node. Returns 1, or 0 with text "" when there is no such value, it
-// is empty or damaged, or longer than VERSION_TEXT_UNITS - 1 UTF-16 units
-// or capacity.
+// A text of a version resource (VS_VERSIONINFO, size bytes): the value of
+// the first node whose key is key (ASCII), up to its NUL, into text (UTF-8,
+// capacity bytes). Nothing is read past size or past the node's end.
+// Returns 1, or 0 with text "" when there is no such value, it is empty,
+// its node is longer than what is left of the resource, or the text is
+// longer than VERSION_TEXT_UNITS - 1 UTF-16 units or capacity.
 enum {
     VERSION_TEXT_UNITS = 64,                        // the publisher field's width (versionfields.h)
     PUBLISHER_SIZE = UTF8_BYTES_FOR_WIDE(VERSION_TEXT_UNITS - 1)

@@ -35,6 +35,7 @@
 #define IDC_LABEL 105                 // installing: "Installing ..."
 #define IDC_CURRENT_FILE 106          // installing: the file being written
 #define IDC_TEXT 108                  // welcome, finished: the dialog text
+#define IDC_PICTURE 110               // welcome, finished: the picture
 #define IDC_RUN_PRODUCT 1001          // finished: "Run <product>"
 #define IDC_PROGRESS 1002             // installing: msctls_progress32
 

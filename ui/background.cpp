@@ -270,8 +270,8 @@ static void paintBitmapSlot(HWND, HDC dc, int x, int y, int tileMode, bool reali
         drawHeader->biWidth = own->biWidth;
         drawHeader->biHeight = own->biHeight;
         int width = (uint16_t)own->biWidth, height = (uint16_t)own->biHeight;
-        // On the display each copy takes its size at the display's scale;
-        // at BASE_DPI it is copied pixel for pixel, as it always was.
+        // On the display each copy takes its size at the display's scale,
+        // smoothly scaled; at BASE_DPI it is copied pixel for pixel.
         int shownWidth = scaleToDisplay(width), shownHeight = scaleToDisplay(height);
         int tileTop = scaleToDisplay(TILE_TOP_LIMIT);
         bool scaled = shownWidth != width || shownHeight != height;
@@ -283,12 +283,9 @@ static void paintBitmapSlot(HWND, HDC dc, int x, int y, int tileMode, bool reali
         if (paletteOffset || !realize) {
             int startX = x;
             for (;;) {
-                if (scaled)
-                    StretchDIBits(dc, x, y, shownWidth, shownHeight, 0, 0, width, height, image + currentBitsOffset,
-                                  (BITMAPINFO*)drawHeader, colourUse, SRCCOPY);
-                else
-                    SetDIBitsToDevice(dc, x, y, width, height, 0, 0, 0, height, image + currentBitsOffset,
-                                      (BITMAPINFO*)drawHeader, colourUse);
+                // At its own size (the mode left as it is) this is a plain copy.
+                StretchDIBits(dc, x, y, shownWidth, shownHeight, 0, 0, width, height, image + currentBitsOffset,
+                              (BITMAPINFO*)drawHeader, colourUse, SRCCOPY);
                 if (tileMode == TILE_ONCE)
                     break;
                 if (x > 0) {

@@ -85,20 +85,11 @@ static HBITMAP scaleBitmap(HBITMAP picture, int width, int height)
     return scaled;
 }
 
-static int isPictureControl(HWND control)
-{
-    wchar_t className[8];
-    return GetClassNameW(control, className, 8) && lstrcmpiW(className, L"Static") == 0 &&
-           (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
-}
-
 void scaleDialogPicture(HWND dialog)
 {
     if (displayDpi == BASE_DPI)
         return;
-    HWND control = GetWindow(dialog, GW_CHILD);
-    while (control && !isPictureControl(control))
-        control = GetWindow(control, GW_HWNDNEXT);
+    HWND control = GetDlgItem(dialog, IDC_PICTURE);
     HBITMAP loaded = control ? (HBITMAP)SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0) : NULL;
     if (!loaded)
         return;
@@ -117,8 +108,8 @@ void scaleDialogPicture(HWND dialog)
         return;   // the picture stays as it was loaded
     // The control gives back the bitmap it loaded, which is now ours.
     HBITMAP previous = (HBITMAP)SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)scaled);
-    if (previous && previous != scaled)
-        DeleteObject(previous);
+    if (previous != scaled)
+        DeleteObject(previous);   // none: nothing happens
     SetWindowPos(control, NULL, place.left, place.top, place.right - place.left, place.bottom - place.top, keep);
     scaledPictureControl = control;
     scaledPicture = scaled;

@@ -77,7 +77,7 @@ struct TextDialog {
 // result, or -1 when it could not be made.
 INT_PTR showTextDialog(const TextDialog* dialog, const char* text);
 
-// The dialog's picture (its static bitmap control, at PICTURE_LEFT, ... of
+// The dialog's picture (control IDC_PICTURE, at PICTURE_LEFT, ... of
 // resource.h) at the display's scale, at WM_INITDIALOG: smoothly scaled to
 // fill its place as the dialog lays it out. At BASE_DPI (and in palette
 // mode) it stays as the template loaded it. releaseDialogPicture, at
