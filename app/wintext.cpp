@@ -41,3 +41,15 @@ int setPathAttributes(const char* path, DWORD attributes)
     wchar_t wide[MAX_PATH];
     return utf8ToWide(path, wide, MAX_PATH) >= 0 && SetFileAttributesW(wide, attributes);
 }
+
+HMODULE loadSystemLibrary(const char* name)
+{
+    wchar_t path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH - 1)
+        return NULL;
+    path[length] = L'\\';
+    if (utf8ToWide(name, path + length + 1, MAX_PATH - (int)length - 1) < 0)
+        return NULL;
+    return LoadLibraryW(path);
+}

@@ -21,4 +21,10 @@ int removeFolder(const char* path);
 DWORD pathAttributes(const char* path);
 int setPathAttributes(const char* path, DWORD attributes);
 
+// A library of the system folder by its file name (LoadLibraryW on the full
+// path, never the search order: a setup starts from a downloads folder, where
+// a planted DLL of that name may lie). Kept for the life of the process.
+// Returns null when it is not there.
+HMODULE loadSystemLibrary(const char* name);
+
 #endif

@@ -9,6 +9,7 @@
 #include "app/wintext.h"
 #include "coding/fileio.h"
 #include "coding/widetext.h"
+#include "resources/versionfields.h"
 
 int useUninstallIcon;
 
@@ -23,6 +24,9 @@ enum {
     SHORTCUT_NAME_SIZE = UTF8_BYTES_FOR_CODE_PAGE(31),
     SHORTCUT_PATH_SIZE = UTF8_BYTES_FOR_WIDE(MAX_PATH - 1)   // any path the system takes, in UTF-8
 };
+
+// The two sets of Start Menu and Startup folders shortcuts may lie in.
+enum { SHORTCUTS_ALL_USERS, SHORTCUTS_USER };
 
 int readFolderValue(HKEY root, const char* subkey, const char* valueName, char* path, DWORD capacity)
 {
@@ -63,6 +67,31 @@ static int readShellFolder(const char* valueName, char folder[SHORTCUT_PATH_SIZE
                            valueName, folder, SHORTCUT_PATH_SIZE);
 }
 
+// The machine's all-users Programs or Startup folder, from the shell. Looked
+// up at run time: a system without the call (or without the folder) has none.
+static int readAllUsersFolder(int startup, char folder[SHORTCUT_PATH_SIZE])
+{
+    typedef HRESULT(WINAPI * FolderFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
+    folder[0] = 0;
+    HMODULE shell = loadSystemLibrary("SHELL32.DLL");
+    FolderFunction getFolder =
+        shell ? (FolderFunction)(void (*)(void))GetProcAddress(shell, "SHGetFolderPathW") : NULL;
+    wchar_t wide[MAX_PATH];
+    // S_FALSE (the folder does not exist) counts as none, as every failure.
+    if (!getFolder || getFolder(NULL, startup ? CSIDL_COMMON_STARTUP : CSIDL_COMMON_PROGRAMS, NULL,
+                                SHGFP_TYPE_CURRENT, wide) != S_OK)
+        return 0;
+    return wideToUtf8(wide, folder, SHORTCUT_PATH_SIZE) > 0;
+}
+
+// The folder of a place's Programs (startup 0) or Startup folder.
+static int shortcutFolder(int place, int startup, char folder[SHORTCUT_PATH_SIZE])
+{
+    if (place == SHORTCUTS_ALL_USERS)
+        return readAllUsersFolder(startup, folder);
+    return readShellFolder(startup ? "Startup" : "Programs", folder);
+}
+
 // The name as the shell's file system takes it: a character that would make
 // it a path or an invalid name becomes "_".
 static void makeFileName(char* name)
@@ -76,10 +105,10 @@ static void makeFileName(char* name)
     }
 }
 
-// The shortcut's name and its full path; groupEnd and subfolderEnd say where
-// the group folder and the subfolder end in the path (0 for Startup, and
-// subfolderEnd 0 when there is no subfolder). Returns 1, or 0 when the folder
-// is unknown or the path would not fit.
+// The shortcut's name and its full path under the Programs or Startup folder
+// that path holds; groupEnd and subfolderEnd say where the group folder and
+// the subfolder end in the path (0 for Startup, and subfolderEnd 0 when there
+// is no subfolder). Returns 1, or 0 when the path would not fit.
 static int formShortcutPath(const char* nameArgument, const char* nameFormat, int startup,
                             char name[SHORTCUT_NAME_SIZE], char path[SHORTCUT_PATH_SIZE], int* groupEnd,
                             int* subfolderEnd)
@@ -88,7 +117,7 @@ static int formShortcutPath(const char* nameArgument, const char* nameFormat, in
     // A name longer than the builder lets through is cut, the same way each time.
     formatWithName(name, SHORTCUT_NAME_SIZE, nameFormat, nameArgument);
     makeFileName(name);
-    if (!name[0] || !readShellFolder(startup ? "Startup" : "Programs", path))
+    if (!name[0] || !path[0])
         return 0;
     // Without a group name the shortcuts lie in the Programs folder itself,
     // which is never created or removed here.
@@ -127,6 +156,10 @@ int createShortcut(const char* target, const char* nameArgument, const char* nam
     char path[SHORTCUT_PATH_SIZE];
     int groupEnd, subfolderEnd;
     int result = 0;
+    // A per-machine install: every account's Start Menu shows the product.
+    // Only where the system has no all-users folder, the installing user's.
+    if (!shortcutFolder(SHORTCUTS_ALL_USERS, startup, path))
+        shortcutFolder(SHORTCUTS_USER, startup, path);
     if (formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
         if (arguments && !arguments[0])
             arguments = NULL;
@@ -176,14 +209,20 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
 
 int removeShortcut(const char* nameArgument, const char* nameFormat, int startup)
 {
-    char name[SHORTCUT_NAME_SIZE];
-    char path[SHORTCUT_PATH_SIZE];
-    int groupEnd, subfolderEnd;
-    if (formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
-        fileDelete(path);
-        // Only empty folders go: the group disappears with its last shortcut.
-        folderUpTo(path, subfolderEnd, 0);
-        folderUpTo(path, groupEnd, 0);
+    // Both places: an install made before shortcuts went to all users, or
+    // one without the all-users folder, left them in the user's.
+    static const int places[] = {SHORTCUTS_ALL_USERS, SHORTCUTS_USER};
+    for (int place : places) {
+        char name[SHORTCUT_NAME_SIZE];
+        char path[SHORTCUT_PATH_SIZE];
+        int groupEnd, subfolderEnd;
+        if (shortcutFolder(place, startup, path) &&
+            formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
+            fileDelete(path);
+            // Only empty folders go: the group disappears with its last shortcut.
+            folderUpTo(path, subfolderEnd, 0);
+            folderUpTo(path, groupEnd, 0);
+        }
     }
     return 1;
 }
@@ -249,6 +288,64 @@ int removeUninstallEntry(void)
     return deleteKeyTree(HKEY_LOCAL_MACHINE, wideKey, 0);
 }
 
+static_assert(sizeof VERSION_COMPANY_PLACEHOLDER == VERSION_TEXT_UNITS, "the publisher field is VERSION_TEXT_UNITS wide");
+
+// ---- the version resource ----
+//
+// A node of VS_VERSIONINFO: 16-bit length (bytes, the node with its
+// children), value length, type, the key in UTF-16 with its NUL, then the
+// value at the next multiple of 4 from the resource's start. Nodes start at
+// multiples of 4. The builder reads the fields back by their keys the same way.
+
+static unsigned versionWord(const uint8_t* at)
+{
+    return at[0] | (unsigned)at[1] << 8;
+}
+
+int versionText(const void* resource, uint32_t size, const char* key, char* text, int capacity)
+{
+    text[0] = 0;
+    const uint8_t* data = (const uint8_t*)resource;
+    uint32_t keyUnits = (uint32_t)lstrlenA(key) + 1;
+    for (uint32_t node = 0; node + 6 + 2 * keyUnits <= size; node += 4) {
+        uint32_t unit = 0;
+        while (unit < keyUnits && versionWord(data + node + 6 + 2 * unit) == (unsigned char)key[unit])
+            unit++;   // key's NUL included
+        if (unit < keyUnits)
+            continue;
+        // The text ends at its NUL (a field the builder wrote is padded with
+        // NULs), or at the node's end; a node that claims more than the
+        // resource holds is damaged.
+        uint32_t length = versionWord(data + node), end = node + length;
+        if (length > size - node)
+            return 0;
+        wchar_t wide[VERSION_TEXT_UNITS];
+        int units = 0;
+        for (uint32_t at = (node + 6 + 2 * keyUnits + 3) & ~3u; at + 2 <= end && versionWord(data + at); at += 2) {
+            if (units == VERSION_TEXT_UNITS - 1)
+                return 0;
+            wide[units++] = (wchar_t)versionWord(data + at);
+        }
+        wide[units] = 0;
+        return units > 0 && wideToUtf8(wide, text, capacity) > 0;
+    }
+    return 0;
+}
+
+// The publisher the builder wrote into the program's own version resource
+// (read as a resource: version.dll is not loaded for it). "" when there is
+// none. (A stub no builder has filled in carries no package, so it never
+// gets this far.)
+static void readPublisher(char text[PUBLISHER_SIZE])
+{
+    text[0] = 0;
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    HGLOBAL loaded = found ? LoadResource(NULL, found) : NULL;
+    const void* data = loaded ? LockResource(loaded) : NULL;
+    if (data)
+        versionText(data, SizeofResource(NULL, found), VERSION_COMPANY_KEY, text, PUBLISHER_SIZE);
+}
+
 int writeUninstallEntry(uint32_t installedKilobytes)
 {
     char key[UNINSTALL_KEY_SIZE];
@@ -269,5 +366,10 @@ int writeUninstallEntry(uint32_t installedKilobytes)
     setMachineDword(key, "EstimatedSize", installedKilobytes);
     setMachineDword(key, "NoModify", 1);
     setMachineDword(key, "NoRepair", 1);
+    // A setup without a publisher names none.
+    char publisher[PUBLISHER_SIZE];
+    readPublisher(publisher);
+    if (publisher[0])
+        setMachineString(key, "Publisher", publisher);
     return result;
 }

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "coding/widetext.h"
+
 // Set just before the uninstaller's shortcut: that link takes icon 1 of its
 // target. createShortcut clears it after every shortcut.
 extern int useUninstallIcon;
@@ -41,14 +43,27 @@ int removeUninstallEntry(void);
 
 // The uninstall entry, written fresh over an earlier one: DisplayName, UninstallString (quoted), DisplayVersion,
 // DisplayIcon (the uninstaller, icon 1), InstallLocation, EstimatedSize
-// (installedKilobytes), NoModify, NoRepair. Returns 1 when UninstallString was
-// stored, else 0.
+// (installedKilobytes), NoModify, NoRepair, and Publisher from the program's
+// own version resource (none when the builder wrote no publisher there).
+// Returns 1 when UninstallString was stored, else 0.
 int writeUninstallEntry(uint32_t installedKilobytes);
 
 // One value under HKEY_LOCAL_MACHINE\subkey, the key created when missing.
 // Return 1 when the value was stored, else 0.
 int setMachineString(const char* subkey, const char* valueName, const char* text);
 int setMachineDword(const char* subkey, const char* valueName, DWORD value);
+
+// A text of a version resource (VS_VERSIONINFO, size bytes): the value of
+// the first node whose key is key (ASCII), up to its NUL, into text (UTF-8,
+// capacity bytes). Nothing is read past size or past the node's end.
+// Returns 1, or 0 with text "" when there is no such value, it is empty,
+// its node is longer than what is left of the resource, or the text is
+// longer than VERSION_TEXT_UNITS - 1 UTF-16 units or capacity.
+enum {
+    VERSION_TEXT_UNITS = 64,                        // the publisher field's width (versionfields.h)
+    PUBLISHER_SIZE = UTF8_BYTES_FOR_WIDE(VERSION_TEXT_UNITS - 1)
+};
+int versionText(const void* resource, uint32_t size, const char* key, char* text, int capacity);
 
 // A folder stored as a registry value of type REG_SZ or REG_EXPAND_SZ (whose
 // environment variables are expanded) into path (UTF-8, capacity bytes); a

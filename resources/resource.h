@@ -17,6 +17,14 @@
 #define IDB_PICTURE 103
 #define IDB_PICTURE_PALETTE 107
 
+// Where the welcome and finished dialogs' picture lies (dialog units). At
+// the display's scale the picture is drawn to fill this place, so it grows
+// with the dialog's own layout.
+#define PICTURE_LEFT 9
+#define PICTURE_TOP 10
+#define PICTURE_WIDTH 87
+#define PICTURE_HEIGHT 118
+
 // Icon groups, in this order: the uninstaller's shortcut takes icon index 1.
 #define IDI_SETUP 104
 #define IDI_UNINSTALL 301
@@ -27,6 +35,7 @@
 #define IDC_LABEL 105                 // installing: "Installing ..."
 #define IDC_CURRENT_FILE 106          // installing: the file being written
 #define IDC_TEXT 108                  // welcome, finished: the dialog text
+#define IDC_PICTURE 110               // welcome, finished: the picture
 #define IDC_RUN_PRODUCT 1001          // finished: "Run <product>"
 #define IDC_PROGRESS 1002             // installing: msctls_progress32
 

@@ -14,4 +14,8 @@
 #define VERSION_PRODUCT_VERSION_PLACEHOLDER "<ProductVersion>"
 #define VERSION_COMPANY_PLACEHOLDER "<CompanyName__________________________________________________>"
 
+// The key of the publisher's field: the installer reads it back for the
+// uninstall entry.
+#define VERSION_COMPANY_KEY "CompanyName"
+
 #endif

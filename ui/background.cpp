@@ -11,6 +11,7 @@
 
 HWND BackgroundWindow;
 int paletteOffset;
+int displayDpi = BASE_DPI;
 
 enum {
     BLOCK_SLACK = 256,               // spare bytes behind every loaded image
@@ -83,6 +84,19 @@ void detectPaletteMode(HWND window)
     paletteOffset = depth <= 8 ? PALETTE_TEMPLATE_OFFSET : 0;
 }
 
+void detectDisplayScale(HWND window)
+{
+    HDC dc = GetDC(window);
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(window, dc);
+    displayDpi = paletteOffset || dpi <= 0 ? BASE_DPI : dpi;
+}
+
+int scaleToDisplay(int length)
+{
+    return MulDiv(length, displayDpi, BASE_DPI);
+}
+
 void onPaletteMessage(HWND, UINT message, WPARAM wParam, LPARAM)
 {
     if (!paletteOffset)
@@ -106,11 +120,12 @@ void eraseBackground(HDC dc)
     RECT area;
     GetClientRect(BackgroundWindow, &area);
     int width = area.right, height = area.bottom;
-    RECT band = {0, height - BAND_BOTTOM_HEIGHT, width, height};
+    int bottomTop = height - scaleToDisplay(BAND_BOTTOM_HEIGHT);
+    RECT band = {0, bottomTop, width, height};
     FillRect(dc, &band, whiteBrush);
-    band = {0, BAND_BLUE_TOP, width, height - BAND_BOTTOM_HEIGHT};
+    band = {0, scaleToDisplay(BAND_BLUE_TOP), width, bottomTop};
     FillRect(dc, &band, blue);
-    band = {0, 0, width, BAND_TOP_END};
+    band = {0, 0, width, scaleToDisplay(BAND_TOP_END)};
     FillRect(dc, &band, whiteBrush);
     if (nearest)
         DeleteObject(nearest);
@@ -255,23 +270,33 @@ static void paintBitmapSlot(HWND, HDC dc, int x, int y, int tileMode, bool reali
         drawHeader->biWidth = own->biWidth;
         drawHeader->biHeight = own->biHeight;
         int width = (uint16_t)own->biWidth, height = (uint16_t)own->biHeight;
+        // On the display each copy takes its size at the display's scale,
+        // smoothly scaled; at BASE_DPI it is copied pixel for pixel.
+        int shownWidth = scaleToDisplay(width), shownHeight = scaleToDisplay(height);
+        int tileTop = scaleToDisplay(TILE_TOP_LIMIT);
+        bool scaled = shownWidth != width || shownHeight != height;
+        if (scaled) {
+            SetStretchBltMode(dc, HALFTONE);
+            SetBrushOrgEx(dc, 0, 0, NULL);   // as HALFTONE asks
+        }
         // "BLUE" (slot 0) only shows in palette mode, where its tiles make the band.
         if (paletteOffset || !realize) {
             int startX = x;
             for (;;) {
-                SetDIBitsToDevice(dc, x, y, width, height, 0, 0, 0, height, image + currentBitsOffset,
-                                  (BITMAPINFO*)drawHeader, colourUse);
+                // At its own size (the mode left as it is) this is a plain copy.
+                StretchDIBits(dc, x, y, shownWidth, shownHeight, 0, 0, width, height, image + currentBitsOffset,
+                              (BITMAPINFO*)drawHeader, colourUse, SRCCOPY);
                 if (tileMode == TILE_ONCE)
                     break;
                 if (x > 0) {
-                    x -= width;
+                    x -= shownWidth;
                     continue;
                 }
-                if (tileMode == TILE_ROW || y <= TILE_TOP_LIMIT)
+                if (tileMode == TILE_ROW || y <= tileTop)
                     break;
-                y -= height;
-                if (y < TILE_TOP_LIMIT)
-                    y = TILE_TOP_LIMIT;
+                y -= shownHeight;
+                if (y < tileTop)
+                    y = tileTop;
                 x = startX;
             }
         }
@@ -304,11 +329,13 @@ bool placeDecorativeBitmap(int step)
         return false;
     RECT area;
     GetClientRect(BackgroundWindow, &area);
+    // The table's numbers are pixels at BASE_DPI: at another scale the whole
+    // layout grows with the pictures, so they keep their places to each other.
     const Placement& place = placements[step];
-    int left = place.fromRight ? area.right - place.fromRight : place.left;
-    int top = place.fromBottom ? area.bottom - place.fromBottom : place.top;
-    if (left < place.leftLimit)
-        left = place.leftInstead;
+    int left = place.fromRight ? area.right - scaleToDisplay(place.fromRight) : scaleToDisplay(place.left);
+    int top = place.fromBottom ? area.bottom - scaleToDisplay(place.fromBottom) : scaleToDisplay(place.top);
+    if (left < scaleToDisplay(place.leftLimit))
+        left = scaleToDisplay(place.leftInstead);
     if (step == 0)
         decorationPackage = openPackage(NULL);
     loadBitmapEntry(decorationPackage, decorativeBitmapNames[step]);
@@ -317,11 +344,11 @@ bool placeDecorativeBitmap(int step)
         closePackage(decorationPackage);
         decorationPackage = INVALID_FILE;
     }
-    RECT changed = {left, top, left + place.width, top + place.height};
+    RECT changed = {left, top, left + scaleToDisplay(place.width), top + scaleToDisplay(place.height)};
     if (place.tileMode != TILE_ONCE)
         changed.left = 0;
     if (place.tileMode == TILE_ROWS_UP)
-        changed.top = BAND_TOP_END;
+        changed.top = scaleToDisplay(BAND_TOP_END);
     InvalidateRect(BackgroundWindow, &changed, FALSE);
     return step < DECORATION_COUNT - 1;
 }

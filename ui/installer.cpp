@@ -49,13 +49,7 @@ static int installDirFits;
 // the setup was started from. Returns 1 when the progress bar class is there.
 static int loadCommonControls(void)
 {
-    static const wchar_t name[] = L"\\COMCTL32.DLL";
-    wchar_t path[MAX_PATH];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + sizeof name / sizeof name[0] > MAX_PATH)
-        return 0;
-    lstrcpyW(path + length, name);
-    HMODULE library = LoadLibraryW(path);   // kept for the life of the process
+    HMODULE library = loadSystemLibrary("COMCTL32.DLL");
     if (!library)
         return 0;
     typedef BOOL(WINAPI * InitFunction)(const INITCOMMONCONTROLSEX*);
@@ -188,8 +182,12 @@ static INT_PTR CALLBACK finishedDialogProc(HWND dialog, UINT message, WPARAM wPa
         formatText(caption, sizeof caption, "Run %s", setupText.productName);
         setDialogText(dialog, IDC_RUN_PRODUCT, caption);
         SendDlgItemMessageA(dialog, IDC_RUN_PRODUCT, BM_SETCHECK, (WPARAM)runProductChecked, 0);
+        scaleDialogPicture(dialog);
         return TRUE;
     }
+    case WM_DESTROY:
+        releaseDialogPicture();
+        return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_RUN_PRODUCT:

@@ -2,6 +2,7 @@
 #include "ui/setupwindow.h"
 
 #include "app/wintext.h"
+#include "resources/resource.h"
 #include "ui/background.h"
 
 enum {
@@ -48,6 +49,82 @@ int forwardPaletteMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
     return 1;
 }
 
+// The picture scaled for the dialog being shown (dialogs over the window
+// are modal, one at a time): its control and the bitmap made for it.
+static HWND scaledPictureControl;
+static HBITMAP scaledPicture;
+
+// A copy of picture at width x height, smoothly scaled; null when it cannot
+// be made.
+static HBITMAP scaleBitmap(HBITMAP picture, int width, int height)
+{
+    BITMAP size;
+    if (width <= 0 || height <= 0 || !GetObjectW(picture, sizeof size, &size))
+        return NULL;
+    HDC screen = GetDC(NULL);
+    HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
+    HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+    BOOL drawn = FALSE;
+    if (from && to && scaled) {
+        HGDIOBJ fromBefore = SelectObject(from, picture), toBefore = SelectObject(to, scaled);
+        SetStretchBltMode(to, HALFTONE);
+        SetBrushOrgEx(to, 0, 0, NULL);   // as HALFTONE asks
+        drawn = StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+        SelectObject(from, fromBefore);
+        SelectObject(to, toBefore);
+    }
+    if (from)
+        DeleteDC(from);
+    if (to)
+        DeleteDC(to);
+    ReleaseDC(NULL, screen);
+    if (!drawn && scaled) {
+        DeleteObject(scaled);
+        scaled = NULL;
+    }
+    return scaled;
+}
+
+void scaleDialogPicture(HWND dialog)
+{
+    if (displayDpi == BASE_DPI)
+        return;
+    HWND control = GetDlgItem(dialog, IDC_PICTURE);
+    HBITMAP loaded = control ? (HBITMAP)SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0) : NULL;
+    if (!loaded)
+        return;
+    // The picture's place as the dialog lays it out at this display (its
+    // font grows with the DPI, not always by DPI/96 each way): the picture
+    // fills it, so it neither leaves a gap nor reaches into the text or the
+    // line under it. The control sized itself to the bitmap as it was loaded.
+    RECT place = {PICTURE_LEFT, PICTURE_TOP, PICTURE_LEFT + PICTURE_WIDTH, PICTURE_TOP + PICTURE_HEIGHT};
+    MapDialogRect(dialog, &place);
+    UINT keep = SWP_NOZORDER | SWP_NOACTIVATE;
+    SetWindowPos(control, NULL, place.left, place.top, place.right - place.left, place.bottom - place.top, keep);
+    RECT client;
+    GetClientRect(control, &client);
+    HBITMAP scaled = scaleBitmap(loaded, client.right, client.bottom);
+    if (!scaled)
+        return;   // the picture stays as it was loaded
+    // The control gives back the bitmap it loaded, which is now ours.
+    HBITMAP previous = (HBITMAP)SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)scaled);
+    if (previous != scaled)
+        DeleteObject(previous);   // none: nothing happens
+    SetWindowPos(control, NULL, place.left, place.top, place.right - place.left, place.bottom - place.top, keep);
+    scaledPictureControl = control;
+    scaledPicture = scaled;
+}
+
+void releaseDialogPicture(void)
+{
+    if (!scaledPicture)
+        return;
+    SendMessageW(scaledPictureControl, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    DeleteObject(scaledPicture);
+    scaledPictureControl = NULL;
+    scaledPicture = NULL;
+}
+
 // The text dialog being shown: dialogs over the window are modal, one at a time.
 static const TextDialog* textDialog;
 static const char* textDialogText;
@@ -58,7 +135,12 @@ static INT_PTR CALLBACK textDialogProc(HWND dialog, UINT message, WPARAM wParam,
         return FALSE;
     if (message == WM_INITDIALOG) {
         setDialogText(dialog, textDialog->textControl, textDialogText);
+        scaleDialogPicture(dialog);
         return TRUE;
+    }
+    if (message == WM_DESTROY) {
+        releaseDialogPicture();
+        return FALSE;
     }
     if (message != WM_COMMAND)
         return FALSE;
@@ -109,6 +191,7 @@ static LRESULT CALLBACK setupWindowProc(HWND window, UINT message, WPARAM wParam
         // On a 256-colour screen the bitmaps need their palette, and the
         // blue band its tiles: in both modes.
         detectPaletteMode(window);
+        detectDisplayScale(window);
         if (flow->onCreate)
             flow->onCreate(window);
         SetTimer(window, TIMER_DECORATION, DECORATION_DELAY_MS, NULL);

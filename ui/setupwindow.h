@@ -80,6 +80,14 @@ struct TextDialog {
 // result, or -1 when it could not be made.
 INT_PTR showTextDialog(const TextDialog* dialog, const char* text);
 
+// The dialog's picture (control IDC_PICTURE, at PICTURE_LEFT, ... of
+// resource.h) at the display's scale, at WM_INITDIALOG: smoothly scaled to
+// fill its place as the dialog lays it out. At BASE_DPI (and in palette
+// mode) it stays as the template loaded it. releaseDialogPicture, at
+// WM_DESTROY, takes the scaled one back from its control and deletes it.
+void scaleDialogPicture(HWND dialog);
+void releaseDialogPicture(void);
+
 // For dialog procedures over the background: passes the palette messages on.
 // Returns 1 when message was one of them (the dialog then returns FALSE).
 int forwardPaletteMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -53,6 +53,19 @@ static int usage(const char* what)
     return RUN_USAGE;
 }
 
+// The driver sees windows and the screen in real pixels: Wine maps the
+// positions and sizes of a window made at another DPI for a program that is
+// not aware of it (a setup at 144 DPI would look two thirds its size).
+static void seeRealPixels(void)
+{
+    typedef BOOL(WINAPI * SetContext)(HANDLE);
+    SetContext setContext = (SetContext)(void (*)(void))GetProcAddress(GetModuleHandleA("user32.dll"),
+                                                                     "SetProcessDpiAwarenessContext");
+    const HANDLE perMonitor = (HANDLE)(INT_PTR)-3;   // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE
+    if (!setContext || !setContext(perMonitor))
+        note("the driver could not be made aware of the DPI: window sizes may be scaled");
+}
+
 static int runScenario(int argc, char** argv)
 {
     if (argc < 1)
@@ -77,6 +90,7 @@ static int runScenario(int argc, char** argv)
     setting.self = self;
     setting.wide = sizeof(void*) == 8;
     makeFolders(setting.shots);
+    seeRealPixels();
     if (FAILED(CoInitialize(NULL)))
         return usage("CoInitialize failed");
     note("scenario %s (%s driver)", scenario->name, setting.wide ? "64-bit" : "32-bit");

@@ -122,17 +122,21 @@ bool regValue(const char* key, const char* value, std::string* data);
 bool regKeyExists(const char* key);
 // Every value and subkey below key, one line each, subkeys' content after.
 std::vector<std::string> regDump(const char* key);
-// Creates the key if needed, sets the value and reads it back.
+// Create the key if needed, set the value and read it back.
 bool regSetString(const char* key, const char* value, const std::string& data);
+bool regSetDword(const char* key, const char* value, DWORD data);
 
-// The machine's folders, read from the registry before a scenario starts.
+// The machine's folders, read from the registry before a scenario starts:
+// the user's Start Menu programs and Startup, and the all-users ones, where
+// a per-machine install puts its shortcuts.
 struct Folders {
-    std::string programFiles, programs, startup;
+    std::string programFiles, programs, startup, allPrograms, allStartup;
 };
 bool readFolders(Folders* folders, bool anyProgramFiles = false);
 // What an install changes and a rollback or an uninstall gives back: Program
-// Files, the Start Menu programs, Startup, the uninstall key with everything
-// under it, and the entries of C:\ (setups start from C:\Downloads, left out).
+// Files, the Start Menu programs and Startup of the user and of all users,
+// the uninstall key with everything under it, and the entries of the root
+// of C: (setups start from C:\Downloads, left out).
 std::vector<std::string> snapshot(const Folders& folders);
 bool expectSnapshot(const char* what, const std::vector<std::string>& before, const std::vector<std::string>& after);
 extern const char* const uninstallKey;
@@ -155,7 +159,15 @@ size_t coloursIn(const Image& image, const RECT& rect);
 enum { BACKGROUND_FULL = 0, BACKGROUND_PALETTE = 1, BACKGROUND_BANDS_ONLY = 2 };
 // Every pixel outside exclude against the bands and the decorative bitmaps;
 // wrong ones in magenta in SHOTS\NAME-diff.bmp.
-bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode);
+// At another dpi than 96 the expected layout is the 96 DPI one scaled, and
+// each bitmap smoothly scaled: a pixel of a bitmap must lie within the
+// colours of the bitmap's pixels around the place it maps back to.
+bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode, int dpi = 96);
+// The picture (a bitmap file: 8- or 24-bit, or RLE8) filling the rectangle
+// area (x, y, width, height) of the screen, the same way (exactly when it is
+// the picture's size); the area must be the picture's size at dpi, give or
+// take a fifth (what the dialog's font makes of it).
+bool checkPicture(const char* name, const Image& screen, const char* bitmapFile, int dpi, const RECT& area);
 void screenInfo(int* bitsPerPixel, bool* palette);
 
 // ---- benchmark commands (bench.cpp): exit codes of the driver ----
@@ -173,7 +185,9 @@ struct Scenario {
 extern const char* const demoFiles[];      // "Name=Source", the uninstaller first
 extern const int demoFileCount;
 bool expectFiles(const char* sourceFolder, const std::string& dir, const char* const* files, int count);
-bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller);
+// publisher null: the entry names none.
+bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller,
+                          const char* publisher);
 // The shortcut's target, description, arguments and icon ("path,index").
 bool expectShortcut(const std::string& lnk, const std::string& target, const char* description,
                     const char* arguments, const std::string& icon);

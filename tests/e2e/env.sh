@@ -8,13 +8,15 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 
 XVFB_PID=""
 
-# start_xvfb DEPTH LOG: an 800x600 screen of that depth on a free display
-# (Xvfb picks the number and tells it through -displayfd); sets DISPLAY.
+# start_xvfb SCREEN LOG: an 800x600 screen of depth SCREEN, or a screen of
+# SCREEN = WIDTHxHEIGHTxDEPTH, on a free display (Xvfb picks the number and
+# tells it through -displayfd); sets DISPLAY.
 start_xvfb() {
-    local depth="$1" log="$2" fifo number=""
+    local screen="$1" log="$2" fifo number=""
+    case "$screen" in *x*) ;; *) screen="800x600x$screen" ;; esac
     fifo=$(mktemp -u "${TMPDIR:-/tmp}/e2e-displayfd.XXXXXX")
     mkfifo "$fifo" || return 1
-    Xvfb -displayfd 5 -screen 0 "800x600x$depth" -nolisten tcp -noreset 5>"$fifo" </dev/null >"$log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 "$screen" -nolisten tcp -noreset 5>"$fifo" </dev/null >"$log" 2>&1 &
     XVFB_PID=$!
     read -r -t 30 number <"$fifo"
     rm -f "$fifo"

@@ -17,12 +17,14 @@ struct IntlProduct {
     const char* program;      // file 1
     const char* uninstallShortcut;
     const char* samplesDescription;
+    const char* publisher;
     const char* files[6];     // "Name=Source", the uninstaller (no source) first
 };
 
 static const IntlProduct french = {
     "FrenchSetup.exe", "french", "Caf\xc3\xa9 Notes", "Cr\xc3\xa8me Software", "Outils r\xc3\xa9unis",
     "Caf\xc3\xa9.exe", "D\xc3\xa9sinstaller Caf\xc3\xa9 Notes", "fichiers d'exemple",
+    "Cr\xc3\xa8me Software S\xc3\xa0RL",
     {"Uninst.exe", "Caf\xc3\xa9.exe=..\\demo\\Demo.exe", "Lisez-moi.txt=..\\demo\\Help.txt",
      "Licence.txt=..\\demo\\License.txt", "M\xc3\xbcller.txt=..\\demo\\Sample1.txt",
      "R\xc3\xa9union.txt=..\\demo\\Sample2.txt"}};
@@ -36,6 +38,7 @@ static const IntlProduct russian = {
     "\xd0\xa3\xd0\xb4\xd0\xb0\xd0\xbb\xd0\xb8\xd1\x82\xd1\x8c \xd0\x9a\xd0\xb0\xd1\x84\xd0\xb5 "
     "\xd0\x9a\xd1\x80\xd0\xb5\xd0\xbc",
     "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xbc\xd0\xb5\xd1\x80\xd1\x8b",
+    "\xd0\x9a\xd1\x80\xd0\xb5\xd0\xbc \xd0\xa1\xd0\xbe\xd1\x84\xd1\x82",
     {"Uninst.exe", "\xd0\x9a\xd0\xb0\xd1\x84\xd0\xb5.exe=..\\demo\\Demo.exe",
      "\xd0\xa1\xd0\xbf\xd1\x80\xd0\xb0\xd0\xb2\xd0\xba\xd0\xb0.txt=..\\demo\\Help.txt",
      "\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f.txt=..\\demo\\License.txt",
@@ -49,6 +52,7 @@ static const IntlProduct russian = {
 static const IntlProduct japanese = {
     "JapaneseSetup.exe", "japanese", SOFT_HYOJI, SOFT_HYOJI, "", "\xe8\xa1\xa8\xe7\xa4\xba.exe",
     SOFT_HYOJI " \xe3\x81\xae\xe5\x89\x8a\xe9\x99\xa4", "\xe3\x82\xb5\xe3\x83\xb3\xe3\x83\x97\xe3\x83\xab",
+    SOFT_HYOJI "\xe6\xa0\xaa\xe5\xbc\x8f\xe4\xbc\x9a\xe7\xa4\xbe",
     {"Uninst.exe", "\xe8\xa1\xa8\xe7\xa4\xba.exe=..\\demo\\Demo.exe",
      "\xe3\x83\x98\xe3\x83\xab\xe3\x83\x97.txt=..\\demo\\Help.txt",
      "\xe4\xbd\xbf\xe7\x94\xa8\xe8\xa8\xb1\xe8\xab\xbe.txt=..\\demo\\License.txt",
@@ -80,8 +84,8 @@ static bool installIntl(const IntlProduct& p, const Folders& folders, const std:
     expectText("Finished", IDC_RUN_PRODUCT, "Run " + product);
 
     expectFiles(p.stage, dir, p.files, intlFileCount);
-    expectUninstallEntry(p.product, "1.0", dir, "Uninst.exe");
-    std::string group = folders.programs + "\\" + p.folder + (p.subfolder[0] ? std::string("\\") + p.subfolder : "");
+    expectUninstallEntry(p.product, "1.0", dir, "Uninst.exe", p.publisher);
+    std::string group = folders.allPrograms + "\\" + p.folder + (p.subfolder[0] ? std::string("\\") + p.subfolder : "");
     std::string program = dir + "\\" + p.program, uninstaller = dir + "\\Uninst.exe";
     std::string lnk = std::string(".\\") + p.product + ".lnk\n", uninstallLnk = std::string(".\\") +
                                                                              p.uninstallShortcut + ".lnk\n";
@@ -91,7 +95,7 @@ static bool installIntl(const IntlProduct& p, const Folders& folders, const std:
     expectShortcut(group + "\\" + p.product + ".lnk", program, p.product, "", ",0");
     expectShortcut(group + "\\" + p.uninstallShortcut + ".lnk", uninstaller, p.uninstallShortcut, "",
                    uninstaller + ",1");
-    expectShortcut(folders.startup + "\\" + p.product + ".lnk", program, p.product, "", ",0");
+    expectShortcut(folders.allStartup + "\\" + p.product + ".lnk", program, p.product, "", ",0");
 
     if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
         return false;
@@ -122,7 +126,8 @@ static void uninstallIntl(const IntlProduct& p, const Folders& folders, const st
     if (waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
         expectExitCode("the uninstall", EXIT_DONE);
     expectSelfDeleted(dir + "\\Uninst.exe", dir);
-    expect(!fileExists(folders.programs + "\\" + p.folder), "no Start Menu group %s", p.folder);
+    expect(!fileExists(folders.allPrograms + "\\" + p.folder) && !fileExists(folders.programs + "\\" + p.folder),
+           "no Start Menu group %s, for all users or the user", p.folder);
     expect(!regKeyExists((std::string(uninstallKey) + "\\" + p.product).c_str()), "no uninstall entry %s",
            p.product);
     expectSnapshot("after the uninstall", before, snapshot(folders));

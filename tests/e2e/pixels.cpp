@@ -159,52 +159,111 @@ size_t coloursIn(const Image& image, const RECT& rect)
     return colours.size();
 }
 
+// A length of the 96 DPI layout at dpi, rounded as MulDiv rounds.
+static int atDpi(int length, int dpi)
+{
+    return (length * dpi + 48) / 96;
+}
+
 // The expected screen: the three bands, then each decorative bitmap at its
-// place, later ones over earlier ones, as the background paints them.
+// place, later ones over earlier ones, as the background paints them. At a
+// dpi other than 96 every length of the layout is scaled (atDpi).
 // Where each bitmap of decorativeBitmapNames goes on a W x H screen.
 struct Placement {
     int left, top;
     int tileMode;   // 0 once, 1 tiled leftwards, 2 tiled leftwards and upwards
 };
 
-static void placements(int W, int H, Placement out[DECORATION_COUNT])
+static void placements(int W, int H, int dpi, Placement out[DECORATION_COUNT])
 {
-    int topShadowLeft = W - 64 < 478 ? 414 : W - 64;
-    int orangeLeft = W - 220 < 478 ? 478 : W - 220;
-    const Placement table[DECORATION_COUNT] = {{W - 256, H - 189, 2}, {10, 12, 0},        {W - 257, H - 56, 0},
-                                           {10, H - 45, 0},       {topShadowLeft, 0, 1}, {orangeLeft, 0, 0},
-                                           {W - 64, H - 71, 1},   {W - 64, 96, 1}};
+    auto s = [dpi](int length) { return atDpi(length, dpi); };
+    int topShadowLeft = W - s(64) < s(478) ? s(414) : W - s(64);
+    int orangeLeft = W - s(220) < s(478) ? s(478) : W - s(220);
+    const Placement table[DECORATION_COUNT] = {{W - s(256), H - s(189), 2}, {s(10), s(12), 0},
+                                               {W - s(257), H - s(56), 0},  {s(10), H - s(45), 0},
+                                               {topShadowLeft, 0, 1},       {orangeLeft, 0, 0},
+                                               {W - s(64), H - s(71), 1},   {W - s(64), s(96), 1}};
     memcpy(out, table, sizeof table);
 }
 
-static void drawCopy(Image* screen, std::vector<int>* owner, int slot, const Image& bitmap, int x0, int y0)
+// What a pixel of the screen may be: each channel within [low, high]. A
+// bitmap copied pixel for pixel allows its own colour; one smoothly scaled
+// allows the range of the source pixels around the place the screen pixel
+// maps back to, and a little for rounding.
+struct Allowed {
+    std::vector<DWORD> low, high;
+};
+enum { SCALING_TOLERANCE = 3 };
+
+static void allowRange(const Image& bitmap, int shownWidth, int shownHeight, int x, int y, DWORD* low, DWORD* high)
 {
-    for (int y = 0; y < bitmap.height; y++)
-        for (int x = 0; x < bitmap.width; x++) {
+    if (shownWidth == bitmap.width && shownHeight == bitmap.height) {
+        *low = *high = bitmap.at(x, y);
+        return;
+    }
+    // The pixel's centre in source pixels, and the source pixels next to it.
+    double u = (x + 0.5) * bitmap.width / shownWidth - 0.5, v = (y + 0.5) * bitmap.height / shownHeight - 0.5;
+    int x0 = (int)u - 2, x1 = (int)u + 3, y0 = (int)v - 2, y1 = (int)v + 3;
+    int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+    for (int sy = y0 < 0 ? 0 : y0; sy <= y1 && sy < bitmap.height; sy++)
+        for (int sx = x0 < 0 ? 0 : x0; sx <= x1 && sx < bitmap.width; sx++)
+            for (int c = 0; c < 3; c++) {
+                int channel = (int)(bitmap.at(sx, sy) >> (8 * c) & 255);
+                lo[c] = channel < lo[c] ? channel : lo[c];
+                hi[c] = channel > hi[c] ? channel : hi[c];
+            }
+    *low = *high = 0;
+    for (int c = 0; c < 3; c++) {
+        int l = lo[c] - SCALING_TOLERANCE, h = hi[c] + SCALING_TOLERANCE;
+        *low |= (DWORD)(l < 0 ? 0 : l) << (8 * c);
+        *high |= (DWORD)(h > 255 ? 255 : h) << (8 * c);
+    }
+}
+
+static bool allows(DWORD low, DWORD high, DWORD colour)
+{
+    for (int c = 0; c < 3; c++) {
+        int channel = (int)(colour >> (8 * c) & 255);
+        if (channel < (int)(low >> (8 * c) & 255) || channel > (int)(high >> (8 * c) & 255))
+            return false;
+    }
+    return true;
+}
+
+static void drawCopy(Image* screen, std::vector<int>* owner, Allowed* allowed, int slot, const Image& bitmap,
+                     int shownWidth, int shownHeight, int x0, int y0)
+{
+    for (int y = 0; y < shownHeight; y++)
+        for (int x = 0; x < shownWidth; x++) {
             int sx = x0 + x, sy = y0 + y;
             if (sx < 0 || sy < 0 || sx >= screen->width || sy >= screen->height)
                 continue;
-            screen->pixels[(size_t)sy * screen->width + sx] = bitmap.at(x, y);
-            (*owner)[(size_t)sy * screen->width + sx] = slot;
+            size_t i = (size_t)sy * screen->width + sx;
+            allowRange(bitmap, shownWidth, shownHeight, x, y, &allowed->low[i], &allowed->high[i]);
+            // The colour the pixel has in the bitmap (the nearest one when scaled).
+            screen->pixels[i] = bitmap.at(x * bitmap.width / shownWidth, y * bitmap.height / shownHeight);
+            (*owner)[i] = slot;
         }
 }
 
-static void drawPlacement(Image* screen, std::vector<int>* owner, int slot, const Image& bitmap, const Placement& p)
+static void drawPlacement(Image* screen, std::vector<int>* owner, Allowed* allowed, int slot, const Image& bitmap,
+                          const Placement& p, int dpi)
 {
+    int width = atDpi(bitmap.width, dpi), height = atDpi(bitmap.height, dpi), tileTop = atDpi(97, dpi);
     int x = p.left, y = p.top;
     for (;;) {
-        drawCopy(screen, owner, slot, bitmap, x, y);
+        drawCopy(screen, owner, allowed, slot, bitmap, width, height, x, y);
         if (p.tileMode == 0)
             return;
         if (x > 0) {
-            x -= bitmap.width;
+            x -= width;
             continue;
         }
-        if (p.tileMode == 1 || y <= 97)
+        if (p.tileMode == 1 || y <= tileTop)
             return;
-        y -= bitmap.height;
-        if (y < 97)
-            y = 97;
+        y -= height;
+        if (y < tileTop)
+            y = tileTop;
         x = p.left;
     }
 }
@@ -213,7 +272,7 @@ static void drawPlacement(Image* screen, std::vector<int>* owner, int slot, cons
 // "BLUE" is not drawn and every pixel must be exact; with it the BLUE tiles
 // cover the band and colours are compared by consistency (below). Bands
 // only: a setup without a valid package shows the three bands alone.
-bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode)
+bool checkBackground(const char* name, const Image& screen, const RECT& exclude, int mode, int dpi)
 {
     bool palette = mode == BACKGROUND_PALETTE;
     bool bandsOnly = mode == BACKGROUND_BANDS_ONLY;
@@ -223,13 +282,16 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
     expected.height = H;
     expected.pixels.assign((size_t)W * H, 0xFFFFFF);
     std::vector<int> owner((size_t)W * H, -1);   // -1 white band, -2 blue band, else slot
-    for (int y = 96; y <= H - 62; y++)
+    for (int y = atDpi(96, dpi); y < H - atDpi(61, dpi); y++)
         for (int x = 0; x < W; x++) {
             expected.pixels[(size_t)y * W + x] = 0x5680AA;
             owner[(size_t)y * W + x] = -2;
         }
+    Allowed allowed;
+    allowed.low = expected.pixels;
+    allowed.high = expected.pixels;
     Placement table[DECORATION_COUNT];
-    placements(W, H, table);
+    placements(W, H, dpi, table);
     for (int slot = 0; slot < DECORATION_COUNT; slot++) {
         if ((slot == 0 && !palette) || bandsOnly)
             continue;
@@ -238,7 +300,7 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
         Image bitmap;
         if (!loadBitmap(path, &bitmap))
             return false;
-        drawPlacement(&expected, &owner, slot, bitmap, table[slot]);
+        drawPlacement(&expected, &owner, &allowed, slot, bitmap, table[slot], dpi);
     }
     std::vector<bool> excluded((size_t)W * H, false);
     for (long row = exclude.top < 0 ? 0 : exclude.top; row < exclude.top + exclude.bottom && row < H; row++)
@@ -285,9 +347,13 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
             DWORD want = expected.pixels[i], got = screen.pixels[i];
             screenColours[region].insert(got);
             expectedColours[region].insert(want);
-            if (palette)
+            bool same;
+            if (palette) {
                 want = mapped[region][want];
-            bool same = want == got;
+                same = want == got;
+            } else {
+                same = allows(allowed.low[i], allowed.high[i], got);
+            }
             diff.pixels[i] = same ? (got >> 2 & 0x3F3F3F) : 0xFF00FF;
             if (same)
                 continue;
@@ -348,3 +414,92 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
     return fail("background pixels of %s (wrong pixels in magenta: %s-diff)", name, name);
 }
 
+
+// The bitmap file through the system's loader (which takes RLE8 too), as
+// 0xRRGGBB pixels, row 0 at the top.
+static bool loadAnyBitmap(const char* path, Image* image)
+{
+    HBITMAP loaded = (HBITMAP)LoadImageA(NULL, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+    BITMAP size;
+    if (!loaded || !GetObjectA(loaded, sizeof size, &size)) {
+        if (loaded)
+            DeleteObject(loaded);
+        return fail("cannot load the picture %s", path);
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = size.bmWidth;
+    info.bmiHeader.biHeight = -size.bmHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    image->width = size.bmWidth;
+    image->height = size.bmHeight;
+    image->pixels.assign((size_t)size.bmWidth * size.bmHeight, 0);
+    HDC screen = GetDC(NULL);
+    int rows = GetDIBits(screen, loaded, 0, (UINT)size.bmHeight, image->pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(NULL, screen);
+    DeleteObject(loaded);
+    for (DWORD& p : image->pixels)
+        p &= 0xFFFFFF;
+    return rows == size.bmHeight || fail("cannot read the pixels of %s", path);
+}
+
+// Pixels of the area where the picture drawn from (left, top) does not
+// match, sampling every step-th pixel each way; outside: area pixels it
+// does not reach.
+struct PictureMatch {
+    long compared = 0, wrong = 0, outside = 0;
+    int x = -1, y = -1;
+    DWORD got = 0, low = 0, high = 0;
+};
+
+static PictureMatch matchPicture(const Image& screen, const Image& picture, int width, int height, int left, int top,
+                                 const RECT& area, int step)
+{
+    PictureMatch m;
+    for (long y = area.top; y < area.top + area.bottom; y += step)
+        for (long x = area.left; x < area.left + area.right; x += step) {
+            if (x < 0 || y < 0 || x >= screen.width || y >= screen.height)
+                continue;
+            int px = (int)(x - left), py = (int)(y - top);
+            if (px < 0 || py < 0 || px >= width || py >= height) {
+                m.outside++;
+                continue;
+            }
+            DWORD low, high, got = screen.at((int)x, (int)y);
+            allowRange(picture, width, height, px, py, &low, &high);
+            m.compared++;
+            if (!allows(low, high, got) && m.wrong++ == 0) {
+                m.x = (int)x;
+                m.y = (int)y;
+                m.got = got;
+                m.low = low;
+                m.high = high;
+            }
+        }
+    return m;
+}
+
+bool checkPicture(const char* name, const Image& screen, const char* bitmapFile, int dpi, const RECT& area)
+{
+    Image picture;
+    if (!loadAnyBitmap(bitmapFile, &picture))
+        return false;
+    // The place grows with the dialog's font, which need not grow by
+    // exactly dpi/96 (under Wine its height grows less): a fifth either way.
+    int width = atDpi(picture.width, dpi), height = atDpi(picture.height, dpi);
+    note("  picture %s: %ldx%ld at (%ld,%ld) on the screen; %dx%d at %d DPI", name, area.right, area.bottom, area.left,
+         area.top, width, height, dpi);
+    if (area.right < width * 4 / 5 || area.right > width * 6 / 5 || area.bottom < height * 4 / 5 ||
+        area.bottom > height * 6 / 5)
+        return fail("the picture of %s has a %ldx%ld place: not %dx%d, the picture at %d DPI", name, area.right,
+                    area.bottom, width, height, dpi);
+    PictureMatch m = matchPicture(screen, picture, (int)area.right, (int)area.bottom, (int)area.left, (int)area.top,
+                                  area, 1);
+    if (m.wrong)
+        return fail("the picture of %s: %ld of %ld pixels differ from the picture filling its place; first at "
+                    "(%d,%d): #%06lx, not within #%06lx..#%06lx",
+                    name, m.wrong, m.compared, m.x, m.y, (unsigned long)m.got, (unsigned long)m.low,
+                    (unsigned long)m.high);
+    return pass("the picture of %s fills its %ldx%ld place (%ld pixels)", name, area.right, area.bottom, m.compared);
+}

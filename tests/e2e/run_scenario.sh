@@ -1,7 +1,7 @@
 #!/bin/bash
-# run_scenario.sh ARCH NAME DEPTH LOCALE OUT DRIVER SHOTS - one end-to-end
-# scenario as one test: its own Xvfb display (DEPTH 24, or 8 for the palette
-# ones), a fresh copy of the template prefix (its own Wine server) started
+# run_scenario.sh ARCH NAME DISPLAY LOCALE OUT DRIVER SHOTS - one end-to-end
+# scenario as one test: its own Xvfb display (DISPLAY 24, or 8 for the
+# palette ones, on 800x600; or WIDTHxHEIGHTxDEPTH), a fresh copy of the template prefix (its own Wine server) started
 # under LOCALE ("-": the caller's; Wine takes its ANSI code page from it),
 # then one run of the driver, which does the whole scenario; then the
 # prefix's processes end and the screenshots become PNG files in SHOTS/NAME.
@@ -9,7 +9,7 @@
 # The log is OUT/logs/NAME.log; a failed scenario keeps its prefix in
 # OUT/prefixes/NAME and gets a picture of the screen as it was at the end.
 set -u
-ARCH="$1" NAME="$2" DEPTH="$3" LOCALE="$4" OUT="$5" DRIVER="$6" SHOTS="$7/$2"
+ARCH="$1" NAME="$2" SCREEN="$3" LOCALE="$4" OUT="$5" DRIVER="$6" SHOTS="$7/$2"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
 . "$HERE/env.sh"
@@ -53,7 +53,7 @@ if [ "$LOCALE" != - ]; then
     export LC_ALL="$LOCALE"
 fi
 
-start_xvfb "$DEPTH" "$OUT/logs/$NAME-xvfb.txt" || exit 1
+start_xvfb "$SCREEN" "$OUT/logs/$NAME-xvfb.txt" || exit 1
 
 timeout -k 10 "$LIMIT" wine "$DRIVER" scenario "$NAME" --stage "$(winpath "$OUT/stage")" \
     --decor "$(winpath "$ROOT/resources/decoration")" --shots "$(winpath "$SHOTS")" </dev/null >>"$LOG" 2>&1

@@ -62,7 +62,8 @@ bool expectFiles(const char* sourceFolder, const std::string& dir, const char* c
     return expectEqual("the files of " + dir, joinLines(expected), joinLines(listTree(dir, true))) && ok;
 }
 
-bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller)
+bool expectUninstallEntry(const char* product, const char* version, const std::string& dir, const char* uninstaller,
+                          const char* publisher)
 {
     std::string key = std::string(uninstallKey) + "\\" + product, uninst = dir + "\\" + uninstaller;
     if (!regKeyExists(key.c_str()))
@@ -83,6 +84,10 @@ bool expectUninstallEntry(const char* product, const char* version, const std::s
         regValue(key.c_str(), value.name, &data);
         ok = expectEqual(value.name, value.expected, data) && ok;
     }
+    // The list of programs shows the script's publisher; a script without one gets none.
+    std::string named = "(missing)";
+    regValue(key.c_str(), "Publisher", &named);
+    ok = expectEqual("Publisher", publisher ? std::string("REG_SZ ") + publisher : "(missing)", named) && ok;
     std::string icon = "(missing)";
     regValue(key.c_str(), "DisplayIcon", &icon);
     ok = expect(icon == "REG_SZ " + uninst + ",1" || icon == "REG_SZ \"" + uninst + "\",1",
@@ -117,7 +122,8 @@ static void expectNothingInstalled(const Folders& folders, const std::vector<std
     std::string dir = folders.programFiles + "\\" + folder;
     if (fileExists(dir))
         fail("the install folder remains: %s", joinLines(listTree(dir)).c_str());
-    expect(!fileExists(folders.programs + "\\" + folder), "no Start Menu group %s", folder);
+    expect(!fileExists(folders.allPrograms + "\\" + folder) && !fileExists(folders.programs + "\\" + folder),
+           "no Start Menu group %s, for all users or the user", folder);
     expect(!regKeyExists((std::string(uninstallKey) + "\\" + product).c_str()), "no uninstall entry %s", product);
     expectSnapshot("after the setup", before, snapshot(folders));
 }
@@ -134,6 +140,37 @@ static size_t pictureColours(const Dialog& dialog, const Image& screen)
 {
     const Control* control = picture(dialog);
     return control ? coloursIn(screen, control->screen) : 0;
+}
+
+// The dialog's picture (its static bitmap control): the resource's bitmap
+// file fills the control's client area, which is the picture's size at dpi
+// (give or take what the dialog's font makes of it). Nothing of the dialog
+// may lie over it: the controls below it, the separator line first.
+static bool expectDialogPicture(const char* name, const Dialog& dialog, const Image& screen, const char* file, int dpi)
+{
+    for (HWND child = GetWindow(dialog.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[16] = "";
+        GetClassNameA(child, className, sizeof className);
+        if (_stricmp(className, "Static") != 0 || (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP)
+            continue;
+        RECT client;
+        POINT corner = {0, 0};
+        GetClientRect(child, &client);
+        ClientToScreen(child, &corner);
+        RECT area = {corner.x, corner.y, client.right, client.bottom};
+        std::string path = setting.decor + "\\..\\" + file;
+        bool clear = true;
+        for (const Control& c : dialog.controls) {
+            RECT overlap, box = {c.screen.left, c.screen.top, c.screen.left + c.screen.right, c.screen.top + c.screen.bottom},
+                 picture = {area.left, area.top, area.left + area.right, area.top + area.bottom};
+            if ((c.style & SS_TYPEMASK) == SS_BITMAP && c.className == "Static")
+                continue;
+            if (IntersectRect(&overlap, &box, &picture))
+                clear = fail("control %d (%s) lies over the picture of %s", c.id, c.className.c_str(), name);
+        }
+        return checkPicture(name, screen, path.c_str(), dpi, area) && clear;
+    }
+    return fail("%s has no picture control", name);
 }
 
 static std::string controlAt(const Dialog& dialog, int id)
@@ -171,7 +208,7 @@ void scenarioInstall(void)
     Folders folders;
     if (!readFolders(&folders))
         return;
-    std::string startup = joinLines(listTree(folders.startup));
+    std::string startup = joinLines(listTree(folders.startup)), allStartup = joinLines(listTree(folders.allStartup));
     // Bait for an unquoted start of "C:\Program Files\Demo Product\Demo.exe":
     // the system would run C:\Program.exe, whose window has the same class.
     copyFile(stagePath("demo\\Demo.exe"), "C:\\Program.exe");
@@ -190,6 +227,9 @@ void scenarioInstall(void)
     if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
     screenshot("finished", &dialog.rect, &screen);
+    // Its control takes the picture's size: pixel for pixel. (The welcome's
+    // bordered place is a little smaller; the system fits the picture into it.)
+    expectDialogPicture("finished", dialog, screen, "picture.bmp", 96);
     std::string dir = folders.programFiles + "\\Demo Product";
     expectText("Finished", IDC_TEXT,
                "Setup is complete and Demo V1.0 is now installed on your computer!\n\n"
@@ -206,13 +246,16 @@ void scenarioInstall(void)
 
     expectFiles("demo", dir, demoFiles, demoFileCount);
     expectUninstaller(dir + "\\Uninst.exe", stagePath("DemoSetup.exe"));
-    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
-    std::string group = folders.programs + "\\Demo Product";
-    expectEqual("shortcuts of the group", ".\\Demo.lnk\n.\\Uninstall Demo.lnk\n", joinLines(listTree(group)));
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
+    // A per-machine install: the group is every account's, in the all-users Start Menu.
+    std::string group = folders.allPrograms + "\\Demo Product";
+    expectEqual("shortcuts of the all-users group", ".\\Demo.lnk\n.\\Uninstall Demo.lnk\n", joinLines(listTree(group)));
+    expect(!fileExists(folders.programs + "\\Demo Product"), "no group in the user's own Start Menu");
     expectShortcut(group + "\\Demo.lnk", dir + "\\Demo.exe", "Demo", "", ",0");
     expectShortcut(group + "\\Uninstall Demo.lnk", dir + "\\Uninst.exe", "Uninstall Demo", "",
                    dir + "\\Uninst.exe,1");
     expectEqual("Startup folder (StartupArguments \"|\")", startup, joinLines(listTree(folders.startup)));
+    expectEqual("all users' Startup folder", allStartup, joinLines(listTree(folders.allStartup)));
 
     // Finish with the box ticked: the product starts once the background has gone.
     if (!click("Finished", IDC_FINISH))
@@ -229,6 +272,65 @@ void scenarioInstall(void)
     waitNoWindowOfClass("TambDemoWindow", DEFAULT_WAIT_MS);
 }
 
+// The demo at a DPI other than 96 (LogPixels set, and read back, before the
+// setup starts), on a screen larger by as much: the 800x600 of the other
+// scenarios, scaled. The background's layout and the two dialog pictures
+// are the 96 DPI ones scaled, the pictures smoothly and without gaps beside
+// them; the dialogs' texts are as at 96 DPI.
+static void installAtDpi(int dpi)
+{
+    int bits = 0;
+    bool palette = false;
+    screenInfo(&bits, &palette);
+    HDC screenDc = GetDC(NULL);
+    int W = GetDeviceCaps(screenDc, HORZRES), H = GetDeviceCaps(screenDc, VERTRES);
+    ReleaseDC(NULL, screenDc);
+    if (!expect(W == 800 * dpi / 96 && H == 600 * dpi / 96 && bits > 8,
+                "the screen is 800x600 at %d DPI, in true colour: %dx%d, %d bits", dpi, W, H, bits) ||
+        !expect(regSetDword("HKCU\\Control Panel\\Desktop", "LogPixels", (DWORD)dpi),
+                "LogPixels of the prefix reads back as %d", dpi))
+        return;
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    Image screen;
+    if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
+        return;
+    std::string welcome = "welcome-" + std::to_string(dpi) + "dpi", finished = "finished-" + std::to_string(dpi) + "dpi";
+    screenshot(welcome.c_str(), &dialog.rect, &screen);
+    HWND window = FindWindowA("TambSetupClass", NULL);
+    RECT area = {};
+    if (window)
+        GetClientRect(window, &area);
+    expect(area.right == W && area.bottom == H, "the background covers the %dx%d screen (%ldx%ld)", W, H, area.right,
+           area.bottom);
+    expectText("Install", IDC_TEXT, welcomeDemo);
+    checkBackground(welcome.c_str(), screen, dialog.rect, BACKGROUND_FULL, dpi);
+    expectDialogPicture(welcome.c_str(), dialog, screen, "picture.bmp", dpi);
+    if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    screenshot(finished.c_str(), &dialog.rect, &screen);
+    expectText("Finished", IDC_RUN_PRODUCT, "Run Demo");
+    checkBackground(finished.c_str(), screen, dialog.rect, BACKGROUND_FULL, dpi);
+    expectDialogPicture(finished.c_str(), dialog, screen, "picture.bmp", dpi);
+    if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
+        return;
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+        expectExitCode("a completed install", EXIT_DONE);
+}
+
+void scenarioInstallDpi144(void)
+{
+    installAtDpi(144);
+}
+
+void scenarioInstallDpi192(void)
+{
+    installAtDpi(192);
+}
+
 // The other configuration: plain finished text (install folder "Tamberlyn",
 // no samples description), help shortcut, subfolder, Startup shortcut with
 // arguments, another BackgroundColor (the class brush: the bands stay as
@@ -240,7 +342,8 @@ void scenarioInstallViewer(void)
     Folders folders;
     if (!readFolders(&folders))
         return;
-    std::string dir = folders.programFiles + "\\Tamberlyn", group = folders.programs + "\\Tamberlyn\\Extras";
+    std::string dir = folders.programFiles + "\\Tamberlyn", group = folders.allPrograms + "\\Tamberlyn\\Extras";
+    std::string startup = joinLines(listTree(folders.startup));
     HANDLE setup = startSetup(copyToDownloads("ViewerSetup.exe"));
     Dialog dialog;
     if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
@@ -269,9 +372,9 @@ void scenarioInstallViewer(void)
     static const char* const files[] = {"Uninstall.exe", "Viewer.exe=Demo.exe", "Viewer.HLP=Viewer.HLP",
                                         "License.txt=License.txt", "Sample1.txt=Sample1.txt", "Data.txt=Data.txt"};
     expectFiles("viewer", dir, files, sizeof files / sizeof files[0]);
-    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe");
+    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe", NULL);
     std::vector<std::string> top;
-    for (const std::string& path : listTree(folders.programs + "\\Tamberlyn"))
+    for (const std::string& path : listTree(folders.allPrograms + "\\Tamberlyn"))
         if (path.find('\\', 2) == std::string::npos)
             top.push_back(path);
     expectEqual("the Start Menu group", ".\\Extras\n", joinLines(top));
@@ -281,7 +384,9 @@ void scenarioInstallViewer(void)
     expectShortcut(group + "\\Tamb Viewer Help.lnk", dir + "\\Viewer.HLP", "Tamb Viewer Help", "", ",0");
     expectShortcut(group + "\\Remove Tamb Viewer.lnk", dir + "\\Uninstall.exe", "Remove Tamb Viewer", "",
                    dir + "\\Uninstall.exe,1");
-    expectShortcut(folders.startup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
+    expectShortcut(folders.allStartup + "\\Tamb Viewer.lnk", dir + "\\Viewer.exe", "Tamb Viewer", "-tray", ",0");
+    expect(!fileExists(folders.programs + "\\Tamberlyn"), "no group in the user's own Start Menu");
+    expectEqual("the user's own Startup folder", startup, joinLines(listTree(folders.startup)));
 
     if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
         return;

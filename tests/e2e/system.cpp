@@ -274,27 +274,53 @@ bool regSetString(const char* keyName, const char* value, const std::string& dat
     return true;
 }
 
+bool regSetDword(const char* keyName, const char* value, DWORD data)
+{
+    HKEY key;
+    if (!openKey(keyName, &key, KEY_SET_VALUE, true))
+        return fail("cannot open %s for writing", keyName);
+    LONG status = RegSetValueExW(key, wide(value).c_str(), 0, REG_DWORD, (const BYTE*)&data, sizeof data);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return fail("cannot set %s\\%s: error %ld", keyName, value, (long)status);
+    std::string stored;
+    if (!regValue(keyName, value, &stored) || stored != "REG_DWORD " + std::to_string(data))
+        return fail("%s\\%s reads back as %s", keyName, value, quoted(stored).c_str());
+    return true;
+}
+
 // ---- the machine's folders and its state ----
 
 bool readFolders(Folders* folders, bool anyProgramFiles)
 {
-    const char* shell = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    std::string programs, startup, programFiles;
-    if (!regValue(shell, "Programs", &programs) || !regValue(shell, "StartUp", &startup) ||
-        !regValue("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", &programFiles))
-        return fail("cannot read the Start Menu, Startup and Program Files folders from the registry");
+    const char* user = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    const char* machine = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    const struct {
+        const char* key;
+        const char* value;
+        std::string* folder;
+    } values[] = {{user, "Programs", &folders->programs},
+                  {user, "StartUp", &folders->startup},
+                  {machine, "Common Programs", &folders->allPrograms},
+                  {machine, "Common StartUp", &folders->allStartup},
+                  {"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", &folders->programFiles}};
     const std::string sz = "REG_SZ ";
-    if (programs.compare(0, sz.size(), sz) != 0 || startup.compare(0, sz.size(), sz) != 0 ||
-        programFiles.compare(0, sz.size(), sz) != 0)
-        return fail("the folders are not plain strings: %s %s %s", programs.c_str(), startup.c_str(),
-                    programFiles.c_str());
-    folders->programs = programs.substr(sz.size());
-    folders->startup = startup.substr(sz.size());
-    folders->programFiles = programFiles.substr(sz.size());
-    note("folders: Program Files %s, Programs %s, Startup %s", folders->programFiles.c_str(),
-         folders->programs.c_str(), folders->startup.c_str());
-    if (!fileExists(folders->programs) || !fileExists(folders->startup))
-        return fail("the Start Menu or Startup folder does not exist");
+    for (const auto& v : values) {
+        std::string data;
+        if (!regValue(v.key, v.value, &data))
+            return fail("cannot read the folder %s of %s", v.value, v.key);
+        if (data.compare(0, sz.size(), sz) != 0)
+            return fail("the folder %s is not a plain string: %s", v.value, data.c_str());
+        *v.folder = data.substr(sz.size());
+    }
+    note("folders: Program Files %s, Programs %s, Startup %s, all users' Programs %s and Startup %s",
+         folders->programFiles.c_str(), folders->programs.c_str(), folders->startup.c_str(),
+         folders->allPrograms.c_str(), folders->allStartup.c_str());
+    for (const std::string* folder : {&folders->programs, &folders->startup, &folders->allPrograms, &folders->allStartup})
+        if (!fileExists(*folder))
+            return fail("the folder %s does not exist", folder->c_str());
+    if (folders->programs == folders->allPrograms || folders->startup == folders->allStartup)
+        return fail("the user's and all users' Start Menu folders are not told apart");
     if (setting.wide && !anyProgramFiles)
         return expectEqual("Program Files folder", "C:\\Program Files", folders->programFiles);
     return true;
@@ -308,7 +334,9 @@ std::vector<std::string> snapshot(const Folders& folders)
         const std::string* path;
     } trees[] = {{"[Program Files]", &folders.programFiles},
                  {"[Programs]", &folders.programs},
-                 {"[Startup]", &folders.startup}};
+                 {"[Startup]", &folders.startup},
+                 {"[All users' Programs]", &folders.allPrograms},
+                 {"[All users' Startup]", &folders.allStartup}};
     for (const auto& tree : trees) {
         out.push_back(tree.title);
         for (const std::string& path : listTree(*tree.path))
@@ -337,7 +365,8 @@ std::vector<std::string> snapshot(const Folders& folders)
 bool expectSnapshot(const char* what, const std::vector<std::string>& before, const std::vector<std::string>& after)
 {
     if (before == after)
-        return pass("%s: Program Files, Start Menu, Startup, the uninstall key and C:\\ as before", what);
+        return pass("%s: Program Files, Start Menu and Startup (user's and all users'), the uninstall key and C:\\ "
+                    "as before", what);
     std::string changes;
     for (const std::string& line : before)
         if (std::find(after.begin(), after.end(), line) == after.end())

@@ -140,7 +140,8 @@ void expectSelfDeleted(const std::string& uninstaller, const std::string& folder
 
 static void expectRegistrationGone(const Folders& folders, const char* product, const char* group)
 {
-    expect(!fileExists(folders.programs + "\\" + group), "no Start Menu group %s", group);
+    expect(!fileExists(folders.allPrograms + "\\" + group) && !fileExists(folders.programs + "\\" + group),
+           "no Start Menu group %s, for all users or the user", group);
     expect(!regKeyExists((std::string(uninstallKey) + "\\" + product).c_str()), "no uninstall entry %s", product);
 }
 
@@ -211,7 +212,7 @@ void scenarioUninstallCancel(void)
         expectSnapshot(what.c_str(), installed, snapshot(folders));
     }
     expectFiles("demo", dir, demoFiles, demoFileCount);
-    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
 }
 
 // Files the user added to the install folder and to Samples stay, and so do
@@ -338,7 +339,7 @@ void scenarioUninstallRegistry(void)
         return;
     writeFile(dir + "\\Viewer.GID", "index\n");
     writeFile(dir + "\\viewer.fts", "search\n");
-    expect(fileExists(folders.startup + "\\Tamb Viewer.lnk"), "the install made a Startup shortcut to remove");
+    expect(fileExists(folders.allStartup + "\\Tamb Viewer.lnk"), "the install made a Startup shortcut to remove");
     const char* system = "C:\\windows\\system32";
     HANDLE list = startProgram(std::string(system) + "\\uninstaller.exe", "uninstaller.exe --remove \"Tamb Viewer\"",
                                system);
@@ -360,6 +361,56 @@ void scenarioUninstallRegistry(void)
     waitExit(list, "Wine's uninstaller", DEFAULT_WAIT_MS);
     expectSelfDeleted(dir + "\\Uninstall.exe", dir);
     expectSnapshot("after the uninstall", before, snapshot(folders));
+}
+
+// An earlier install (made before shortcuts went to all users, or where the
+// system had no all-users folder) left the same shortcuts in the user's own
+// Start Menu and Startup. The uninstaller removes both sets, and only the
+// names the product makes: a shortcut of another program keeps the user's
+// group, and one in the all-users Startup stays.
+void scenarioUninstallUserShortcuts(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    if (!installQuietly("ViewerSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Tamberlyn";
+    std::string allGroup = folders.allPrograms + "\\Tamberlyn", userGroup = folders.programs + "\\Tamberlyn";
+    const char* const groupLinks[] = {"Tamb Viewer.lnk", "Tamb Viewer Help.lnk", "Remove Tamb Viewer.lnk"};
+    makeFolders(userGroup + "\\Extras");
+    bool planted = true;
+    for (const char* name : groupLinks)
+        planted = copyFile(allGroup + "\\Extras\\" + name, userGroup + "\\Extras\\" + name) && planted;
+    planted = copyFile(folders.allStartup + "\\Tamb Viewer.lnk", folders.startup + "\\Tamb Viewer.lnk") && planted;
+    // Not the product's: another program's shortcuts, named apart.
+    planted = copyFile(allGroup + "\\Extras\\Tamb Viewer.lnk", userGroup + "\\Other Tool.lnk") && planted;
+    planted = copyFile(folders.allStartup + "\\Tamb Viewer.lnk", folders.allStartup + "\\Tamb Viewer Tray.lnk") &&
+              planted;
+    // Read back before the uninstaller starts.
+    if (!expect(planted, "the earlier install's shortcuts were planted in the user's folders") ||
+        !expectEqual("the user's group", ".\\Extras\n.\\Extras\\Remove Tamb Viewer.lnk\n.\\Extras\\Tamb Viewer Help.lnk\n"
+                     ".\\Extras\\Tamb Viewer.lnk\n.\\Other Tool.lnk\n", joinLines(listTree(userGroup))) ||
+        !expect(fileExists(folders.startup + "\\Tamb Viewer.lnk") && fileExists(folders.allStartup + "\\Tamb Viewer.lnk") &&
+                    fileExists(folders.allStartup + "\\Tamb Viewer Tray.lnk"),
+                "the Startup shortcuts are in place: the user's, all users' and another program's"))
+        return;
+    if (!uninstallQuietly(dir + "\\Uninstall.exe"))
+        return;
+    expectExitCode("the uninstaller", EXIT_DONE);
+    expectSelfDeleted(dir + "\\Uninstall.exe", dir);
+    expect(!fileExists(allGroup), "the all-users group went");
+    expectEqual("the user's group: only the other program's shortcut", ".\\Other Tool.lnk\n",
+                joinLines(listTree(userGroup)));
+    expect(!fileExists(folders.startup + "\\Tamb Viewer.lnk") && !fileExists(folders.allStartup + "\\Tamb Viewer.lnk"),
+           "neither Startup folder holds the product's shortcut");
+    expect(fileExists(folders.allStartup + "\\Tamb Viewer Tray.lnk"), "the other program's Startup shortcut stays");
+    expect(!regKeyExists((std::string(uninstallKey) + "\\Tamb Viewer").c_str()), "no uninstall entry Tamb Viewer");
+    DeleteFileA((userGroup + "\\Other Tool.lnk").c_str());
+    RemoveDirectoryA(userGroup.c_str());
+    DeleteFileA((folders.allStartup + "\\Tamb Viewer Tray.lnk").c_str());
+    expectSnapshot("after the uninstall, the other program's shortcuts taken away", before, snapshot(folders));
 }
 
 // The batch file's old fixed name is taken by something else: a folder, or
@@ -500,7 +551,7 @@ void scenarioReinstallLocked(void)
         readFile(dir + "\\" + marked[i], &bytes);
         expect(bytes == contents[i], "%s is the first install's", marked[i]);
     }
-    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
     if (!uninstallQuietly(dir + "\\Uninst.exe"))
         return;
     expectExitCode("the old uninstaller", EXIT_DONE);
@@ -546,7 +597,7 @@ void scenarioSignedSetup(void)
         return;
     std::string dir = folders.programFiles + "\\Demo Product";
     expectFiles("demo", dir, demoFiles, demoFileCount);
-    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
     expectUninstaller(dir + "\\Uninst.exe", stagePath("SignedSetup.exe"));
     std::string uninstaller;
     int32_t tableOffset = -1, tableSize = -1;

@@ -20,7 +20,7 @@ const Field fields[] = {
     {"file description", "FileDescription", VERSION_DESCRIPTION_PLACEHOLDER, &VersionTexts::description},
     {"product name", "ProductName", VERSION_PRODUCT_NAME_PLACEHOLDER, &VersionTexts::productName},
     {"product version", "ProductVersion", VERSION_PRODUCT_VERSION_PLACEHOLDER, &VersionTexts::productVersion},
-    {"publisher", "CompanyName", VERSION_COMPANY_PLACEHOLDER, &VersionTexts::company},
+    {"publisher", VERSION_COMPANY_KEY, VERSION_COMPANY_PLACEHOLDER, &VersionTexts::company},
 };
 enum { FIELD_COUNT = sizeof fields / sizeof fields[0] };
 
