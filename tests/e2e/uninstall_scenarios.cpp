@@ -309,7 +309,7 @@ void scenarioUninstallNotHere(void)
         expect(batchFiles().empty(), "%s: no batch file was written", c.what);
     }
     expectFiles("demo", dir, demoFiles, demoFileCount);
-    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe");
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
 }
 
 // The list of programs starts the quoted "UninstallString" (Wine's
@@ -333,7 +333,7 @@ void scenarioUninstallRegistry(void)
     std::string entry = joinLines(regDump(key.c_str()));
     expect(entry.find("SystemComponent") == std::string::npos && entry.find("Stale") == std::string::npos,
            "the uninstall entry was written fresh: %s", quoted(entry).c_str());
-    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe");
+    expectUninstallEntry("Tamb Viewer", "2.5b", dir, "Uninstall.exe", NULL);
     // Something adds a subkey to the entry after the install: the entry goes whole all the same.
     if (!regSetString((key + "\\Added").c_str(), "By", "another program"))
         return;
