@@ -21,7 +21,7 @@ TEST(Uninstaller, BatchTextNamesEveryPathAsItIs)
     char text[1200];
     int length = formSelfDeleteBatch(text, sizeof text, "C:\\Program Files\\Demo\\Uninst.exe", "C:\\Program Files\\Demo",
                                      "\\DelUS12.bat", 3);
-    const char* expected = "set n=\r\n:Repeat\r\ndel \"C:\\Program Files\\Demo\\Uninst.exe\"\r\n"
+    const char* expected = "setlocal DisableDelayedExpansion\r\nset n=\r\n:Repeat\r\ndel \"C:\\Program Files\\Demo\\Uninst.exe\"\r\n"
                            "if not exist \"C:\\Program Files\\Demo\\Uninst.exe\" goto Done\r\n"
                            "set n=%n%x\r\nif \"%n%\"==\"xxx\" goto Done\r\n"
                            "ping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\n"
@@ -32,7 +32,7 @@ TEST(Uninstaller, BatchTextNamesEveryPathAsItIs)
     // "%PATH%" in a folder name must stay those characters: the interpreter
     // expands %...% even inside quotes, and %% is its one way to say "%".
     length = formSelfDeleteBatch(text, sizeof text, "C:\\100% %PATH%\\Uninst.exe", "C:\\100% %PATH%", "\\DelUS1.bat", 1);
-    expected = "set n=\r\n:Repeat\r\ndel \"C:\\100%% %%PATH%%\\Uninst.exe\"\r\n"
+    expected = "setlocal DisableDelayedExpansion\r\nset n=\r\n:Repeat\r\ndel \"C:\\100%% %%PATH%%\\Uninst.exe\"\r\n"
                "if not exist \"C:\\100%% %%PATH%%\\Uninst.exe\" goto Done\r\n"
                "set n=%n%x\r\nif \"%n%\"==\"x\" goto Done\r\n"
                "ping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\n"

@@ -770,3 +770,33 @@ void scenarioCraftedSetups(void)
                !fileExists("C:\\x.txt"),
            "no file was written outside the install folder");
 }
+
+// A file where the Start Menu group belongs (all users' "Demo Product"):
+// no shortcut can be made there, so the finished text promises no Start Menu
+// and says what is missing, and the exit code says the install is incomplete.
+void scenarioGroupInTheWay(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::string blocker = folders.allPrograms + "\\Demo Product";
+    if (!writeFile(blocker, "not a folder") || !fileExists(blocker))
+        return (void)fail("cannot put the file %s", blocker.c_str());
+    HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+    Dialog dialog;
+    if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product";
+    expectText("Finished", IDC_TEXT,
+               "Demo V1.0 is now installed on your computer, but not all of its Start Menu shortcuts (under Demo "
+               "Product) or its entry in the list of programs could be made.\n\nSome sample files can be found in " +
+                   dir + "\\Samples\n\nClick Finish.");
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    std::string content;
+    readFile(blocker, &content);
+    expectEqual("the file in the group's place", "not a folder", content);
+    if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
+        return;
+    if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+        expectExitCode("an install without its shortcuts", EXIT_INCOMPLETE);
+}

@@ -423,9 +423,22 @@ HANDLE startProgram(const std::string& exe, const std::string& commandLine, cons
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
     std::wstring line = wide(commandLine), exeName = wide(exe), folderName = wide(folder ? folder : "");
-    BOOL started = CreateProcessW(exe.empty() ? NULL : exeName.c_str(), &line[0], NULL, NULL, TRUE, 0,
-                                  (LPVOID)environment, folder ? folderName.c_str() : NULL, &startup, &process);
-    DWORD error = GetLastError();
+    BOOL started = FALSE;
+    DWORD error = 0;
+    // Under load Wine now and then fails a start with "internal error" before
+    // the program runs at all; a program that cannot start fails both times.
+    for (int attempt = 0; attempt < 2 && !started; attempt++) {
+        if (attempt)
+            note("Wine could not start %s (error %lu); once more", commandLine.c_str(), (unsigned long)error);
+        std::wstring writable = line;   // CreateProcessW may write into it
+        started = CreateProcessW(exe.empty() ? NULL : exeName.c_str(), &writable[0], NULL, NULL, TRUE, 0,
+                                 (LPVOID)environment, folder ? folderName.c_str() : NULL, &startup, &process);
+        error = GetLastError();
+        if (!started && error != ERROR_INTERNAL_ERROR)
+            break;
+        if (!started)
+            Sleep(500);
+    }
     if (nul != INVALID_HANDLE_VALUE)
         CloseHandle(nul);
     if (!started) {
