@@ -4,7 +4,7 @@
 # executable dist/DemoSetup.exe with mksetup from examples/demo/setup.ini (no
 # stub argument: mksetup carries the i686 setup program) and prints its
 # listing, checks that the Windows mksetup under Wine builds the same bytes
-# from it and from the international examples (examples/international), and
+# from it and from the international examples (the test builders_agree), and
 # round-trips FILE through the codec tool (pack, unpack, compare), printing
 # the sizes and the ratio. Without FILE the sample
 # is the project's own source text. Where Wine is installed the Windows tool
@@ -42,26 +42,13 @@ mksetup="$BUILD/native/tools/mksetup/mksetup"
 "$mksetup" list "$ROOT/dist/DemoSetup.exe"
 "$mksetup" verify "$ROOT/dist/DemoSetup.exe"
 echo "setup program (i686 stub): $(wc -c <"$BUILD/win32/app/tambsetup.exe") bytes"
-# The Windows tools build the same setups from the same scripts: the demo,
-# and the international examples (UTF-8 with a byte-order mark and CRLF, code
-# pages 1252, 1251 and the double-byte 932).
-mkdir -p "$BUILD/run"
-international=(french russian japanese)
-for name in "${international[@]}"; do
-    "$mksetup" -q build "examples/international/$name.ini" -o "$BUILD/run/$name.native.exe"
-done
-echo "international: ${international[*]} built (build/run/*.native.exe)"
+# The Windows tools build the same setups from the same scripts (the demo and
+# the international examples): the test builders_agree of each Windows tree.
 same_setups() {   # same_setups ARCH: the Windows mksetup of ARCH under Wine
-    local arch="$1" name
-    use_wine_prefix "$arch"
-    wine "$BUILD/$arch/tools/mksetup/mksetup.exe" -q build examples/demo/setup.ini -o "$BUILD/run/DemoSetup.$arch.exe"
-    cmp "$ROOT/dist/DemoSetup.exe" "$BUILD/run/DemoSetup.$arch.exe" || die "the $arch Windows mksetup builds a different setup"
-    for name in "${international[@]}"; do
-        wine "$BUILD/$arch/tools/mksetup/mksetup.exe" -q build "examples/international/$name.ini" -o "$BUILD/run/$name.$arch.exe"
-        cmp "$BUILD/run/$name.native.exe" "$BUILD/run/$name.$arch.exe" ||
-            die "the $arch Windows mksetup builds a different setup from examples/international/$name.ini"
-    done
-    echo "windows:  the $arch mksetup under Wine builds the same setups"
+    use_wine_prefix "$1"
+    ctest --test-dir "$BUILD/$1" -R '^builders_agree$' --output-on-failure >/dev/null ||
+        die "the $1 Windows mksetup builds different setups (ctest --test-dir build/$1 -R builders_agree)"
+    echo "windows:  the $1 mksetup under Wine builds the same setups"
 }
 if have_wine64; then
     same_setups win64
