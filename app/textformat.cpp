@@ -96,6 +96,11 @@ int formatWithName(char* buffer, int capacity, const char* format, const char* n
     return compose(buffer, capacity, format, 0, name ? name : "");
 }
 
+int appendLine(char* buffer, int capacity, const char* text)
+{
+    return appendText(buffer, capacity, text) < 0 ? -1 : appendText(buffer, capacity, "\n");
+}
+
 int appendText(char* buffer, int capacity, const char* text)
 {
     int length = 0;

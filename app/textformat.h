@@ -18,5 +18,7 @@ int formatWithName(char* buffer, int capacity, const char* format, const char* n
 // Appends text at the end of the string in buffer. Returns the new length, or
 // -1 when it did not fit (buffer then holds what fit).
 int appendText(char* buffer, int capacity, const char* text);
+// appendText of text, then of a line end: one line of a list (as far as it fits).
+int appendLine(char* buffer, int capacity, const char* text);
 
 #endif

@@ -102,8 +102,7 @@ int removeInstallation(char* leftovers, int capacity)
         setPathAttributes(path, FILE_ATTRIBUTE_NORMAL);
         if (!fileDelete(path) && index > 0 && pathAttributes(path) != INVALID_FILE_ATTRIBUTES) {
             left++;
-            appendText(leftovers, capacity, path);   // cut when full: the count still tells
-            appendText(leftovers, capacity, "\n");
+            appendLine(leftovers, capacity, path);   // cut when full: the count still tells
         }
         if (endsWithNoCase(path, HELP_EXTENSION))
             deleteHelpIndexes(path);
@@ -117,17 +116,16 @@ int removeInstallation(char* leftovers, int capacity)
     for (int index = 0; index < count; index++) {
         const char* format = shortcutNameFormat(fileNameAt(index), index, setupText.uninstallShortcutFormat);
         if (format)
-            removeShortcut(product, format, 0);
+            left += removeShortcut(product, format, 0, leftovers, capacity);
     }
     char key[UNINSTALL_KEY_SIZE];
     if (!removeUninstallEntry() && formUninstallKey(key)) {
         left++;   // the list of programs would still show the product
         appendText(leftovers, capacity, "HKEY_LOCAL_MACHINE\\");
-        appendText(leftovers, capacity, key);
-        appendText(leftovers, capacity, "\n");
+        appendLine(leftovers, capacity, key);
     }
     if (setupText.startupArguments[0] != '|')
-        removeShortcut(product, "%s", 1);
+        left += removeShortcut(product, "%s", 1, leftovers, capacity);
     return left;
 }
 

@@ -207,8 +207,7 @@ int prepareSelfDelete(char* leftovers, int capacity)
         return 1;
     // Nothing will delete the program: it is named with what else is left.
     if (path[0]) {
-        appendText(leftovers, capacity, path);
-        appendText(leftovers, capacity, "\n");
+        appendLine(leftovers, capacity, path);
     }
     return 0;
 }

@@ -207,8 +207,9 @@ HRESULT writeShellLink(const char* target, const char* linkPath, const char* des
     return status;
 }
 
-int removeShortcut(const char* nameArgument, const char* nameFormat, int startup)
+int removeShortcut(const char* nameArgument, const char* nameFormat, int startup, char* leftovers, int capacity)
 {
+    int stayed = 0;
     // Both places: an install made before shortcuts went to all users, or
     // one without the all-users folder, left them in the user's.
     static const int places[] = {SHORTCUTS_ALL_USERS, SHORTCUTS_USER};
@@ -218,13 +219,16 @@ int removeShortcut(const char* nameArgument, const char* nameFormat, int startup
         int groupEnd, subfolderEnd;
         if (shortcutFolder(place, startup, path) &&
             formShortcutPath(nameArgument, nameFormat, startup, name, path, &groupEnd, &subfolderEnd)) {
-            fileDelete(path);
+            if (!fileDelete(path) && pathAttributes(path) != INVALID_FILE_ATTRIBUTES) {
+                stayed++;
+                appendLine(leftovers, capacity, path);
+            }
             // Only empty folders go: the group disappears with its last shortcut.
             folderUpTo(path, subfolderEnd, 0);
             folderUpTo(path, groupEnd, 0);
         }
     }
-    return 1;
+    return stayed;
 }
 
 int formUninstallKey(char key[UNINSTALL_KEY_SIZE])

@@ -27,9 +27,11 @@ int createShortcut(const char* target, const char* nameArgument, const char* nam
 HRESULT writeShellLink(const char* target, const char* linkPath, const char* description,
                        const char* arguments);
 
-// Deletes the shortcut that createShortcut with the same name makes, then the
-// Start Menu subfolder and group if they are empty now. Returns 1.
-int removeShortcut(const char* nameArgument, const char* nameFormat, int startup);
+// Deletes the shortcut that createShortcut with the same name makes, in the
+// all-users and the user's folders, then the Start Menu subfolder and group
+// where they are empty now. A shortcut that stays is added to leftovers, a
+// line each (as far as capacity allows). Returns the number that stayed.
+int removeShortcut(const char* nameArgument, const char* nameFormat, int startup, char* leftovers, int capacity);
 
 // "SOFTWARE\Microsoft\Windows\CurrentVersion\UnInstall\<productName>" into key:
 // its 52 bytes and a product name of 31 bytes in its code page, in UTF-8.

@@ -656,3 +656,29 @@ void scenarioOneAtATime(void)
         expectExitCode("the first uninstaller, cancelled", EXIT_CANCELLED);
     expectFiles("demo", dir, demoFiles, demoFileCount);
 }
+
+// A shortcut that cannot be deleted (held open by another program) is named
+// in the final text like a file that stayed, and no success is claimed.
+void scenarioUninstallShortcutHeld(void)
+{
+    Folders folders;
+    if (!readFolders(&folders) || !installQuietly("DemoSetup.exe"))
+        return;
+    std::string dir = folders.programFiles + "\\Demo Product", lnk = folders.allPrograms + "\\Demo Product\\Demo.lnk";
+    HANDLE held = CreateFileW(wide(lnk).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (!expect(held != INVALID_HANDLE_VALUE, "the shortcut %s is held open", lnk.c_str()))
+        return;
+    HANDLE process = startSetup(dir + "\\Uninst.exe");
+    Dialog dialog;
+    if (process && click("Uninstall", IDOK) && waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog)) {
+        std::string text;
+        controlText("Finished", IDC_TEXT, &text);
+        expect(text.find("could not be deleted:\n\n" + lnk + "\n") != std::string::npos &&
+                   text.find("successfully") == std::string::npos,
+               "the final text names the shortcut that stayed: %s", quoted(text).c_str());
+        if (click("Finished", IDOK) && waitExit(process, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
+            expectExitCode("an uninstall that left a shortcut", EXIT_FAILED);
+    }
+    CloseHandle(held);
+    expect(fileExists(lnk), "the held shortcut is still there");
+}
