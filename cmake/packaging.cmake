@@ -68,7 +68,7 @@ macro(cpack_set name)
 endmacro()
 cpack_set(CPACK_PACKAGE_NAME tambsetup-tools)
 cpack_set(CPACK_PACKAGE_VENDOR TambSetup)
-cpack_set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Builds and inspects TambSetup setup executables for Windows")
+cpack_set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Builds and examines TambSetup setup executables for Windows")
 # Lines of at most 80 characters, as Debian's package descriptions want them.
 cpack_set(CPACK_PACKAGE_DESCRIPTION "mksetup builds a compact Windows setup executable from a setup script
 (the i686 setup program is built in) and lists, extracts and verifies one;

@@ -1231,10 +1231,10 @@ static std::string listing(const std::string& folder)
 }
 
 // Setups made by others, each with one claim or layout our builder never
-// writes, inspected by every command within the memory and time limits:
+// writes, examined by every command within the memory and time limits:
 // each says what is wrong (or shows the setup safely), and nothing lands
 // outside the extraction folder.
-TEST(MksetupUntrusted, HostileSetupsAreInspectedSafely)
+TEST(MksetupUntrusted, HostileSetupsAreExaminedSafely)
 {
     const int32_t huge = 0x7FFFFFFF;
     struct Case {

@@ -1,6 +1,6 @@
 // extract.cpp - writing a setup's entries into a folder, never through a
 // symbolic link and never outside the folder.
-#include "inspect.h"
+#include "examine.h"
 
 #include <stdio.h>
 #include <string.h>

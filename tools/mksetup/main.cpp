@@ -1,4 +1,4 @@
-// mksetup - builds a setup executable from a setup script, and inspects one.
+// mksetup - builds a setup executable from a setup script, and reads one back.
 // "mksetup --help" lists the commands, "mksetup help COMMAND" explains one.
 // This file holds the command table and the command line it is read by.
 #include <stdio.h>
@@ -12,7 +12,7 @@
 #include "build.h"
 #include "compress.h"
 #include "coding/blockstream_encode.h"
-#include "inspect.h"
+#include "examine.h"
 #include "script.h"
 #include "tool.h"
 #include "workers.h"

@@ -1,8 +1,8 @@
-// inspect.h - the commands that read a setup: list, verify, config, and
+// examine.h - the commands that read a setup: list, verify, config, and
 // extract (extract.cpp). Each returns the exit status: 0, or 1 after saying
 // what is wrong.
-#ifndef MKSETUP_INSPECT_H
-#define MKSETUP_INSPECT_H
+#ifndef MKSETUP_EXAMINE_H
+#define MKSETUP_EXAMINE_H
 
 #include <string>
 #include <vector>

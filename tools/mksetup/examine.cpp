@@ -1,5 +1,5 @@
-// inspect.cpp - listing a setup, verifying it, printing its configuration.
-#include "inspect.h"
+// examine.cpp - listing a setup, verifying it, printing its configuration.
+#include "examine.h"
 
 #include <stdio.h>
 #include <string.h>
