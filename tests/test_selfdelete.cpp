@@ -3,6 +3,8 @@
 // form it finds (its short form, or its OEM bytes), or the batch is not made.
 #include <gtest/gtest.h>
 
+#include "widetestutil.h"
+
 #include <windows.h>
 #include <string.h>
 
@@ -11,20 +13,9 @@
 #include "coding/widetext.h"
 #include "install/selfdelete.h"
 
-static std::string utf8Of(const std::wstring& wide)
-{
-    char text[1024];
-    EXPECT_GE(wideToUtf8(wide.c_str(), text, sizeof text), 0);
-    return text;
-}
-
 static std::wstring tempFolder()
 {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + L"selfdelete-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), NULL);
-    return folder;
+    return scratchFolder(L"selfdelete-");
 }
 
 // The path the command interpreter reads from form, as the system names it.

@@ -3,6 +3,8 @@
 // at start, and the file layer's UTF-8 paths on the wide file functions.
 #include <gtest/gtest.h>
 
+#include "widetestutil.h"
+
 #include <windows.h>
 #include <string.h>
 
@@ -184,18 +186,7 @@ TEST(SetupText, WorstGrowthFitsEveryField)
 
 static std::wstring tempFolderWide()
 {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + L"widetext-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), NULL);
-    return folder;
-}
-
-static std::string utf8Of(const std::wstring& wide)
-{
-    char text[1024];
-    EXPECT_GE(wideToUtf8(wide.c_str(), text, sizeof text), 0);
-    return text;
+    return scratchFolder(L"widetext-");
 }
 
 TEST(FileLayer, Utf8PathsNameTheFilesTheySay)

@@ -1,0 +1,31 @@
+// widetestutil.h - helpers of the tests of text at the Win32 calls: UTF-8
+// of a wide string, and a folder of this process's own for wide names.
+#ifndef WIDETESTUTIL_H
+#define WIDETESTUTIL_H
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "coding/widetext.h"
+
+inline std::string utf8Of(const std::wstring& wide)
+{
+    char text[1024];
+    EXPECT_GE(wideToUtf8(wide.c_str(), text, sizeof text), 0);
+    return text;
+}
+
+// TEMP\<prefix><process id>, made if missing.
+inline std::wstring scratchFolder(const wchar_t* prefix)
+{
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + prefix + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), NULL);
+    return folder;
+}
+
+#endif
