@@ -168,6 +168,8 @@ bool checkBackground(const char* name, const Image& screen, const RECT& exclude,
 // the picture's size); the area must be the picture's size at dpi, give or
 // take a fifth (what the dialog's font makes of it).
 bool checkPicture(const char* name, const Image& screen, const char* bitmapFile, int dpi, const RECT& area);
+// The same without a word: whether the screen shows the picture there now.
+bool pictureShown(const Image& screen, const char* bitmapFile, const RECT& area);
 void screenInfo(int* bitsPerPixel, bool* palette);
 
 // ---- benchmark commands (bench.cpp): exit codes of the driver ----

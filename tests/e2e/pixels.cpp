@@ -480,6 +480,14 @@ static PictureMatch matchPicture(const Image& screen, const Image& picture, int 
     return m;
 }
 
+bool pictureShown(const Image& screen, const char* bitmapFile, const RECT& area)
+{
+    Image picture;
+    return loadAnyBitmap(bitmapFile, &picture) &&
+           matchPicture(screen, picture, (int)area.right, (int)area.bottom, (int)area.left, (int)area.top, area, 1)
+                   .wrong == 0;
+}
+
 bool checkPicture(const char* name, const Image& screen, const char* bitmapFile, int dpi, const RECT& area)
 {
     Image picture;

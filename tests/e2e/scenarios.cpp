@@ -146,7 +146,9 @@ static size_t pictureColours(const Dialog& dialog, const Image& screen)
 // file fills the control's client area, which is the picture's size at dpi
 // (give or take what the dialog's font makes of it). Nothing of the dialog
 // may lie over it: the controls below it, the separator line first.
-static bool expectDialogPicture(const char* name, const Dialog& dialog, const Image& screen, const char* file, int dpi)
+// The screen rectangle (x, y, width, height) of the client area of the
+// dialog's picture control. False when it has none.
+static bool pictureArea(const Dialog& dialog, RECT* area)
 {
     for (HWND child = GetWindow(dialog.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         char className[16] = "";
@@ -157,8 +159,34 @@ static bool expectDialogPicture(const char* name, const Dialog& dialog, const Im
         POINT corner = {0, 0};
         GetClientRect(child, &client);
         ClientToScreen(child, &corner);
-        RECT area = {corner.x, corner.y, client.right, client.bottom};
-        std::string path = setting.decor + "\\..\\" + file;
+        *area = {corner.x, corner.y, client.right, client.bottom};
+        return true;
+    }
+    return false;
+}
+
+static std::string picturePath(const char* file)
+{
+    return setting.decor + "\\..\\" + file;
+}
+
+// A screenshot once the dialog's picture shows: on a loaded machine the
+// dialog's thread may still be painting it when the dialog is found. After
+// the wait the screenshot is taken as it is, and the checks say what is wrong.
+static void screenshotPainted(const char* name, const Dialog& dialog, const char* file, Image* screen)
+{
+    RECT area;
+    DWORD start = GetTickCount();
+    while (screenshot(name, &dialog.rect, screen) && pictureArea(dialog, &area) &&
+           !pictureShown(*screen, picturePath(file).c_str(), area) && GetTickCount() - start < DEFAULT_WAIT_MS)
+        Sleep(100);
+}
+
+static bool expectDialogPicture(const char* name, const Dialog& dialog, const Image& screen, const char* file, int dpi)
+{
+    RECT area;
+    if (pictureArea(dialog, &area)) {
+        std::string path = picturePath(file);
         bool clear = true;
         for (const Control& c : dialog.controls) {
             RECT overlap, box = {c.screen.left, c.screen.top, c.screen.left + c.screen.right, c.screen.top + c.screen.bottom},
@@ -226,7 +254,7 @@ void scenarioInstall(void)
     checkBackground("welcome", screen, dialog.rect, BACKGROUND_FULL);
     if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
-    screenshot("finished", &dialog.rect, &screen);
+    screenshotPainted("finished", dialog, "picture.bmp", &screen);
     // Its control takes the picture's size: pixel for pixel. (The welcome's
     // bordered place is a little smaller; the system fits the picture into it.)
     expectDialogPicture("finished", dialog, screen, "picture.bmp", 96);
@@ -299,7 +327,7 @@ static void installAtDpi(int dpi)
     if (!setup || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog))
         return;
     std::string welcome = "welcome-" + std::to_string(dpi) + "dpi", finished = "finished-" + std::to_string(dpi) + "dpi";
-    screenshot(welcome.c_str(), &dialog.rect, &screen);
+    screenshotPainted(welcome.c_str(), dialog, "picture.bmp", &screen);
     HWND window = FindWindowA("TambSetupClass", NULL);
     RECT area = {};
     if (window)
@@ -311,7 +339,7 @@ static void installAtDpi(int dpi)
     expectDialogPicture(welcome.c_str(), dialog, screen, "picture.bmp", dpi);
     if (!click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
         return;
-    screenshot(finished.c_str(), &dialog.rect, &screen);
+    screenshotPainted(finished.c_str(), dialog, "picture.bmp", &screen);
     expectText("Finished", IDC_RUN_PRODUCT, "Run Demo");
     checkBackground(finished.c_str(), screen, dialog.rect, BACKGROUND_FULL, dpi);
     expectDialogPicture(finished.c_str(), dialog, screen, "picture.bmp", dpi);
