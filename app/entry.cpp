@@ -72,7 +72,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
 #endif
     restrictDllSearch();
     loadSetupConfig();
-    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    char path[FILE_PATH_SIZE];
     getModulePath(path, sizeof path);   // "" when it is unknown: the installer
     int uninstaller = findNoCase(path, "uninst") != 0;
     if (!claimProduct()) {

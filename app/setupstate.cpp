@@ -13,7 +13,7 @@
 // executable's bytes and writes the header and the enciphered payload over them.
 ConfigBlock setupConfigBlock = {CONFIG_MARKER_1, (int32_t)CONFIG_MARKER_2, {}};
 
-char installDir[256];
+char installDir[FILE_PATH_SIZE];
 
 void loadSetupConfig(void)
 {

@@ -5,14 +5,16 @@
 #define APP_SETUPSTATE_H
 
 #include "app/setupconfig.h"
+#include "coding/fileio.h"
 
 // The configuration block in the program's writable data. A built stub holds
 // the two marker words here until a configuration is embedded into it.
 extern ConfigBlock setupConfigBlock;
 #define setupConfig (setupConfigBlock.payload)
 
-// The install folder (UTF-8), without a trailing backslash.
-extern char installDir[256];
+// The install folder (UTF-8), without a trailing backslash. The uninstaller
+// takes its own folder, which may lie as deep as any path the system gives.
+extern char installDir[FILE_PATH_SIZE];
 
 // Deciphers the configuration block in place, ends its text fields inside
 // their widths and converts them to UTF-8 (setupText).

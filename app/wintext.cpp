@@ -20,26 +20,30 @@ int showMessage(HWND owner, const char* text, const char* caption, UINT type)
 
 int createFolder(const char* path)
 {
-    wchar_t wide[MAX_PATH];
-    return utf8ToWide(path, wide, MAX_PATH) >= 0 && CreateDirectoryW(wide, NULL);
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    return wide && CreateDirectoryW(wide, NULL);
 }
 
 int removeFolder(const char* path)
 {
-    wchar_t wide[MAX_PATH];
-    return utf8ToWide(path, wide, MAX_PATH) >= 0 && RemoveDirectoryW(wide);
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    return wide && RemoveDirectoryW(wide);
 }
 
 DWORD pathAttributes(const char* path)
 {
-    wchar_t wide[MAX_PATH];
-    return utf8ToWide(path, wide, MAX_PATH) >= 0 ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    return wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
 }
 
 int setPathAttributes(const char* path, DWORD attributes)
 {
-    wchar_t wide[MAX_PATH];
-    return utf8ToWide(path, wide, MAX_PATH) >= 0 && SetFileAttributesW(wide, attributes);
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    return wide && SetFileAttributesW(wide, attributes);
 }
 
 HMODULE loadSystemLibrary(const char* name)

@@ -14,8 +14,9 @@ int setDialogText(HWND dialog, int control, const char* text);
 int showMessage(HWND owner, const char* text, const char* caption, UINT type);
 
 // Folders and attributes, as CreateDirectoryW, RemoveDirectoryW,
-// GetFileAttributesW and SetFileAttributesW; a path that is not UTF-8 or
-// longer than MAX_PATH - 1 units fails (INVALID_FILE_ATTRIBUTES).
+// GetFileAttributesW and SetFileAttributesW, for paths of the file layer's
+// length (coding/widetext.h, toSystemPath); a path that is not UTF-8 or
+// longer fails (INVALID_FILE_ATTRIBUTES).
 int createFolder(const char* path);
 int removeFolder(const char* path);
 DWORD pathAttributes(const char* path);

@@ -43,8 +43,16 @@ void fileClose(FileHandle file);
 int fileDelete(const char* path);
 int fileRename(const char* from, const char* to);
 
+// The longest path the layer takes, in UTF-16 units without the terminator:
+// well beyond the system's classic MAX_PATH, so a program started from a deep
+// folder still opens itself. FILE_PATH_SIZE holds any such path in UTF-8.
+// A plain number, so a message can quote it.
+#define LONG_PATH_UNITS 1023
+enum { FILE_PATH_SIZE = 3 * LONG_PATH_UNITS + 1 };
+
 // The running program's own file (Win32: module file name; Linux: /proc/self/exe),
-// NUL-terminated in buffer. Returns 1, or 0 when it does not fit or is unknown.
+// NUL-terminated in buffer. Returns 1, or 0 when it does not fit or is unknown
+// (a path too long counts as a failed file operation: fileLastSystemError).
 int getModulePath(char* buffer, int32_t capacity);
 
 // The system's code (errno, GetLastError) of the last file operation that

@@ -8,10 +8,7 @@
 #include "coding/codingerror.h"
 #include "coding/widetext.h"
 
-// Longer than the system's own path limit (MAX_PATH without the "\\?\"
-// form), so every path the system can open fits; on the stack, since the
-// builder opens files on several threads.
-enum { WIDE_PATH_SIZE = 1024, SYSTEM_TEXT_SIZE = 512 };
+enum { SYSTEM_TEXT_SIZE = 512 };
 
 static int32_t lastSystemError;
 
@@ -31,17 +28,6 @@ static void failedOpen(CodingError what)
                        ? CODING_NO_SUCH_FILE : what);
 }
 
-// path as UTF-16 in wide; 0 (with the reason as the last error) when it is
-// not UTF-8 or too long.
-static int widePath(const char* path, wchar_t* wide)
-{
-    if (utf8ToWide(path, wide, WIDE_PATH_SIZE) >= 0)
-        return 1;
-    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return 0;
-}
-
 static HANDLE asHandle(FileHandle file)
 {
     return (HANDLE)file;
@@ -49,10 +35,11 @@ static HANDLE asHandle(FileHandle file)
 
 FileHandle fileOpenRead(const char* path)
 {
-    wchar_t wide[WIDE_PATH_SIZE];
-    HANDLE h = !widePath(path, wide) ? INVALID_HANDLE_VALUE
-                                     : CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    HANDLE h = !wide ? INVALID_HANDLE_VALUE
+                     : CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
         failedOpen(CODING_CANNOT_OPEN);
     return (FileHandle)h;
@@ -62,10 +49,11 @@ FileHandle fileCreate(const char* path, int exclusive, int* alreadyExists)
 {
     if (alreadyExists)
         *alreadyExists = 0;
-    wchar_t wide[WIDE_PATH_SIZE];
-    HANDLE h = !widePath(path, wide) ? INVALID_HANDLE_VALUE
-                                     : CreateFileW(wide, GENERIC_WRITE, 0, NULL, exclusive ? CREATE_NEW : CREATE_ALWAYS,
-                                                   FILE_ATTRIBUTE_NORMAL, NULL);
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    HANDLE h = !wide ? INVALID_HANDLE_VALUE
+                     : CreateFileW(wide, GENERIC_WRITE, 0, NULL, exclusive ? CREATE_NEW : CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE && exclusive && alreadyExists) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
@@ -149,29 +137,32 @@ void fileClose(FileHandle file)
 
 int fileDelete(const char* path)
 {
-    wchar_t wide[WIDE_PATH_SIZE];
-    return (widePath(path, wide) && DeleteFileW(wide)) || failed(0);
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    return (wide && DeleteFileW(wide)) || failed(0);
 }
 
 int fileRename(const char* from, const char* to)
 {
-    wchar_t wideFrom[WIDE_PATH_SIZE], wideTo[WIDE_PATH_SIZE];
-    return (widePath(from, wideFrom) && widePath(to, wideTo) &&
-            MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING)) ||
-           failed(0);
+    wchar_t fromBuffer[SYSTEM_PATH_UNITS], toBuffer[SYSTEM_PATH_UNITS];
+    const wchar_t* wideFrom = toSystemPath(from, fromBuffer);
+    const wchar_t* wideTo = toSystemPath(to, toBuffer);
+    return (wideFrom && wideTo && MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING)) || failed(0);
 }
 
 int getModulePath(char* buffer, int32_t capacity)
 {
     if (capacity <= 0)
         return 0;
-    wchar_t wide[WIDE_PATH_SIZE];
-    DWORD n = GetModuleFileNameW(NULL, wide, WIDE_PATH_SIZE);
-    if (n == 0 || n >= WIDE_PATH_SIZE) {   // a cut path is no path
+    wchar_t wide[LONG_PATH_UNITS + 1];
+    DWORD n = GetModuleFileNameW(NULL, wide, LONG_PATH_UNITS + 1);
+    if (n == 0 || n > LONG_PATH_UNITS || wideToUtf8(wide, buffer, capacity) < 0) {   // a cut path is no path
+        if (n > LONG_PATH_UNITS)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
         buffer[0] = 0;
-        return 0;
+        return failed(0);
     }
-    return wideToUtf8(wide, buffer, capacity) >= 0;
+    return 1;
 }
 
 int32_t fileLastSystemError(void)

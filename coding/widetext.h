@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "coding/fileio.h"
+
 // The worst growth of a conversion, so fixed buffers can be sized for it
 // (each takes a text's length without its terminator and gives a buffer's
 // size with it): UTF-8 never needs more UTF-16 units than bytes; one UTF-16
@@ -24,6 +26,15 @@ enum { STORED_TEXT_LIMIT = 1023 };   // bytes of the longest text codePageToUtf8
 // included). Returns the length in units, or -1 when it does not fit or is
 // not UTF-8: wide then holds "".
 int utf8ToWide(const char* text, wchar_t* wide, int capacity);
+
+// A UTF-8 path as the wide file functions take it, in buffer: one on a
+// drive ("X:\...") too long for the system's classic limit gets the "\\?\"
+// form, which lifts that limit (such paths, as the system gives them, hold
+// no "." or ".." parts and no "/"; a network path keeps the classic limit).
+// Returns where the path starts in buffer, or null (last error set) when it
+// is longer than LONG_PATH_UNITS or not UTF-8.
+enum { SYSTEM_PATH_UNITS = 4 + LONG_PATH_UNITS + 1 };
+const wchar_t* toSystemPath(const char* path, wchar_t buffer[SYSTEM_PATH_UNITS]);
 
 // UTF-16 (NUL-terminated) to UTF-8 in text (capacity bytes). Returns the
 // length in bytes, or -1 when it does not fit: text then holds "".

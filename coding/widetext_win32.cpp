@@ -16,6 +16,25 @@ int utf8ToWide(const char* text, wchar_t* wide, int capacity)
     return units - 1;
 }
 
+const wchar_t* toSystemPath(const char* path, wchar_t buffer[SYSTEM_PATH_UNITS])
+{
+    wchar_t* wide = buffer + 4;   // room for the prefix
+    int length = utf8ToWide(path, wide, LONG_PATH_UNITS + 1);
+    if (length < 0) {
+        if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return NULL;
+    }
+    // Folders stop 12 units short of MAX_PATH (room for an 8.3 name).
+    if (length < MAX_PATH - 12)
+        return wide;
+    if (wide[1] == ':' && wide[2] == '\\') {
+        wide -= 4;
+        memcpy(wide, L"\\\\?\\", 4 * sizeof *wide);
+    }
+    return wide;
+}
+
 int wideToUtf8(const wchar_t* wide, char* text, int capacity)
 {
     if (capacity <= 0)

@@ -8,6 +8,7 @@
 #include "app/setuptext.h"
 #include "app/textformat.h"
 #include "app/wintext.h"
+#include "coding/widetext.h"
 #include "install/shell.h"
 
 int resolveInstallDir(void)
@@ -23,13 +24,13 @@ int resolveInstallDir(void)
         (appendText(installDir, sizeof installDir, "\\") < 0 ||
          appendText(installDir, sizeof installDir, setupText.installFolderName) < 0))
         return 0;
-    // Every path the worker and the rollback will form must fit now.
+    // Every path the worker and the rollback will form must fit now, within
+    // the classic limit: the product is started, and its shortcuts made, there.
     char path[sizeof installDir];
-    if (!formFolderPath(path, sizeof path, SAMPLES_FIRST_INDEX))
-        return 0;
+    wchar_t wide[MAX_PATH];
     int count = configFileCount();
     for (int index = 0; index < count; index++)
-        if (!formInstalledPath(path, sizeof path, index))
+        if (!formInstalledPath(path, sizeof path, index) || utf8ToWide(path, wide, MAX_PATH) < 0)
             return 0;
     return 1;
 }

@@ -5,7 +5,8 @@
 
 // Fills installDir from the Program Files folder and installFolderName, and
 // creates the Program Files folder when it is missing. Returns 1, or 0 when
-// the folder or an installed path would not fit 255 characters.
+// an installed path would be longer than the system's classic limit
+// (MAX_PATH - 1 UTF-16 units).
 int resolveInstallDir(void);
 
 #endif

@@ -150,19 +150,34 @@ static int formBatchCommand(wchar_t* command, int capacity, const char* batchPat
     return 1;
 }
 
+// The program's path in a form the command interpreter and the volume
+// functions take, under MAX_PATH units: as it is, or for a deeper one its
+// short (8.3) form. Returns 1, or 0 when neither fits.
+static int classicForm(const char* path, char form[UTF8_BYTES_FOR_WIDE(MAX_PATH)])
+{
+    wchar_t buffer[SYSTEM_PATH_UNITS], shortForm[MAX_PATH + 4];
+    const wchar_t* wide = toSystemPath(path, buffer);
+    if (wide && wide[0] == '\\' && wide[2] == '?') {   // the "\\?\" form: the short one, without it
+        DWORD n = GetShortPathNameW(wide, shortForm, MAX_PATH + 4);
+        wide = n == 0 || n >= MAX_PATH + 4 ? NULL : shortForm[1] == ':' ? shortForm
+                                                  : shortForm[5] == ':' ? shortForm + 4 : NULL;
+    }
+    return wide && lstrlenW(wide) < MAX_PATH && wideToUtf8(wide, form, UTF8_BYTES_FOR_WIDE(MAX_PATH)) > 0;
+}
+
 // The batch for the program at path, written at the root of the program's
 // own drive (not the current one, which may be another or read-only) and
 // its process created suspended (batchThread). Returns 1, or 0 with
 // nothing left behind.
-static int makeBatch(const char* path)
+static int makeBatch(const char* ownPath)
 {
-    char batchPath[BATCH_PATH_SIZE], folder[UTF8_BYTES_FOR_WIDE(MAX_PATH)], root[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)], folder[sizeof path], root[sizeof path], batchPath[BATCH_PATH_SIZE];
     char pathForm[BATCH_FORM_SIZE], folderForm[BATCH_FORM_SIZE], batchForm[BATCH_FORM_SIZE];
     wchar_t wideRoot[MAX_PATH];
-    lstrcpynA(folder, path, sizeof folder);
-    cutAtLastBackslash(folder);
-    if (!path[0] || !volumeRootOf(path, wideRoot, root, sizeof root))
+    if (!classicForm(ownPath, path) || !volumeRootOf(path, wideRoot, root, sizeof root))
         return 0;
+    lstrcpyA(folder, path);
+    cutAtLastBackslash(folder);
     // An access list only protects where the drive keeps one (not on FAT).
     DWORD flags = 0;
     if (!GetVolumeInformationW(wideRoot, NULL, 0, NULL, NULL, &flags, NULL, 0) || !(flags & FILE_PERSISTENT_ACLS))
@@ -200,7 +215,7 @@ static int makeBatch(const char* path)
 
 int prepareSelfDelete(char* leftovers, int capacity)
 {
-    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    char path[FILE_PATH_SIZE];
     if (!getModulePath(path, sizeof path))
         path[0] = 0;
     if (makeBatch(path))

@@ -17,8 +17,6 @@
 #include "coding/fileio.h"
 #include "package/packageerror.h"
 
-enum { PACKAGE_PATH_SIZE = 260 };
-
 typedef int (*ConfirmOverwriteHook)(const char* path);           // non-zero: replace
 typedef void (*BeforeTransferHook)(FileHandle file, int32_t count);
 typedef void (*AfterTransferHook)(FileHandle file);

@@ -112,7 +112,7 @@ static PackageError readDirectory(FileHandle file, int32_t size)
 // reader handle is set only when both worked.
 static PackageError openReader(const char* path)
 {
-    char ownPath[PACKAGE_PATH_SIZE];
+    char ownPath[FILE_PATH_SIZE];
     if (!path && getModulePath(ownPath, sizeof ownPath))
         path = ownPath;
     if (!path)

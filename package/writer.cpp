@@ -24,7 +24,7 @@ static FileHandle writerHandle = INVALID_FILE;
 static PackageEntry writerDirectory[PACKAGE_MAX_RECORDS];
 static int writerRecordCount;
 static int32_t writerPosition;
-static char writerPath[PACKAGE_PATH_SIZE];   // to delete a package whose directory failed
+static char writerPath[FILE_PATH_SIZE];   // to delete a package whose directory failed
 // The directory is enciphered in a copy, so the records stay readable in memory.
 static uint8_t directoryOut[PACKAGE_MAX_RECORDS * ENTRY_SIZE];
 

@@ -392,7 +392,7 @@ TEST_F(PackageReader, NullPathOpensTheRunningProgram)
         EXPECT_EQ(extracted, bytesOf(content));
         return;
     }
-    char self[PACKAGE_PATH_SIZE];
+    char self[FILE_PATH_SIZE];
     ASSERT_EQ(getModulePath(self, sizeof self), 1);
     EXPECT_EQ(openPackage(nullptr), INVALID_FILE) << "this program carries no package";
 

@@ -402,7 +402,7 @@ TEST_F(PackageWriter, CreateAndCloseEdges)
     EXPECT_EQ(readFileBytes(first), before);
     EXPECT_EQ(addMemory("abc", 3, "A", 0), 0) << "no package being written";
 
-    std::string tooLong(PACKAGE_PATH_SIZE, 'x');
+    std::string tooLong(FILE_PATH_SIZE, 'x');
     EXPECT_EQ(createPackage(tooLong.c_str()), INVALID_FILE);
     EXPECT_EQ(createPackage(nullptr), INVALID_FILE);
 }

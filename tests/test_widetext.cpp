@@ -9,8 +9,10 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "app/setuptext.h"
+#include "app/wintext.h"
 #include "coding/codingerror.h"
 #include "coding/fileio.h"
 #include "coding/widetext.h"
@@ -233,6 +235,73 @@ TEST(FileLayer, PathsThatAreNotUtf8OrTooLongAreRefused)
     EXPECT_EQ(fileLastSystemError(), ERROR_FILENAME_EXCED_RANGE);
     EXPECT_FALSE(fileRename(longPath.c_str(), ansi.c_str()));
     RemoveDirectoryW(tempFolderWide().c_str());
+}
+
+// A drive path too long for the classic limit takes the "\\?\" form; every
+// other path stays as it is; past the layer's own limit none is given.
+TEST(FileLayer, SystemPathFormsAroundTheClassicLimit)
+{
+    const std::string drive = "C:\\" + std::string(MAX_PATH - 12 - 4, 'd');   // 247 units: no prefix yet
+    const struct {
+        std::string path;
+        const char* prefix;   // null: refused
+    } cases[] = {
+        {"C:\\Program Files\\Demo", ""},
+        {drive.substr(0, drive.size() - 1), ""},
+        {drive + "x", "\\\\?\\"},
+        {"C:\\" + std::string(LONG_PATH_UNITS - 3, 'e'), "\\\\?\\"},   // the longest taken
+        {"C:\\" + std::string(LONG_PATH_UNITS - 2, 'e'), NULL},
+        {std::string(400, 'r'), ""},                                // relative: the system resolves it
+        {"\\\\server\\share\\" + std::string(400, 'u'), ""},   // a network path keeps the classic limit
+        {"C:\\" + std::string(300, '\xE9'), NULL},                  // not UTF-8
+    };
+    for (const auto& c : cases) {
+        wchar_t buffer[SYSTEM_PATH_UNITS];
+        SetLastError(0);
+        const wchar_t* form = toSystemPath(c.path.c_str(), buffer);
+        if (!c.prefix) {
+            EXPECT_EQ(form, nullptr) << c.path.size();
+            continue;
+        }
+        ASSERT_NE(form, nullptr) << c.path.size();
+        EXPECT_EQ(utf8Of(form), c.prefix + c.path) << c.path.size();
+    }
+    wchar_t buffer[SYSTEM_PATH_UNITS];
+    EXPECT_EQ(toSystemPath(("C:\\" + std::string(2000, 'e')).c_str(), buffer), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+}
+
+// A folder deeper than MAX_PATH: made, written, read, renamed in, deleted
+// and removed through the file layer and the folder calls, names in UTF-8.
+TEST(FileLayer, WorksBeyondMaxPath)
+{
+    std::string folder = utf8Of(scratchFolder(L"tambdeep"));
+    std::vector<std::string> levels;
+    for (int i = 0; levels.empty() || levels.back().size() < 2 * MAX_PATH; i++) {
+        levels.push_back(folder + "\\" + std::string(60, (char)('a' + i)) + "\xC3\xA9");
+        folder = levels.back();
+        ASSERT_TRUE(createFolder(folder.c_str())) << folder.size();
+    }
+    const std::string file = folder + "\\Cr\xC3\xA8me.txt", renamed = folder + "\\Renamed.txt";
+    FileHandle out = fileCreate(file.c_str(), 1, NULL);
+    ASSERT_NE(out, INVALID_FILE);
+    EXPECT_EQ(fileWrite(out, "deep", 4), 4);
+    fileClose(out);
+    EXPECT_TRUE(setPathAttributes(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(pathAttributes(file.c_str()) & FILE_ATTRIBUTE_READONLY, (DWORD)FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(setPathAttributes(file.c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(fileRename(file.c_str(), renamed.c_str()));
+    FileHandle in = fileOpenRead(renamed.c_str());
+    ASSERT_NE(in, INVALID_FILE);
+    char back[8] = "";
+    EXPECT_EQ(fileRead(in, back, sizeof back), 4);
+    EXPECT_EQ(std::string(back, 4), "deep");
+    fileClose(in);
+    EXPECT_TRUE(fileDelete(renamed.c_str()));
+    EXPECT_EQ(pathAttributes(renamed.c_str()), INVALID_FILE_ATTRIBUTES);
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+        EXPECT_TRUE(removeFolder(level->c_str())) << level->size();
+    RemoveDirectoryW(scratchFolder(L"tambdeep").c_str());
 }
 
 TEST(FileLayer, ModulePathIsUtf8AndRefusedWhenItDoesNotFit)

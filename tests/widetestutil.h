@@ -13,8 +13,10 @@
 
 inline std::string utf8Of(const std::wstring& wide)
 {
-    char text[1024];
-    EXPECT_GE(wideToUtf8(wide.c_str(), text, sizeof text), 0);
+    std::string text(UTF8_BYTES_FOR_WIDE(wide.size()), '\0');
+    int length = wideToUtf8(wide.c_str(), &text[0], (int)text.size());
+    EXPECT_GE(length, 0);
+    text.resize(length < 0 ? 0 : length);
     return text;
 }
 

@@ -14,6 +14,7 @@
 #include "install/removal.h"
 #include "install/worker.h"
 #include "package/package.h"
+#include "package/packageerror.h"
 #include "resources/resource.h"
 #include "ui/background.h"
 #include "ui/setupwindow.h"
@@ -57,6 +58,9 @@ static int loadCommonControls(void)
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     return init && init(&controls);
 }
+
+#define DIGITS_OF(number) #number
+#define NUMBER_TEXT(number) DIGITS_OF(number)
 
 // "The setup is not finished! Do you really want to abort?"; true on Yes.
 static bool confirmAbort(HWND owner)
@@ -250,6 +254,22 @@ static void runProduct(void)
 static void showWelcome(HWND window)
 {
     setupPackage = openPackage(NULL);
+    PackageError why = packageLastError();
+    // A file the system will not open for us is no damaged one: say why.
+    if (setupPackage == INVALID_FILE && (why == PACKAGE_NO_SUCH_FILE || why == PACKAGE_CANNOT_OPEN)) {
+        setExitCode(EXIT_FAILED);
+        char path[FILE_PATH_SIZE], message[sizeof path + 64];
+        const char* text = "This setup program lies too deep: the path of its file is longer than "
+                           NUMBER_TEXT(LONG_PATH_UNITS) " characters. Move it to a shorter folder and start it again.";
+        if (getModulePath(path, sizeof path)) {
+            formatText(message, sizeof message, "Setup cannot read its own file\n\n%s\n\nSetup cannot continue.",
+                       path);
+            text = message;
+        }
+        showMessage(window, text, "Install", MB_OK | MB_ICONERROR);
+        scheduleState(STATE_CLOSE);
+        return;
+    }
     // A setup that names files outside its folder, or lacks one, is damaged
     // just as a cut one is: nothing of it is written.
     if (setupPackage == INVALID_FILE || !setupIsWhole()) {

@@ -94,6 +94,11 @@ std::string imageOfWindow(HWND window);              // the program file of the 
 HANDLE startProgram(const std::string& exe, const std::string& commandLine, const char* folder,
                     const char* environment = NULL);
 HANDLE startSetup(const std::string& exe);          // in its folder, as opened from the shell
+// Wine's CreateProcess cannot start a program whose path is longer than
+// MAX_PATH; its loader, started from the Unix side, can. Starts exe so (the
+// script E2E_START_UNIX) and opens its process once it shows up: a handle
+// for waitExit, or null (failed).
+HANDLE startFromUnix(const std::string& exe);
 int countProcesses(const char* exeName);             // running processes of that file name; -1 unknown
 // Waits for the end. forbidden: dialog titles ("*": any) the process must
 // not show meanwhile. Closes the handle.

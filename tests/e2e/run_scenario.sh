@@ -53,6 +53,9 @@ if [ "$LOCALE" != - ]; then
     export LC_ALL="$LOCALE"
 fi
 
+# For programs whose path Wine's CreateProcess cannot start (driver.h).
+export E2E_START_UNIX="$HERE/start_unix.sh"
+
 start_xvfb "$SCREEN" "$OUT/logs/$NAME-xvfb.txt" || exit 1
 
 timeout -k 10 "$LIMIT" wine "$DRIVER" scenario "$NAME" --stage "$(winpath "$OUT/stage")" \

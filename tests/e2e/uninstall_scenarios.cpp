@@ -682,3 +682,84 @@ void scenarioUninstallShortcutHeld(void)
     CloseHandle(held);
     expect(fileExists(lnk), "the held shortcut is still there");
 }
+
+// A folder levels deep under top, each level a name of 50 characters, and
+// the same path in the form that lifts MAX_PATH, for the driver's own calls.
+static std::string deepFolder(const std::string& top, int levels)
+{
+    std::string path = top;
+    for (int i = 0; i < levels; i++)
+        path += "\\" + std::string(48, (char)('a' + i % 26)) + (i < 10 ? "0" : "") + std::to_string(i);
+    return path;
+}
+
+static std::string longForm(const std::string& path)
+{
+    return "\\\\?\\" + path;
+}
+
+// Programs in folders deeper than MAX_PATH, started the one way Wine can
+// start them (from the Unix side): a setup there installs; a copy of the
+// installation there is removed by its own uninstaller, which deletes itself
+// and leaves the real installation its registration; a setup deeper than
+// any path the programs take says so and ends with exit code 4.
+void scenarioDeepFolders(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    std::string setupDir = deepFolder("C:\\Downloads\\setup", 6), setup = setupDir + "\\DemoSetup.exe";
+    if (!makeFolders(longForm(setupDir)) || !copyFile(stagePath("DemoSetup.exe"), longForm(setup)))
+        return;
+    note("the setup's path has %zu characters: %s", setup.size(), setup.c_str());
+    HANDLE process = startFromUnix(setup);
+    Dialog dialog;
+    if (!process || !waitDialog("Install", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Install", IDC_FINISH) ||
+        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !setCheck("Finished", IDC_RUN_PRODUCT, 0) ||
+        !click("Finished", IDC_FINISH) || !waitExit(process, "the deep setup", DEFAULT_WAIT_MS, {"*"}))
+        return;
+    expectExitCode("the deep setup", EXIT_DONE);
+    std::string dir = folders.programFiles + "\\Demo Product";
+    expectFiles("demo", dir, demoFiles, demoFileCount);
+    expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
+
+    std::string copy = deepFolder("C:\\Downloads\\copy", 6);
+    if (!makeFolders(longForm(copy + "\\Samples")) ||
+        !copyFile(dir + "\\Uninst.exe", longForm(copy + "\\Uninst.exe")) ||
+        !copyFile(dir + "\\Demo.exe", longForm(copy + "\\Demo.exe")) ||
+        !writeFile(longForm(copy + "\\Help.txt"), "old help\n") ||
+        !writeFile(longForm(copy + "\\Samples\\Sample1.txt"), "old sample\n"))
+        return;
+    std::vector<std::string> installed = snapshot(folders);
+    process = startFromUnix(copy + "\\Uninst.exe");
+    if (!process || !waitDialog("Uninstall", PLAIN_DIALOG, DEFAULT_WAIT_MS, &dialog) || !click("Uninstall", IDOK) ||
+        !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+        return;
+    std::string text;
+    controlText("Finished", IDC_TEXT, &text);
+    expect(text.find("successfully removed") != std::string::npos, "the deep copy's uninstaller says: %s",
+           quoted(text).c_str());
+    if (!click("Finished", IDOK) || !waitExit(process, "the deep uninstaller", DEFAULT_WAIT_MS, {"*"}))
+        return;
+    expectExitCode("the deep uninstaller", EXIT_DONE);
+    expectSelfDeleted(longForm(copy + "\\Uninst.exe"), longForm(copy));
+    expectSnapshot("the installation beside the deep copy", installed, snapshot(folders));
+
+    std::string tooDeep = deepFolder("C:\\Downloads\\deeper", 20) + "\\DemoSetup.exe";
+    if (!makeFolders(longForm(tooDeep.substr(0, tooDeep.rfind('\\')))) ||
+        !copyFile(stagePath("DemoSetup.exe"), longForm(tooDeep)))
+        return;
+    note("the deeper setup's path has %zu characters", tooDeep.size());
+    process = startFromUnix(tooDeep);
+    if (!process || !answerMessageBox("Install", IDOK, "This setup program lies too deep: the path of its file is "
+                                                       "longer than 1023 characters.", true))
+        return;
+    if (waitExit(process, "the setup that lies too deep", DEFAULT_WAIT_MS, {"*"}))
+        expectExitCode("the setup that lies too deep", EXIT_FAILED);
+    expectSnapshot("after the setup that lies too deep", installed, snapshot(folders));
+
+    if (uninstallQuietly(dir + "\\Uninst.exe"))
+        expectSelfDeleted(dir + "\\Uninst.exe", dir);
+    expectSnapshot("after the uninstall", before, snapshot(folders));
+}

@@ -2,6 +2,7 @@
 // and starting and waiting for those processes.
 #include "driver.h"
 #include <tlhelp32.h>
+#include <algorithm>
 #include <stdio.h>
 #include <string.h>
 
@@ -504,6 +505,67 @@ bool waitExit(HANDLE process, const char* what, DWORD timeoutMs, const std::vect
     }
     CloseHandle(process);
     return result;
+}
+
+// The processes of that file name now.
+static std::vector<DWORD> processesNamed(const std::string& exeName)
+{
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, wide(exeName).c_str()) == 0)
+            found.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
+}
+
+HANDLE startFromUnix(const std::string& exe)
+{
+    wchar_t script[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"E2E_START_UNIX", script, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        fail("E2E_START_UNIX names no script (run_scenario.sh sets it)");
+        return NULL;
+    }
+    // The script's Unix path through Wine's Z: drive.
+    std::string launcher = "Z:" + utf8(script);
+    for (char& c : launcher)
+        if (c == '/')
+            c = '\\';
+    std::string name = exe.substr(exe.rfind('\\') + 1);
+    std::vector<DWORD> before = processesNamed(name);
+    // No process handle need come back for a Unix program: the script's end
+    // is not waited for, the program's is.
+    std::wstring line = wide("\"" + launcher + "\" " + exe);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION launched = {};
+    if (!CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, L"C:\\", &startup, &launched)) {
+        fail("cannot start %s: error %lu", utf8(line.c_str()).c_str(), (unsigned long)GetLastError());
+        return NULL;
+    }
+    for (HANDLE handle : {launched.hProcess, launched.hThread})
+        if (handle)
+            CloseHandle(handle);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < DEFAULT_WAIT_MS) {
+        for (DWORD pid : processesNamed(name)) {
+            if (std::find(before.begin(), before.end(), pid) != before.end())
+                continue;
+            HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+            if (process) {
+                note("%s runs, pid %lu", name.c_str(), (unsigned long)pid);
+                return process;
+            }
+        }
+        Sleep(pollMs);
+    }
+    fail("no process %s appeared within %d ms of starting it from the Unix side", name.c_str(), DEFAULT_WAIT_MS);
+    return NULL;
 }
 
 int countProcesses(const char* exeName)
