@@ -130,6 +130,18 @@ std::vector<std::string> regDump(const char* key);
 // Create the key if needed, set the value and read it back.
 bool regSetString(const char* key, const char* value, const std::string& data);
 bool regSetDword(const char* key, const char* value, DWORD data);
+// Deletes the value and reads back that it is gone.
+bool regDeleteValue(const char* key, const char* value);
+// A value as it was (or its absence), to put back whole, type and all, with
+// regRestore, which reads it back.
+struct SavedValue {
+    std::string key, value;
+    bool present;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+void regSave(const char* key, const char* value, SavedValue* saved);
+bool regRestore(const SavedValue& saved);
 
 // The machine's folders, read from the registry before a scenario starts:
 // the user's Start Menu programs and Startup, and the all-users ones, where

@@ -828,3 +828,67 @@ void scenarioGroupInTheWay(void)
     if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
         expectExitCode("an install without its shortcuts", EXIT_INCOMPLETE);
 }
+
+// No Programs folder to be had: the all-users one names a drive that is not
+// there, and the user's "Programs" value, the fallback, is missing, empty or
+// names that drive too. Each time the files install, the finished text says
+// the shortcuts are missing instead of pointing to the Start Menu, the exit
+// code says the install is incomplete, and the uninstaller removes it all.
+void scenarioProgramsFolderUnusable(void)
+{
+    Folders folders;
+    if (!readFolders(&folders))
+        return;
+    std::vector<std::string> before = snapshot(folders);
+    const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+    const std::string machine[] = {"HKLM\\" + explorer + "User Shell Folders", "HKLM\\" + explorer + "Shell Folders"};
+    const std::string user[] = {"HKCU\\" + explorer + "User Shell Folders", "HKCU\\" + explorer + "Shell Folders"};
+    std::vector<SavedValue> saved(4);
+    for (int i = 0; i < 2; i++) {
+        regSave(machine[i].c_str(), "Common Programs", &saved[i]);
+        regSave(user[i].c_str(), "Programs", &saved[2 + i]);
+    }
+    const char* nowhere = "Q:\\Nowhere\\Programs";
+    if (fileExists("Q:\\"))
+        return (void)fail("this prefix has a drive Q:, which the scenario needs missing");
+    const struct {
+        const char* what;
+        const char* value;   // null: missing
+    } cases[] = {{"missing", NULL}, {"empty", ""}, {"pointing nowhere", nowhere}};
+    std::string dir = folders.programFiles + "\\Demo Product";
+    for (const auto& c : cases) {
+        note("the user's Programs folder value %s", c.what);
+        bool set = regSetString(machine[0].c_str(), "Common Programs", nowhere) &&
+                   regSetString(machine[1].c_str(), "Common Programs", nowhere);
+        for (const std::string& key : user)
+            set = set && (c.value ? regSetString(key.c_str(), "Programs", c.value)
+                                  : regDeleteValue(key.c_str(), "Programs"));
+        if (!set)
+            break;
+        HANDLE setup = startSetup(copyToDownloads("DemoSetup.exe"));
+        Dialog dialog;
+        if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
+            break;
+        expectText("Finished", IDC_TEXT,
+                   "Demo V1.0 is now installed on your computer, but not all of its Start Menu shortcuts (under Demo "
+                   "Product) or its entry in the list of programs could be made.\n\nSome sample files can be found in " +
+                       dir + "\\Samples\n\nClick Finish.");
+        expectFiles("demo", dir, demoFiles, demoFileCount);
+        if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
+            break;
+        if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
+            expectExitCode("an install without a Programs folder", EXIT_INCOMPLETE);
+        expect(!fileExists(folders.allPrograms + "\\Demo Product") && !fileExists(folders.programs + "\\Demo Product"),
+               "no group in the Programs folders that were not named");
+        HANDLE uninstaller = startSetup(dir + "\\Uninst.exe");
+        if (!uninstaller || !click("Uninstall", IDOK) ||
+            !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !click("Finished", IDOK))
+            break;
+        if (waitExit(uninstaller, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
+            expectExitCode("the uninstall of an install without a Programs folder", EXIT_DONE);
+        expect(waitGone(dir, 30000), "the install folder went");
+    }
+    for (const SavedValue& value : saved)
+        regRestore(value);
+    expectSnapshot("after the installs and uninstalls", before, snapshot(folders));
+}

@@ -289,6 +289,57 @@ bool regSetDword(const char* keyName, const char* value, DWORD data)
     return true;
 }
 
+bool regDeleteValue(const char* keyName, const char* value)
+{
+    HKEY key;
+    if (openKey(keyName, &key, KEY_SET_VALUE)) {
+        RegDeleteValueW(key, wide(value).c_str());
+        RegCloseKey(key);
+    }
+    std::string stored;
+    if (regValue(keyName, value, &stored))
+        return fail("%s\\%s is still there: %s", keyName, value, quoted(stored).c_str());
+    return true;
+}
+
+// The value's type and bytes; false when the key or the value is missing.
+static bool rawValue(const char* keyName, const char* value, DWORD* type, std::vector<BYTE>* data)
+{
+    HKEY key;
+    if (!openKey(keyName, &key))
+        return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, wide(value).c_str(), NULL, type, NULL, &size);
+    data->assign(size, 0);
+    if (status == ERROR_SUCCESS && size)
+        status = RegQueryValueExW(key, wide(value).c_str(), NULL, type, data->data(), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+void regSave(const char* keyName, const char* value, SavedValue* saved)
+{
+    saved->key = keyName;
+    saved->value = value;
+    saved->present = rawValue(keyName, value, &saved->type, &saved->data);
+}
+
+bool regRestore(const SavedValue& saved)
+{
+    if (!saved.present)
+        return regDeleteValue(saved.key.c_str(), saved.value.c_str());
+    HKEY key;
+    if (!openKey(saved.key.c_str(), &key, KEY_SET_VALUE, true))
+        return fail("cannot open %s for writing", saved.key.c_str());
+    RegSetValueExW(key, wide(saved.value).c_str(), 0, saved.type, saved.data.data(), (DWORD)saved.data.size());
+    RegCloseKey(key);
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!rawValue(saved.key.c_str(), saved.value.c_str(), &type, &data) || type != saved.type || data != saved.data)
+        return fail("%s\\%s did not read back as it was", saved.key.c_str(), saved.value.c_str());
+    return true;
+}
+
 // ---- the machine's folders and its state ----
 
 bool readFolders(Folders* folders, bool anyProgramFiles)
