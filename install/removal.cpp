@@ -42,7 +42,7 @@ static void deleteHelpIndexes(char* path)
 // program (installed file 1) as a file.
 static int holdsProduct(const char* folder)
 {
-    char path[UTF8_BYTES_FOR_WIDE(MAX_PATH)];
+    char path[FILE_PATH_SIZE];
     if (formatText(path, sizeof path, "%s\\%s", folder, fileNameAt(1)) < 0)
         return 0;
     DWORD attributes = pathAttributes(path);

@@ -683,13 +683,18 @@ void scenarioUninstallShortcutHeld(void)
     expect(fileExists(lnk), "the held shortcut is still there");
 }
 
-// A folder levels deep under top, each level a name of 50 characters, and
-// the same path in the form that lifts MAX_PATH, for the driver's own calls.
-static std::string deepFolder(const std::string& top, int levels)
+// A folder levels deep under top, each level a name of 50 characters: 48
+// times letter (UTF-8) and two digits. And the same path in the form that
+// lifts MAX_PATH, for the driver's own calls.
+static std::string deepFolder(const std::string& top, int levels, const char* letter = NULL)
 {
     std::string path = top;
-    for (int i = 0; i < levels; i++)
-        path += "\\" + std::string(48, (char)('a' + i % 26)) + (i < 10 ? "0" : "") + std::to_string(i);
+    for (int i = 0; i < levels; i++) {
+        std::string name;
+        for (int n = 0; n < 48; n++)
+            name += letter ? letter : std::string(1, (char)('a' + i % 26));
+        path += "\\" + name + (i < 10 ? "0" : "") + std::to_string(i);
+    }
     return path;
 }
 
@@ -700,8 +705,9 @@ static std::string longForm(const std::string& path)
 
 // Programs in folders deeper than MAX_PATH, started the one way Wine can
 // start them (from the Unix side): a setup there installs; a copy of the
-// installation there is removed by its own uninstaller, which deletes itself
-// and leaves the real installation its registration; a setup deeper than
+// installation there (a path of over 900 bytes in UTF-8) is removed by its
+// own uninstaller, which deletes itself and leaves the real installation its
+// registration; a setup deeper than
 // any path the programs take says so and ends with exit code 4.
 void scenarioDeepFolders(void)
 {
@@ -724,7 +730,8 @@ void scenarioDeepFolders(void)
     expectFiles("demo", dir, demoFiles, demoFileCount);
     expectUninstallEntry("Demo", "1.0", dir, "Uninst.exe", "TambSetup example");
 
-    std::string copy = deepFolder("C:\\Downloads\\copy", 6);
+    std::string copy = deepFolder("C:\\Downloads\\copy", 6, "\xe3\x83\x87");   // "デ"
+    note("the copy's folder has %zu bytes", copy.size());
     if (!makeFolders(longForm(copy + "\\Samples")) ||
         !copyFile(dir + "\\Uninst.exe", longForm(copy + "\\Uninst.exe")) ||
         !copyFile(dir + "\\Demo.exe", longForm(copy + "\\Demo.exe")) ||
