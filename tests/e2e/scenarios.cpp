@@ -829,11 +829,12 @@ void scenarioGroupInTheWay(void)
         expectExitCode("an install without its shortcuts", EXIT_INCOMPLETE);
 }
 
-// No Programs folder to be had: the all-users one names a drive that is not
-// there, and the user's "Programs" value, the fallback, is missing, empty or
-// names that drive too. Each time the files install, the finished text says
-// the shortcuts are missing instead of pointing to the Start Menu, the exit
-// code says the install is incomplete, and the uninstaller removes it all.
+// The all-users Programs folder names a drive that is not there: the user's
+// "Programs" value is the fallback. Where it names the user's folder, the
+// group goes there. Where it is missing, empty or names that drive too, the
+// files install, the finished text says the shortcuts are missing instead of
+// pointing to the Start Menu, and the exit code says the install is
+// incomplete. Each time the uninstaller removes it all.
 void scenarioProgramsFolderUnusable(void)
 {
     Folders folders;
@@ -854,7 +855,8 @@ void scenarioProgramsFolderUnusable(void)
     const struct {
         const char* what;
         const char* value;   // null: missing
-    } cases[] = {{"missing", NULL}, {"empty", ""}, {"pointing nowhere", nowhere}};
+    } cases[] = {{"missing", NULL}, {"empty", ""}, {"pointing nowhere", nowhere},
+                 {"naming the user's folder", folders.programs.c_str()}};
     std::string dir = folders.programFiles + "\\Demo Product";
     for (const auto& c : cases) {
         note("the user's Programs folder value %s", c.what);
@@ -869,24 +871,32 @@ void scenarioProgramsFolderUnusable(void)
         Dialog dialog;
         if (!setup || !click("Install", IDC_FINISH) || !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog))
             break;
+        bool fallback = c.value == folders.programs.c_str();
+        std::string samples = "Some sample files can be found in " + dir + "\\Samples\n\nClick Finish.";
         expectText("Finished", IDC_TEXT,
-                   "Demo V1.0 is now installed on your computer, but not all of its Start Menu shortcuts (under Demo "
-                   "Product) or its entry in the list of programs could be made.\n\nSome sample files can be found in " +
-                       dir + "\\Samples\n\nClick Finish.");
+                   fallback ? "Setup is complete and Demo V1.0 is now installed on your computer!\n\nDemo is "
+                              "accessible through the Start Menu, under Demo Product.\n\n" + samples
+                            : "Demo V1.0 is now installed on your computer, but not all of its Start Menu shortcuts "
+                              "(under Demo Product) or its entry in the list of programs could be made.\n\n" + samples);
         expectFiles("demo", dir, demoFiles, demoFileCount);
         if (!setCheck("Finished", IDC_RUN_PRODUCT, 0) || !click("Finished", IDC_FINISH))
             break;
         if (waitExit(setup, "the setup", DEFAULT_WAIT_MS))
-            expectExitCode("an install without a Programs folder", EXIT_INCOMPLETE);
-        expect(!fileExists(folders.allPrograms + "\\Demo Product") && !fileExists(folders.programs + "\\Demo Product"),
-               "no group in the Programs folders that were not named");
+            expectExitCode(fallback ? "an install into the user's Programs folder" : "an install without a Programs folder",
+                           fallback ? EXIT_DONE : EXIT_INCOMPLETE);
+        expect(!fileExists(folders.allPrograms + "\\Demo Product"), "no group in the all-users Programs folder");
+        if (fallback)
+            expectShortcut(folders.programs + "\\Demo Product\\Demo.lnk", dir + "\\Demo.exe", "Demo", "", ",0");
+        else
+            expect(!fileExists(folders.programs + "\\Demo Product"), "no group in the user's Programs folder");
         HANDLE uninstaller = startSetup(dir + "\\Uninst.exe");
         if (!uninstaller || !click("Uninstall", IDOK) ||
             !waitDialog("Finished", PLAIN_DIALOG, INSTALL_WAIT_MS, &dialog) || !click("Finished", IDOK))
             break;
         if (waitExit(uninstaller, "the uninstaller", DEFAULT_WAIT_MS, {"*"}))
-            expectExitCode("the uninstall of an install without a Programs folder", EXIT_DONE);
+            expectExitCode("the uninstall", EXIT_DONE);
         expect(waitGone(dir, 30000), "the install folder went");
+        expect(!fileExists(folders.programs + "\\Demo Product"), "no group left in the user's Programs folder");
     }
     for (const SavedValue& value : saved)
         regRestore(value);
