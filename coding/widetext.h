@@ -29,8 +29,9 @@ int utf8ToWide(const char* text, wchar_t* wide, int capacity);
 
 // A UTF-8 path as the wide file functions take it, in buffer: one on a
 // drive ("X:\...") too long for the system's classic limit gets the "\\?\"
-// form, which lifts that limit (such paths, as the system gives them, hold
-// no "." or ".." parts and no "/"; a network path keeps the classic limit).
+// form, which lifts that limit, with "/" as "\" (it must hold no "." or
+// ".." parts, as the system's own paths do not; a network path keeps the
+// classic limit).
 // Returns where the path starts in buffer, or null (last error set) when it
 // is longer than LONG_PATH_UNITS or not UTF-8.
 enum { SYSTEM_PATH_UNITS = 4 + LONG_PATH_UNITS + 1 };

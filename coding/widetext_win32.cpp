@@ -29,6 +29,11 @@ const wchar_t* toSystemPath(const char* path, wchar_t buffer[SYSTEM_PATH_UNITS])
     if (length < MAX_PATH - 12)
         return wide;
     if (wide[1] == ':' && wide[2] == '\\') {
+        // The form takes the path as it is: "/", which the builder joins
+        // names with, must be the separator it means.
+        for (wchar_t* at = wide; *at; at++)
+            if (*at == '/')
+                *at = '\\';
         wide -= 4;
         memcpy(wide, L"\\\\?\\", 4 * sizeof *wide);
     }
